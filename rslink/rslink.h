@@ -1,0 +1,128 @@
+/*
+ * rslink: one serial port and the half-duplex line protocol towards the bill
+ * dispenser unit.  The client talks to the driver through five calls and gets
+ * every outcome back as a message posted to its thread's queue.
+ *
+ * The thread message queues are part of this library on purpose: the registry
+ * of queues is process-wide state, and the driver and its client must see one
+ * and the same registry.
+ */
+#ifndef RSLINK_RSLINK_H
+#define RSLINK_RSLINK_H
+
+#include <stdint.h>
+
+#if defined(__GNUC__)
+#define RSLINK_API __attribute__((visibility("default")))
+#else
+#define RSLINK_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The block that crosses between client and driver, in both directions. */
+typedef struct MSG_BLK {
+    uint8_t code;      /* BLK_ code */
+    uint8_t reserved;  /* 0 in every block either side builds */
+    uint32_t error;    /* system error number in a BLK_API_ERROR block, else 0 */
+    uint32_t length;   /* number of text bytes at data */
+    uint8_t *data;     /* the text, or (BLK_RELEASE) the receive buffer given back */
+} MSG_BLK;
+
+/* Block codes. */
+enum {
+    BLK_SEND = 128,        /* client -> driver: send length bytes at data as one frame */
+    BLK_RELEASE = 96,      /* client -> driver: give the receive buffer at data back */
+    BLK_SEND_OK = 64,      /* driver -> client: the oldest BLK_SEND was acknowledged */
+    BLK_SEND_FAILED = 65,  /* driver -> client: that BLK_SEND failed */
+    BLK_RECEIVED = 16,     /* driver -> client: a good frame, text in a pool buffer */
+    BLK_API_ERROR = 66     /* driver -> client: a system call inside the driver failed */
+};
+
+/* Thread messages; the second parameter is the address of a MSG_BLK or 0. */
+enum {
+    RSM_SEND = 1124,   /* RSSend -> driver thread */
+    RSM_NOTIFY = 1125, /* driver -> client thread */
+    RSM_QUIT = 1126    /* RSClose -> driver thread */
+};
+
+/* Sizes the client may rely on. */
+enum {
+    RS_MAX_SEND_TEXT = 1488,    /* longest text a BLK_SEND may carry */
+    RS_RECV_BUFFER_SIZE = 1492, /* size of each receive buffer */
+    RS_RECV_BUFFER_COUNT = 10   /* receive buffers in the pool */
+};
+
+/*
+ * COM n (1..8) is the device named by the environment variable RSLINK_COM<n>
+ * when it is set, otherwise /dev/ttyS<n-1>.
+ *
+ * Returns 0 opened; -1 already open; -3 a line parameter out of range; -4 the
+ * port number is outside 1..8 or opening or setting up the port failed; -2 a
+ * driver thread could not be started.  After any failure the caller calls
+ * RSClose before trying again.
+ */
+RSLINK_API int RSOpen(unsigned long client_thread, int port, int speed, int data_bits,
+                      int parity, int stop_bits);
+
+/* Waits for an exchange in progress to end, stops the threads, closes the
+ * port.  Returns 0, also when nothing is open. */
+RSLINK_API int RSClose(void);
+
+/* Queues a BLK_SEND or BLK_RELEASE block to the driver thread and returns at
+ * once: 0 queued; -2 nothing is open or the block could not be queued.  The
+ * block and its text stay the client's and must stay unchanged until the
+ * driver has taken them (for a BLK_SEND: until its 64 or 65 has arrived). */
+RSLINK_API int RSSend(MSG_BLK *block);
+
+/* Raise (non-zero) or lower (zero) DTR / RTS.  0, or -2 when nothing is open. */
+RSLINK_API int DTRControl(int on);
+RSLINK_API int RTSControl(int on);
+
+/* Diagnostics: the number of receive buffers lent to the client now (0..10),
+ * or -2 when nothing is open. */
+RSLINK_API int RSBuffersLent(void);
+
+/* ---- Thread message queues ---------------------------------------------- */
+
+typedef struct RS_MSG {
+    unsigned int message;
+    uintptr_t wparam;
+    uintptr_t lparam;
+} RS_MSG;
+
+/* Gives the calling thread a message queue (once; a second call returns the
+ * same identifier) and returns the thread's identifier, never 0. */
+RSLINK_API unsigned long RSQueueCreate(void);
+
+/* Removes the calling thread's queue; later posts to it fail.  Messages still
+ * in it are dropped. */
+RSLINK_API void RSQueueDestroy(void);
+
+/* The calling thread's identifier, or 0 when it has no queue. */
+RSLINK_API unsigned long RSQueueSelf(void);
+
+/* Posts a message to a thread's queue; never blocks.  0 posted, -1 the thread
+ * has no queue. */
+RSLINK_API int RSPostMessage(unsigned long thread, unsigned int message, uintptr_t wparam,
+                             uintptr_t lparam);
+
+/* Asks a thread to quit: once the messages posted before it have been taken,
+ * its RSGetMessage returns 0.  0 posted, -1 no such queue. */
+RSLINK_API int RSPostQuit(unsigned long thread);
+
+/* Takes the next message of the calling thread's queue, blocking without
+ * limit.  1 a message, 0 a quit request, -1 the calling thread has no queue. */
+RSLINK_API int RSGetMessage(RS_MSG *msg);
+
+/* As RSGetMessage, waiting at most timeout_ms milliseconds: 1 a message, 0 a
+ * quit request, -1 no queue, -2 nothing arrived in time. */
+RSLINK_API int RSGetMessageTimeout(RS_MSG *msg, int timeout_ms);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* RSLINK_RSLINK_H */

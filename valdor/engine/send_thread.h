@@ -1,0 +1,129 @@
+// SendThread: the console's one worker thread and the only code that talks to
+// the link driver.  It turns command numbers into requests, traces every
+// frame, hands responses to the decoders and runs the repeat mode, the
+// continuous count-and-transport sequence and the transfers' continuations.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <thread>
+#include <utility>
+
+namespace valdor {
+
+class Panel;
+
+// The continuous sequence, set by "Bill Count / Transport" on the window
+// thread just before it posts command 3, run and reset by the worker.
+struct SequenceState {
+    std::atomic<bool> active{false};
+    std::atomic<uint8_t> step{255};  // 1, 2, 0, or 255 = idle
+    std::atomic<bool> front{false};
+};
+
+// The worker's side of the program download.  All calls run on the worker.
+class DownloadHook {
+public:
+    virtual ~DownloadHook() = default;
+    // A download is under way (`more_data` set or `step` not 0).
+    virtual bool underWay() const = 0;
+    // Command 100: copies the prepared frame into `out` (capacity `cap`) and
+    // returns its length; 0 sends nothing.
+    virtual size_t takeBlock(uint8_t *out, size_t cap) = 0;
+    // After a received frame, while underWay(): the next frame or the end.
+    virtual void onResponse(uint8_t responseCode) = 0;
+    // Ends a running download: file closed, state reset, no message.
+    virtual void abort() = 0;
+};
+
+// The worker's side of the operational-log acquisition.  All calls run on
+// the worker.
+class OplogHook {
+public:
+    virtual ~OplogHook() = default;
+    // `acquiring` is set.
+    virtual bool underWay() const = 0;
+    // Command 13: when an acquisition runs, writes the heading it needs and
+    // returns (section, block) for the request; otherwise closes a report
+    // that "Operational Log" left open and returns nothing (the request then
+    // takes P1 and P2).
+    virtual std::optional<std::pair<uint8_t, uint8_t>> beginRequest() = 0;
+    // After a received frame, while underWay(): writes the data and returns
+    // the next (section, block) to request, or nothing when it has ended.
+    virtual std::optional<std::pair<uint8_t, uint8_t>> onResponse(std::span<const uint8_t> text) = 0;
+    // Ends a running acquisition: report closed with what it holds, state
+    // reset, no message.
+    virtual void abort() = 0;
+};
+
+class SendThread {
+public:
+    // `panel` must outlive the worker.  The hooks may be null (no transfers).
+    SendThread(Panel &panel, SequenceState &sequence, DownloadHook *download = nullptr,
+               OplogHook *oplog = nullptr);
+    ~SendThread();  // stops the thread if it still runs
+
+    SendThread(const SendThread &) = delete;
+    SendThread &operator=(const SendThread &) = delete;
+
+    // Starts the thread; false when it could not be started.
+    bool start();
+
+    // The worker's thread identifier (its message queue), 0 before start.
+    unsigned long threadId() const { return threadId_.load(); }
+
+    // The thread has ended (after a refused send, or stop()).
+    bool ended() const { return ended_.load(); }
+
+    // Posts WKM_COMMAND; false (after appending "Message send to SendThread
+    // error") when the post failed.
+    bool postCommand(int command);
+
+    // Ends a running download and acquisition as a send failure does, and
+    // the repeat mode and continuous sequence with them (1242 cleared), on
+    // the worker, and waits until that is done.  For COM Close and Exit,
+    // after the port has been closed.  May block: call it through
+    // Host::runBlocking.
+    void resetAfterClose();
+
+    // Runs `fn` on the worker between two messages and waits for it.  When
+    // the worker has ended, runs nothing and returns false.
+    bool runOnWorker(const std::function<void()> &fn);
+
+    // Asks the thread to quit and joins it.  May block: call it through
+    // Host::runBlocking.
+    void stop();
+
+    // Called on the worker after each received frame has been handled to its
+    // end (decoded, traced, given back, continuation decided).  Set before
+    // start().
+    void setFrameObserver(std::function<void()> observer) { frameObserver_ = std::move(observer); }
+
+    // Frames handled since start.
+    uint64_t framesHandled() const { return framesHandled_.load(); }
+
+private:
+    struct Impl;
+    void run();
+
+    Panel &panel_;
+    SequenceState &sequence_;
+    DownloadHook *download_;
+    OplogHook *oplog_;
+    std::function<void()> frameObserver_;
+    std::thread thread_;
+    std::atomic<unsigned long> threadId_{0};
+    std::atomic<bool> ended_{false};
+    std::atomic<uint64_t> framesHandled_{0};
+};
+
+// The trace line of a frame: "SEND[" or "RECV[", hh:mm:ss:mmm, "]>", then
+// each byte as "%02X ".
+struct LocalTime;
+std::string traceLine(const char *prefix, const LocalTime &time, std::span<const uint8_t> text);
+
+}  // namespace valdor
