@@ -8,15 +8,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <string>
+#include <future>
+#include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace valdor {
 
 class Panel;
+struct LocalTime;
 
 // The continuous sequence, set by "Bill Count / Transport" on the window
 // thread just before it posts command 3, run and reset by the worker.
@@ -77,7 +81,7 @@ public:
     // The worker's thread identifier (its message queue), 0 before start.
     unsigned long threadId() const { return threadId_.load(); }
 
-    // The thread has ended (after a refused send, or stop()).
+    // The thread has ended (after a refused command, or stop()).
     bool ended() const { return ended_.load(); }
 
     // Posts WKM_COMMAND; false (after appending "Message send to SendThread
@@ -92,7 +96,8 @@ public:
     void resetAfterClose();
 
     // Runs `fn` on the worker between two messages and waits for it.  When
-    // the worker has ended, runs nothing and returns false.
+    // the worker has ended, runs nothing and returns false.  May block: call
+    // it through Host::runBlocking.
     bool runOnWorker(const std::function<void()> &fn);
 
     // Asks the thread to quit and joins it.  May block: call it through
@@ -100,7 +105,7 @@ public:
     void stop();
 
     // Called on the worker after each received frame has been handled to its
-    // end (decoded, traced, given back, continuation decided).  Set before
+    // end (decoded, traced, given back, what follows decided).  Set before
     // start().
     void setFrameObserver(std::function<void()> observer) { frameObserver_ = std::move(observer); }
 
@@ -108,8 +113,12 @@ public:
     uint64_t framesHandled() const { return framesHandled_.load(); }
 
 private:
-    struct Impl;
-    void run();
+    class Worker;
+    struct Call;
+    friend class Worker;
+
+    void run(std::promise<unsigned long> *started);
+    void finishCalls();
 
     Panel &panel_;
     SequenceState &sequence_;
@@ -120,11 +129,16 @@ private:
     std::atomic<unsigned long> threadId_{0};
     std::atomic<bool> ended_{false};
     std::atomic<uint64_t> framesHandled_{0};
+    Worker *worker_ = nullptr;  // touched on the worker thread only
+
+    // Calls handed to the worker and not yet run; finished as "not run" when
+    // the worker ends, so that no caller waits for ever.
+    std::mutex callsMutex_;
+    std::vector<Call *> calls_;
 };
 
 // The trace line of a frame: "SEND[" or "RECV[", hh:mm:ss:mmm, "]>", then
 // each byte as "%02X ".
-struct LocalTime;
 std::string traceLine(const char *prefix, const LocalTime &time, std::span<const uint8_t> text);
 
 }  // namespace valdor

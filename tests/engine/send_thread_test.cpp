@@ -1,0 +1,301 @@
+// The worker end to end: the in-memory panel, SendThread, the real driver and
+// the simulated unit on a pty.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "rslink/rslink.h"
+#include "support/bdusim_process.h"
+#include "support/wait.h"
+#include "valdor/console/controls.h"
+#include "valdor/console/memory_panel.h"
+#include "valdor/engine/commands.h"
+#include "valdor/engine/request_builder.h"
+#include "valdor/engine/send_thread.h"
+
+using namespace valdor;
+using testsupport::Bdusim;
+using testsupport::waitUntil;
+
+namespace {
+
+bool isTrace(const std::string &line, const char *prefix) {
+    static const std::regex shape(R"(^(SEND|RECV)\[\d\d:\d\d:\d\d:\d\d\d\]>([0-9A-F]{2} )*$)");
+    return line.rfind(prefix, 0) == 0 && std::regex_match(line, shape);
+}
+
+// The bytes of a trace line, as "60 01 FF ..." (with the trailing blank).
+std::string traceBytes(const std::string &line) { return line.substr(line.find("]>") + 2); }
+
+class Worker : public ::testing::Test {
+protected:
+    void start(std::vector<std::string> simOptions = {}) {
+        simOptions.push_back("--trace-requests");
+        sim = std::make_unique<Bdusim>(simOptions);
+        sim->mapCom(5);
+        panel.setChecked(ctl::ShowMessages, true);
+        worker = std::make_unique<SendThread>(panel, sequence);
+        ASSERT_TRUE(worker->start());
+        ASSERT_EQ(RSOpen(worker->threadId(), 5, 9600, 8, 2, 0), 0);
+    }
+
+    void TearDown() override {
+        RSClose();
+        if (worker) worker->stop();
+    }
+
+    std::vector<std::string> lines() const { return panel.messages(); }
+
+    size_t count(const std::string &text) const {
+        auto l = lines();
+        return static_cast<size_t>(std::count(l.begin(), l.end(), text));
+    }
+
+    std::vector<std::string> sent() const {
+        std::vector<std::string> out;
+        for (auto &l : lines())
+            if (isTrace(l, "SEND[")) out.push_back(traceBytes(l));
+        return out;
+    }
+
+    // Requests the simulated unit took, as "60 01 FF ...".
+    std::vector<std::string> requests() const {
+        std::vector<std::string> out;
+        for (auto &l : sim->lines())
+            if (l.rfind("REQ ", 0) == 0) out.push_back(l.substr(4));
+        return out;
+    }
+
+    bool waitFrames(uint64_t n, std::chrono::milliseconds t = std::chrono::seconds(15)) {
+        return waitUntil([&] { return worker->framesHandled() >= n; }, t);
+    }
+
+    MemoryPanel panel;
+    SequenceState sequence;
+    std::unique_ptr<Bdusim> sim;
+    std::unique_ptr<SendThread> worker;
+};
+
+TEST_F(Worker, StatusReadTracesSendsDecodesAndGivesTheBufferBack) {
+    start();
+    ASSERT_TRUE(worker->postCommand(CMD_STATUS_READ));
+    ASSERT_TRUE(waitFrames(1));
+    ASSERT_TRUE(waitUntil([&] { return count("Receive Normal End") == 1; }));
+
+    auto l = lines();
+    ASSERT_EQ(l.size(), 4u);
+    EXPECT_TRUE(isTrace(l[0], "SEND[")) << l[0];
+    EXPECT_EQ(traceBytes(l[0]), "00 01 1C ");
+    EXPECT_EQ(l[1], "Send Normal End");
+    EXPECT_TRUE(isTrace(l[2], "RECV[")) << l[2];
+    EXPECT_EQ(traceBytes(l[2]).substr(0, 6), "E0 01 ");
+    EXPECT_EQ(l[3], "Receive Normal End");
+    EXPECT_EQ(panel.text(ctl::Dh0Dh1), "E001");
+    EXPECT_EQ(panel.text(ctl::ErrorMessage), "Normal end");
+    EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
+}
+
+TEST_F(Worker, EnhancedLayoutGoesOutWhen1240IsTicked) {
+    start();
+    panel.setChecked(ctl::Enhanced, true);
+    worker->postCommand(CMD_STATUS_READ);
+    ASSERT_TRUE(waitFrames(1));
+    ASSERT_TRUE(waitUntil([&] { return !sent().empty(); }));
+    EXPECT_EQ(sent()[0], "60 01 FF 00 00 01 00 1C ");
+    EXPECT_EQ(panel.text(ctl::Dh0Dh1), "E001");
+}
+
+TEST_F(Worker, RequestsPostedBackToBackGoOutInOrderWithTheirOwnBytes) {
+    start();
+    worker->postCommand(CMD_STATUS_READ);
+    worker->postCommand(CMD_CANCEL);
+    worker->postCommand(CMD_STATUS_READ);
+    ASSERT_TRUE(waitFrames(3));
+    ASSERT_TRUE(waitUntil([&] { return sent().size() == 3; }));
+    EXPECT_EQ(sent(), (std::vector<std::string>{"00 01 1C ", "00 10 1C ", "00 01 1C "}));
+    EXPECT_EQ(requests(), (std::vector<std::string>{"00 01 1C", "00 10 1C", "00 01 1C"}));
+}
+
+TEST_F(Worker, UnknownCommandNumbersSendNothing) {
+    start();
+    for (int n : {0, 17, 18, 19, 20, 21, 22, 101}) worker->postCommand(n);
+    worker->postCommand(CMD_STATUS_READ);
+    ASSERT_TRUE(waitFrames(1));
+    ASSERT_TRUE(waitUntil([&] { return count("Receive Normal End") == 1; }));
+    EXPECT_EQ(sent().size(), 1u);
+    EXPECT_EQ(requests().size(), 1u);
+    EXPECT_EQ(lines().size(), 4u);
+}
+
+TEST_F(Worker, RepeatModeResendsWhilePositiveAndStopsWhen1242IsCleared) {
+    start();
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postCommand(CMD_CANCEL);
+    ASSERT_TRUE(waitFrames(4));
+    panel.setChecked(ctl::ContinuousMode, false);
+    uint64_t atClear = worker->framesHandled();
+    // At most the exchange already under way finishes after the box is cleared.
+    ASSERT_TRUE(waitUntil([&] { return worker->framesHandled() >= atClear; }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    uint64_t settled = worker->framesHandled();
+    EXPECT_LE(settled, atClear + 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(worker->framesHandled(), settled);
+    for (auto &s : sent()) EXPECT_EQ(s, "00 10 1C ");
+    EXPECT_EQ(count("Send Normal End"), count("Receive Normal End"));
+    EXPECT_EQ(count("Send Normal End"), static_cast<size_t>(settled));
+}
+
+TEST_F(Worker, RepeatModeStopsOnANegativeResponseAndClears1242) {
+    start({"--negative", "0x01"});
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postCommand(CMD_STATUS_READ);
+    ASSERT_TRUE(waitFrames(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(worker->framesHandled(), 1u);
+    EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
+    EXPECT_EQ(sent().size(), 1u);
+    EXPECT_NE(panel.text(ctl::Dh0Dh1), "E001");
+}
+
+// "Bill Count / Transport": the sequence's transport bytes come from the
+// side recorded at the press and the "Discharge amount" (position 2, +10mm).
+TEST_F(Worker, SequenceDeliversAndWatchesOnTheFrontSide) {
+    start();
+    panel.setSelection(ctl::DischargeAmount, 2);
+    sequence.active = true;
+    sequence.step = 1;
+    sequence.front = true;
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postCommand(CMD_BILL_COUNT);
+    ASSERT_TRUE(waitUntil([&] { return requests().size() >= 4; }, std::chrono::seconds(20)));
+    panel.setChecked(ctl::ContinuousMode, false);
+    auto r = requests();
+    EXPECT_EQ(r[0].substr(0, 5), "60 03");
+    EXPECT_EQ(r[1], "60 05 01 20 1C");
+    EXPECT_EQ(r[2], "60 05 01 21 1C");
+    EXPECT_EQ(r[3].substr(0, 5), "60 03");
+}
+
+TEST_F(Worker, SequenceOnTheRearSideSetsBitSeven) {
+    start();
+    panel.setSelection(ctl::DischargeAmount, 2);
+    sequence.active = true;
+    sequence.step = 1;
+    sequence.front = false;
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postCommand(CMD_BILL_COUNT);
+    ASSERT_TRUE(waitUntil([&] { return requests().size() >= 3; }, std::chrono::seconds(20)));
+    panel.setChecked(ctl::ContinuousMode, false);
+    auto r = requests();
+    EXPECT_EQ(r[1], "60 05 01 A0 1C");
+    EXPECT_EQ(r[2], "60 05 01 A1 1C");
+    ASSERT_TRUE(waitUntil([&] { return !sequence.active; }));
+    EXPECT_EQ(sequence.step, 255);
+}
+
+TEST_F(Worker, ASendFailureDuringTheSequenceClears1242AndSendsNothingMore) {
+    start({"--nak-frames", "3"});
+    sequence.active = true;
+    sequence.step = 1;
+    sequence.front = true;
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postCommand(CMD_BILL_COUNT);
+    ASSERT_TRUE(waitUntil([&] { return count("Send Abnormal End") == 1; }, std::chrono::seconds(20)));
+    EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
+    EXPECT_FALSE(sequence.active);
+    EXPECT_EQ(sequence.step, 255);
+    auto l = lines();
+    ASSERT_GE(l.size(), 2u);
+    EXPECT_TRUE(isTrace(l[l.size() - 2], "SEND["));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_EQ(sent().size(), 1u);
+    EXPECT_TRUE(requests().empty());
+}
+
+TEST_F(Worker, WithMessagesOffNothingIsShownButTheWorkGoesOn) {
+    start();
+    panel.setChecked(ctl::ShowMessages, false);
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postCommand(CMD_STATUS_READ);
+    ASSERT_TRUE(waitFrames(3));
+    panel.setChecked(ctl::ContinuousMode, false);
+    EXPECT_TRUE(lines().empty());
+    EXPECT_GE(requests().size(), 3u);
+    EXPECT_EQ(panel.text(ctl::Dh0Dh1), "E001");
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
+}
+
+TEST_F(Worker, UnsolicitedFramesAreDecodedTracedAndGivenBack) {
+    start({"--unsolicited", "100"});
+    ASSERT_TRUE(waitFrames(12));  // more than the pool holds: every buffer came back
+    EXPECT_GE(count("Receive Normal End"), 12u);
+    EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
+}
+
+TEST_F(Worker, ResetAfterCloseEndsTheRepeatModeAndTheSequence) {
+    start();
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postCommand(CMD_STATUS_READ);
+    ASSERT_TRUE(waitFrames(2));
+    RSClose();
+    worker->resetAfterClose();
+    EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
+    EXPECT_FALSE(worker->ended());
+    // A new open: nothing goes out on its own, and commands still work.
+    ASSERT_EQ(RSOpen(worker->threadId(), 5, 9600, 8, 2, 0), 0);
+    uint64_t before = worker->framesHandled();
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(worker->framesHandled(), before);
+    worker->postCommand(CMD_STATUS_READ);
+    EXPECT_TRUE(waitFrames(before + 1));
+}
+
+// Without an open port the driver refuses the request: the operator's
+// command ends the worker, and every later post fails.
+TEST(WorkerWithoutPort, ARefusedCommandEndsTheWorker) {
+    MemoryPanel panel;
+    panel.setChecked(ctl::ShowMessages, true);
+    SequenceState sequence;
+    SendThread worker(panel, sequence);
+    ASSERT_TRUE(worker.start());
+    EXPECT_TRUE(worker.postCommand(CMD_STATUS_READ));
+    ASSERT_TRUE(waitUntil([&] { return worker.ended(); }));
+    EXPECT_EQ(panel.messages(), std::vector<std::string>{"Message send to SendThread error"});
+    EXPECT_FALSE(worker.postCommand(CMD_STATUS_READ));
+    EXPECT_EQ(panel.messages().size(), 2u);
+    EXPECT_FALSE(worker.runOnWorker([] {}));
+    worker.stop();
+}
+
+TEST(WorkerWithoutPort, IgnoredCommandsKeepTheWorkerAlive) {
+    MemoryPanel panel;
+    panel.setChecked(ctl::ShowMessages, true);
+    SequenceState sequence;
+    SendThread worker(panel, sequence);
+    ASSERT_TRUE(worker.start());
+    for (int n : {0, 17, 22, 100, 101}) EXPECT_TRUE(worker.postCommand(n));
+    bool ran = false;
+    EXPECT_TRUE(worker.runOnWorker([&] { ran = true; }));
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(worker.ended());
+    EXPECT_TRUE(panel.messages().empty());
+}
+
+TEST(Trace, LineShapeIsExact) {
+    LocalTime t;
+    t.hour = 9;
+    t.minute = 5;
+    t.second = 7;
+    t.millisecond = 42;
+    const uint8_t bytes[] = {0x60, 0x01, 0xFF, 0x00, 0x00, 0x01, 0x00, 0x1C};
+    EXPECT_EQ(traceLine("SEND[", t, bytes), "SEND[09:05:07:042]>60 01 FF 00 00 01 00 1C ");
+    EXPECT_EQ(traceLine("RECV[", t, {}), "RECV[09:05:07:042]>");
+}
+
+}  // namespace

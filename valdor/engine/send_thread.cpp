@@ -1,0 +1,419 @@
+#include "valdor/engine/send_thread.h"
+
+#include <array>
+#include <condition_variable>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+
+#include "rslink/rslink.h"
+#include "valdor/console/controls.h"
+#include "valdor/console/panel.h"
+#include "valdor/engine/commands.h"
+#include "valdor/engine/request_builder.h"
+#include "valdor/responses/device_info_decoder.h"
+#include "valdor/responses/response_decoder.h"
+
+namespace valdor {
+
+namespace {
+
+// A call handed to the worker by runOnWorker; lparam is its address.
+constexpr unsigned WKM_CALL = 0x8001;
+
+constexpr uint8_t kPositive = 0xE0;
+constexpr char kRefused[] = "Message send to SendThread error";
+
+// Where a request comes from decides what a refusal by the driver means: a
+// command the operator posted ends the worker, as it always has; a request
+// the worker sends on its own (repeat, sequence, transfer, or one held back
+// behind earlier ones) only ends what sent it, so that a port closed under
+// a running mode does not leave the console without its worker.
+enum class Origin { Command, Continuation };
+
+}  // namespace
+
+struct SendThread::Call {
+    const std::function<void()> *fn = nullptr;
+    std::mutex mutex;
+    std::condition_variable done;
+    bool finished = false;
+    bool ran = false;
+};
+
+std::string traceLine(const char *prefix, const LocalTime &time, std::span<const uint8_t> text) {
+    std::string line;
+    line.reserve(24 + 3 * text.size());
+    char head[40];
+    std::snprintf(head, sizeof head, "%s%02u:%02u:%02u:%03u]>", prefix,
+                  static_cast<unsigned>(time.hour), static_cast<unsigned>(time.minute),
+                  static_cast<unsigned>(time.second), static_cast<unsigned>(time.millisecond));
+    line += head;
+    static constexpr char hex[] = "0123456789ABCDEF";
+    for (uint8_t b : text) {
+        line += hex[b >> 4];
+        line += hex[b & 15];
+        line += ' ';
+    }
+    return line;
+}
+
+// Everything the worker owns; lives on the worker thread's stack.
+class SendThread::Worker {
+public:
+    explicit Worker(SendThread &owner)
+        : owner_(owner), panel_(owner.panel_), sequence_(owner.sequence_) {}
+
+    // The message loop; returns when the thread is to end.
+    void run() {
+        RS_MSG msg{};
+        while (!stopping_) {
+            int got = RSGetMessage(&msg);
+            if (got <= 0) break;  // quit request, or no queue
+            switch (msg.message) {
+                case WKM_COMMAND: onCommand(static_cast<int>(msg.wparam)); break;
+                case RSM_NOTIFY: onNotify(reinterpret_cast<const MSG_BLK *>(msg.lparam)); break;
+                case WKM_CALL: onCall(reinterpret_cast<Call *>(msg.lparam)); break;
+                default: break;
+            }
+        }
+    }
+
+    // Ends every transfer and mode and forgets the requests of a closed port.
+    void resetAfterClose() {
+        abortAll();
+        panel_.setChecked(ctl::ContinuousMode, false);
+        for (auto &slot : slots_) slot.busy = false;
+        held_.clear();
+    }
+
+private:
+    struct SendSlot {
+        MSG_BLK block{};
+        std::array<uint8_t, kRequestBufferSize> buffer{};
+        bool busy = false;
+    };
+    struct HeldRequest {
+        std::vector<uint8_t> bytes;
+        Origin origin;
+    };
+
+    // ---- commands ------------------------------------------------------
+    void onCommand(int command) {
+        requestLength_ = 0;
+        if (command >= CMD_STATUS_READ && command <= CMD_LOG_WITH_MSG) {
+            requestLength_ = static_cast<uint16_t>(buildCommand(command));
+            send(request_.data(), requestLength_, Origin::Command);
+        } else if (command == CMD_DOWNLOAD_BLOCK) {
+            size_t n = owner_.download_ ? owner_.download_->takeBlock(request_.data(), request_.size()) : 0;
+            requestLength_ = static_cast<uint16_t>(n);
+            if (requestLength_ != 0) send(request_.data(), requestLength_, Origin::Continuation);
+        }
+    }
+
+    size_t buildCommand(int command) {
+        if (command == CMD_OPERATIONAL_LOG && owner_.oplog_) {
+            if (auto at = owner_.oplog_->beginRequest())
+                return buildOperationalLogRequest(at->first, at->second, request_.data());
+        }
+        return buildRequest(command, panel_, request_.data(), localNow());
+    }
+
+    // ---- sending -------------------------------------------------------
+    // Each request gets a block and a buffer of its own until its outcome has
+    // arrived, because the driver reads them only when its thread takes the
+    // request, which may be long after RSSend returned.
+    void send(const uint8_t *bytes, size_t length, Origin origin) {
+        if (length == 0) return;
+        SendSlot *slot = freeSlot();
+        if (!slot) {
+            held_.push_back({std::vector<uint8_t>(bytes, bytes + length), origin});
+            return;
+        }
+        transmit(*slot, bytes, length, origin);
+    }
+
+    void transmit(SendSlot &slot, const uint8_t *bytes, size_t length, Origin origin) {
+        std::memcpy(slot.buffer.data(), bytes, length);
+        slot.block = MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(length), slot.buffer.data()};
+        slot.busy = true;
+        if (RSSend(&slot.block) == 0) return;
+        slot.busy = false;
+        refused(origin);
+    }
+
+    void refused(Origin origin) {
+        panel_.appendMessage(kRefused);
+        if (origin == Origin::Command) {
+            stopping_ = true;
+            return;
+        }
+        panel_.setChecked(ctl::ContinuousMode, false);
+        abortAll();
+    }
+
+    SendSlot *freeSlot() {
+        for (auto &slot : slots_)
+            if (!slot.busy) return &slot;
+        return nullptr;
+    }
+
+    void slotDone(const uint8_t *data) {
+        for (auto &slot : slots_)
+            if (slot.busy && slot.buffer.data() == data) slot.busy = false;
+        while (!held_.empty() && !stopping_) {
+            SendSlot *slot = freeSlot();
+            if (!slot) break;
+            HeldRequest next = std::move(held_.front());
+            held_.pop_front();
+            // Held back behind earlier requests: a refusal now is not the
+            // operator's press being refused.
+            transmit(*slot, next.bytes.data(), next.bytes.size(), Origin::Continuation);
+        }
+    }
+
+    void release(const MSG_BLK &received) {
+        // A ring of blocks: the driver may not have taken the previous
+        // release yet, and at most ten buffers are ever lent at once.
+        MSG_BLK &block = releases_[nextRelease_++ % releases_.size()];
+        block = MSG_BLK{BLK_RELEASE, 0, 0, received.length, received.data};
+        // Refused only when the port has been closed meanwhile; the next
+        // open renews the pool, so there is nothing to give back to.
+        (void)RSSend(&block);
+    }
+
+    // ---- notifications -------------------------------------------------
+    void onNotify(const MSG_BLK *block) {
+        if (!block) return;
+        switch (block->code) {
+            case BLK_SEND_OK: onSendOk(*block); break;
+            case BLK_SEND_FAILED: onSendFailed(*block); break;
+            case BLK_API_ERROR: onApiError(); break;
+            case BLK_RECEIVED: onReceived(*block); break;
+            default: break;
+        }
+    }
+
+    void onSendOk(const MSG_BLK &block) {
+        panel_.appendMessage(traceLine("SEND[", localNow(), {block.data, block.length}));
+        panel_.appendMessage("Send Normal End");
+        slotDone(block.data);
+    }
+
+    void onSendFailed(const MSG_BLK &block) {
+        panel_.setChecked(ctl::ContinuousMode, false);
+        abortAll();
+        panel_.appendMessage(traceLine("SEND[", localNow(), {block.data, block.length}));
+        panel_.appendMessage("Send Abnormal End");
+        slotDone(block.data);
+    }
+
+    void onApiError() {
+        panel_.setChecked(ctl::ContinuousMode, false);
+        abortAll();
+        panel_.appendMessage("API Error End");
+    }
+
+    void onReceived(const MSG_BLK &block) {
+        // Copied first: the buffer goes back to the driver before the
+        // transfers look at the text, and the driver may fill it again.
+        std::vector<uint8_t> text(block.data, block.data + block.length);
+        showResponse(panel_, text);
+        if (panel_.deviceWindowExists()) showDeviceResponse(panel_, text);
+        panel_.appendMessage(traceLine("RECV[", localNow(), text));
+        release(block);
+        panel_.appendMessage("Receive Normal End");
+        // A frame without text has no response code: not positive.
+        uint8_t code = text.empty() ? 0 : text[0];
+        decideWhatFollows(code, text);
+        owner_.framesHandled_.fetch_add(1);
+        if (owner_.frameObserver_) owner_.frameObserver_();
+    }
+
+    void decideWhatFollows(uint8_t code, std::span<const uint8_t> text) {
+        if (owner_.download_ && owner_.download_->underWay()) {
+            owner_.download_->onResponse(code);
+        } else if (owner_.oplog_ && owner_.oplog_->underWay()) {
+            if (auto next = owner_.oplog_->onResponse(text)) {
+                // "Operational Log" may have stopped the acquisition while
+                // the response was written: look again just before sending.
+                if (owner_.oplog_->underWay()) {
+                    uint8_t bytes[16];
+                    size_t n = buildOperationalLogRequest(next->first, next->second, bytes);
+                    send(bytes, n, Origin::Continuation);
+                }
+            }
+        } else {
+            repeatOrSequence(code);
+        }
+    }
+
+    // ---- automatic modes -----------------------------------------------
+    void endSequence() {
+        sequence_.active = false;
+        sequence_.step = 255;
+    }
+
+    void repeatOrSequence(uint8_t code) {
+        if (!panel_.checked(ctl::ContinuousMode)) {
+            endSequence();
+            return;
+        }
+        if (code != kPositive) {
+            endSequence();
+            panel_.setChecked(ctl::ContinuousMode, false);
+            return;
+        }
+        if (!sequence_.active) {
+            send(request_.data(), requestLength_, Origin::Continuation);  // repeat mode
+            return;
+        }
+        bool front = sequence_.front;
+        switch (sequence_.step.load()) {
+            case 1:
+                sequence_.step = 2;
+                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(panel_, front, false, request_.data()));
+                break;
+            case 2:
+                sequence_.step = 0;
+                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(panel_, front, true, request_.data()));
+                break;
+            case 0:
+                sequence_.step = 1;
+                requestLength_ = static_cast<uint16_t>(buildRequest(CMD_BILL_COUNT, panel_, request_.data(), localNow()));
+                break;
+            default:
+                endSequence();
+                return;
+        }
+        send(request_.data(), requestLength_, Origin::Continuation);
+    }
+
+    // A send failure, a driver error or a closed port: every transfer and
+    // mode ends; requests they had waiting are dropped.
+    void abortAll() {
+        if (owner_.download_) owner_.download_->abort();
+        if (owner_.oplog_) owner_.oplog_->abort();
+        endSequence();
+        std::erase_if(held_, [](const HeldRequest &r) { return r.origin == Origin::Continuation; });
+    }
+
+    void onCall(Call *call) {
+        {
+            std::lock_guard lock(owner_.callsMutex_);
+            std::erase(owner_.calls_, call);
+        }
+        (*call->fn)();
+        std::lock_guard lock(call->mutex);
+        call->ran = true;
+        call->finished = true;
+        call->done.notify_all();
+    }
+
+    SendThread &owner_;
+    Panel &panel_;
+    SequenceState &sequence_;
+    bool stopping_ = false;
+
+    std::array<uint8_t, kRequestBufferSize> request_{};
+    uint16_t requestLength_ = 0;
+    std::array<SendSlot, 32> slots_{};
+    std::deque<HeldRequest> held_;
+    std::array<MSG_BLK, 16> releases_{};
+    size_t nextRelease_ = 0;
+};
+
+SendThread::SendThread(Panel &panel, SequenceState &sequence, DownloadHook *download, OplogHook *oplog)
+    : panel_(panel), sequence_(sequence), download_(download), oplog_(oplog) {}
+
+SendThread::~SendThread() { stop(); }
+
+bool SendThread::start() {
+    if (thread_.joinable()) return false;
+    std::promise<unsigned long> started;
+    auto id = started.get_future();
+    try {
+        thread_ = std::thread([this, &started] { run(&started); });
+    } catch (const std::system_error &) {
+        ended_ = true;
+        return false;
+    }
+    threadId_ = id.get();
+    return threadId_ != 0;
+}
+
+void SendThread::run(std::promise<unsigned long> *started) {
+    unsigned long id = RSQueueCreate();
+    started->set_value(id);
+    if (id == 0) {
+        ended_ = true;
+        return;
+    }
+    {
+        Worker worker(*this);
+        worker_ = &worker;
+        worker.run();
+        worker_ = nullptr;
+    }
+    // Posts fail from here on; calls that were waiting in the queue are
+    // finished as not run.
+    RSQueueDestroy();
+    finishCalls();
+}
+
+void SendThread::finishCalls() {
+    std::lock_guard lock(callsMutex_);
+    ended_ = true;
+    for (Call *call : calls_) {
+        std::lock_guard callLock(call->mutex);
+        call->finished = true;
+        call->done.notify_all();
+    }
+    calls_.clear();
+}
+
+bool SendThread::postCommand(int command) {
+    unsigned long id = threadId_;
+    if (id == 0 || ended_ || RSPostMessage(id, WKM_COMMAND, static_cast<uintptr_t>(command), 0) != 0) {
+        panel_.appendMessage(kRefused);
+        return false;
+    }
+    return true;
+}
+
+bool SendThread::runOnWorker(const std::function<void()> &fn) {
+    if (std::this_thread::get_id() == thread_.get_id()) {
+        fn();
+        return true;
+    }
+    Call call;
+    call.fn = &fn;
+    {
+        std::lock_guard lock(callsMutex_);
+        if (ended_ || threadId_ == 0) return false;
+        calls_.push_back(&call);
+        if (RSPostMessage(threadId_, WKM_CALL, 0, reinterpret_cast<uintptr_t>(&call)) != 0) {
+            calls_.pop_back();
+            return false;
+        }
+    }
+    std::unique_lock lock(call.mutex);
+    call.done.wait(lock, [&] { return call.finished; });
+    return call.ran;
+}
+
+void SendThread::resetAfterClose() {
+    runOnWorker([this] {
+        if (worker_) worker_->resetAfterClose();
+    });
+}
+
+void SendThread::stop() {
+    if (!thread_.joinable()) return;
+    if (std::this_thread::get_id() == thread_.get_id()) return;  // cannot join itself
+    unsigned long id = threadId_;
+    if (id != 0) RSPostQuit(id);
+    thread_.join();
+}
+
+}  // namespace valdor
