@@ -1,0 +1,237 @@
+#include "valdor/console/console.h"
+
+#include <optional>
+
+#include "rslink/rslink.h"
+#include "valdor/console/controls.h"
+#include "valdor/console/host.h"
+#include "valdor/console/panel.h"
+#include "valdor/console/param_tables.h"
+#include "valdor/console/settings_file.h"
+#include "valdor/engine/commands.h"
+
+namespace valdor {
+
+namespace {
+
+// Buttons whose handler only posts a command.
+struct CommandButton {
+    int button;
+    int command;
+};
+
+constexpr CommandButton kCommandButtons[] = {
+    {ctl::StatusRead, CMD_STATUS_READ},
+    {ctl::MechaReset, CMD_MECHA_RESET},
+    {ctl::BillCount, CMD_BILL_COUNT},
+    {ctl::BillCountFront, CMD_BILL_COUNT_FRONT},
+    {ctl::BillCountRear, CMD_BILL_COUNT_REAR},
+    {ctl::BillTransport, CMD_BILL_TRANSPORT},
+    {ctl::BillRetrieval, CMD_BILL_RETRIEVAL},
+    {ctl::Cancel, CMD_CANCEL},
+    {ctl::BillCountReject, CMD_BILL_COUNT_REJECT},
+    {ctl::LogReadClear, CMD_LOG_READ_CLEAR},
+    {ctl::LogAllClear, CMD_LOG_ALL_CLEAR},
+    {ctl::SensorTransition, CMD_SENSOR_TRANSITION},
+    {ctl::BillDiagnosis, CMD_BILL_DIAGNOSIS},
+    // The caption-less buttons post numbers the worker ignores.
+    {1026, 17}, {1027, 18}, {1028, 19}, {1029, 20}, {1030, 21}, {1031, 22},
+};
+
+// Enabling of the buttons and the port list in each state of the port.
+enum class PortState { AtStart, Opened, Closed };
+
+struct EnablingRow {
+    int first, last;
+    bool atStart, opened, closed;
+};
+
+constexpr EnablingRow kEnabling[] = {
+    {ctl::ComOpen, ctl::ComOpen, true, false, true},
+    {ctl::ComPort, ctl::ComPort, true, false, true},
+    {ctl::ComClose, ctl::ComClose, false, true, false},
+    {ctl::Exit, ctl::Exit, true, true, true},
+    {ctl::LoadData, ctl::LoadData, true, true, true},
+    {ctl::Clear, ctl::Clear, false, true, true},
+    {ctl::SaveData, ctl::DownLoad, false, true, false},
+    {ctl::LogAllClear, ctl::BillCountTransport, false, true, false},
+    {ctl::StatusRead, ctl::DeviceInformation, false, true, false},
+    {ctl::FirstBlankButton, ctl::LastBlankButton, false, false, false},
+};
+
+void applyEnabling(Panel &panel, PortState state) {
+    for (const auto &row : kEnabling) {
+        bool on = state == PortState::AtStart ? row.atStart
+                  : state == PortState::Opened ? row.opened
+                                               : row.closed;
+        for (int id = row.first; id <= row.last; ++id) panel.setEnabled(id, on);
+    }
+}
+
+// What RSOpen's failures say.  Any other non-zero result says nothing.
+struct OpenFailure {
+    int result;
+    const char *message;
+};
+
+constexpr OpenFailure kOpenFailures[] = {
+    {-4, "COM Open error"},
+    {-3, "Parameter error"},
+    {-2, "System error"},
+    {-1, "Startup error"},
+};
+
+// Check boxes and toggles that start cleared.
+constexpr int kClearedAtStart[] = {
+    ctl::ContinuousMode, ctl::Enhanced,    ctl::SequenceFront,       ctl::ShutterFront,
+    ctl::ShutterRear,    ctl::MeasuredInf,
+};
+constexpr int kSensorGridLast = ctl::SensorRearEjs + 2;  // 1280
+
+}  // namespace
+
+const Console::HandlerEntry Console::kHandlers[] = {
+    {ctl::ComOpen, &Console::comOpen},
+    {ctl::ComClose, &Console::comClose},
+    {ctl::Exit, &Console::exit},
+    {ctl::Clear, &Console::clear},
+    {ctl::LoadData, &Console::loadData},
+    {ctl::SaveData, &Console::saveData},
+    {ctl::DownLoad, &Console::download},
+    {ctl::AcquireOpeLog, &Console::acquireOpeLog},
+    {ctl::OperationalLog, &Console::operationalLog},
+    {ctl::BillCountTransport, &Console::billCountTransport},
+    {ctl::DeviceInformation, &Console::deviceInformation},
+    {ctl::LogWithMsg, &Console::logWithMsg},
+};
+
+Console::Console(Panel &panel, Host &host)
+    : panel_(panel),
+      host_(host),
+      worker_(panel, sequence_, &download_, &oplog_),
+      download_(panel, host, worker_),
+      oplog_(panel, host, worker_) {}
+
+Console::~Console() { worker_.stop(); }
+
+void Console::initialise() {
+    applyEnabling(panel_, PortState::AtStart);
+    for (int combo : allCombos()) panel_.setSelection(combo, std::nullopt);
+    panel_.setChecked(ctl::ShowMessages, true);
+    for (int id : kClearedAtStart) panel_.setChecked(id, false);
+    for (int id = ctl::SensorGridFirst; id <= kSensorGridLast; ++id) panel_.setChecked(id, false);
+    panel_.setChecked(ctl::CountOrderReversing, false);
+    panel_.setChecked(ctl::TransportFirst, true);
+    panel_.setChecked(ctl::RetrievalFirst, true);
+    panel_.setText(ctl::DownloadFileName, "");
+    panel_.setEnabled(ctl::DownloadFileName, false);
+    panel_.setText(ctl::MessageText, "");
+
+    if (worker_.start()) {
+        panel_.clearMessages();
+        panel_.appendMessage("Please COM OPEN.");
+    } else {
+        panel_.appendMessage("SP CREATE THREAD ERROR");
+    }
+}
+
+void Console::press(int button) {
+    if (exited_) return;
+    for (const auto &entry : kHandlers) {
+        if (entry.button == button) {
+            (this->*entry.handler)();
+            return;
+        }
+    }
+    for (const auto &entry : kCommandButtons) {
+        if (entry.button == button) {
+            post(entry.command);
+            return;
+        }
+    }
+}
+
+void Console::post(int command) { worker_.postCommand(command); }
+
+void Console::comOpen() {
+    auto position = panel_.selection(ctl::ComPort);
+    const ParamTable *ports = tableFor(ctl::ComPort);
+    if (!position || !ports || *position < 0 || static_cast<size_t>(*position) >= ports->items.size())
+        return;
+    int port = ports->items[static_cast<size_t>(*position)].value;
+
+    int result = RSOpen(worker_.threadId(), port, kLineSpeed, kLineDataBits, kLineParityEven,
+                        kLineOneStopBit);
+    if (result == 0) {
+        portOpen_ = true;
+        applyEnabling(panel_, PortState::Opened);
+        panel_.createDeviceWindow();
+        panel_.appendMessage("COM OPEN Completed.");
+        return;
+    }
+    for (const auto &failure : kOpenFailures)
+        if (failure.result == result) panel_.appendMessage(failure.message);
+    host_.runBlocking([] { RSClose(); });
+}
+
+// Closing the port also ends whatever the worker was running on it: a
+// transfer or an automatic mode must not outlive the port it ran on.
+void Console::closePort() {
+    host_.runBlocking([] { RSClose(); });
+    host_.runBlocking([this] { worker_.resetAfterClose(); });
+    portOpen_ = false;
+}
+
+void Console::comClose() {
+    closePort();
+    panel_.destroyDeviceWindow();
+    applyEnabling(panel_, PortState::Closed);
+    panel_.appendMessage("Please COM OPEN.");
+}
+
+void Console::exit() {
+    if (exited_) return;
+    exited_ = true;
+    panel_.appendMessage("*** Test END ***");
+    closePort();
+    panel_.destroyDeviceWindow();
+    // Stopped here rather than left to the process end, so that nothing
+    // the worker still does can reach a window that is going away.
+    host_.runBlocking([this] { worker_.stop(); });
+    host_.closeWindow();
+}
+
+void Console::clear() { panel_.clearMessages(); }
+
+void Console::loadData() { loadSettings(panel_); }
+
+void Console::saveData() { saveSettings(panel_); }
+
+void Console::download() { download_.start(); }
+
+void Console::acquireOpeLog() { oplog_.start(); }
+
+void Console::operationalLog() {
+    oplog_.stopAcquiring();
+    post(CMD_OPERATIONAL_LOG);
+}
+
+void Console::billCountTransport() {
+    sequence_.active = true;
+    sequence_.step = 1;
+    panel_.setChecked(ctl::ContinuousMode, true);
+    sequence_.front = panel_.checked(ctl::SequenceFront);
+    post(CMD_BILL_COUNT);
+}
+
+void Console::deviceInformation() {
+    panel_.commitMessageText();
+    post(CMD_DEVICE_INFORMATION);
+}
+
+void Console::logWithMsg() {
+    panel_.commitMessageText();
+    post(CMD_LOG_WITH_MSG);
+}
+
+}  // namespace valdor
