@@ -1,0 +1,122 @@
+// The receiving half of the line protocol: answers the device's bid, takes
+// its text frame, checks the check code, acknowledges or rejects, and lends
+// good texts to the client in pool buffers.  Fed one byte, one read error or
+// one time-out at a time; no I/O of its own beyond the LinePort it is given.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <mutex>
+
+#include "rslink/core/buffer_pool.h"
+#include "rslink/core/guarded_timer.h"
+#include "rslink/core/line_port.h"
+
+namespace rslink::core {
+
+enum RxState : int {
+    RX_IDLE,
+    RX_WAIT_ENQ,
+    RX_WAIT_DLE,
+    RX_WAIT_CONTROL,
+    RX_LEN_HIGH,
+    RX_LEN_LOW,
+    RX_TEXT,
+    RX_TEXT_DLE,
+    RX_TEXT_ETX,
+    RX_CRC_LOW,
+    RX_CRC_HIGH,
+    RX_STATE_COUNT
+};
+
+// Every wait of the receive path.
+inline constexpr unsigned kRxWaitMs = 5000;
+
+// What the receive path tells the driver.
+class ReceiveListener {
+public:
+    virtual ~ReceiveListener() = default;
+    // A good text is in `buffer` (a pool buffer); false when it could not be
+    // handed on, in which case the path gives the buffer back to the pool.
+    virtual bool delivered(uint8_t *buffer, uint32_t length) = 0;
+    // Receive-busy has just been cleared.
+    virtual void becameIdle() = 0;
+};
+
+class ReceivePath {
+public:
+    ReceivePath(LinePort &port, Timer &timer, BufferPool &pool, ReceiveListener &listener);
+    ReceivePath(const ReceivePath &) = delete;
+    ReceivePath &operator=(const ReceivePath &) = delete;
+
+    // Called by the receive thread after each read.
+    void onByte(uint8_t byte);
+    void onReadError();
+
+    // Contention: the driver yields the line to the device, which bid again.
+    // Marks receive-busy, answers DLE ACK and waits for the device's frame.
+    void grantInbound();
+
+    // Back to idle with no timer (at open).
+    void reset();
+
+    // An inbound exchange is under way; no send exchange may start.
+    bool busy() const { return busy_.load(); }
+    RxState state() const { return state_.load(); }
+
+private:
+    using ByteHandler = void (ReceivePath::*)(uint8_t);
+    struct Reaction {  // one row of the time-out and read-error tables
+        bool writeNak;
+        RxState next;
+    };
+    static const std::array<ByteHandler, RX_STATE_COUNT> kByteHandlers;
+    static const std::array<Reaction, RX_STATE_COUNT> kOnTimeout;
+    static const std::array<Reaction, RX_STATE_COUNT> kOnReadError;
+
+    void onIdle(uint8_t byte);
+    void onWaitEnq(uint8_t byte);
+    void onWaitDle(uint8_t byte);
+    void onWaitControl(uint8_t byte);
+    void onLenHigh(uint8_t byte);
+    void onLenLow(uint8_t byte);
+    void onText(uint8_t byte);
+    void onTextDle(uint8_t byte);
+    void onTextEtx(uint8_t byte);
+    void onCrcLow(uint8_t byte);
+    void onCrcHigh(uint8_t byte);
+
+    void onTimer(uint64_t arming);
+    void react(const Reaction &reaction);
+    void answerBid();
+    void accept();
+    void reject();
+    void startFrame();
+    void addToCrc(uint8_t byte);
+    bool writePair(uint8_t control);
+    void moveTo(RxState next);
+    void wait(RxState next);  // moveTo and restart the timer
+    void restartTimer();
+
+    LinePort &port_;
+    GuardedTimer timer_;
+    BufferPool &pool_;
+    ReceiveListener &listener_;
+
+    std::mutex mutex_;  // the receive thread, the timer thread and the driver thread
+    std::atomic<RxState> state_{RX_IDLE};
+    std::atomic<bool> busy_{false};
+
+    // Frame assembly.
+    uint32_t length_ = 0;
+    uint32_t remaining_ = 0;
+    size_t position_ = 0;
+    uint32_t crc_ = 0;
+    uint16_t receivedCrc_ = 0;
+    bool discard_ = false;  // length field outside 1..1492: counted, never stored
+    std::array<uint8_t, BufferPool::kSize> text_{};
+};
+
+}  // namespace rslink::core

@@ -1,0 +1,101 @@
+// A serial line over termios: COM n mapped to a device path, opened for
+// exclusive use, set to raw bytes at the given line settings, read and
+// written without blocking for long.  A pseudo-terminal gets what it
+// supports: no parity, no modem lines.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <termios.h>
+
+#include "rslink/core/line_port.h"
+
+namespace rslink::platform {
+
+struct LineSettings {
+    int speed = 9600;
+    int dataBits = 8;
+    int parity = 2;    // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    int stopBits = 0;  // 0 one, 1 one and a half, 2 two
+};
+
+// The value lists a line setting is checked against.
+bool speedAccepted(int speed);
+bool dataBitsAccepted(int bits);
+bool parityAccepted(int parity);
+bool stopBitsAccepted(int stop_bits);
+
+// COM n: $RSLINK_COM<n> when set, otherwise /dev/ttyS<n-1>.
+std::string comDevicePath(int com);
+
+class SerialPort final : public core::LinePort {
+public:
+    // Longest a write may take before it counts as failed.
+    static constexpr int kWriteBoundMs = 3000;
+    // Longest a read waits for a first byte before it returns with none; a
+    // safety net only, since wake() ends the wait when anything changes.
+    static constexpr int kReadSliceMs = 250;
+
+    // Opens and sets up the device; null on failure, with the reason (the
+    // device and the system's message) in `why` and the error number in
+    // `error`.
+    static std::unique_ptr<SerialPort> open(const std::string &path, const LineSettings &settings,
+                                            std::string &why, int &error);
+    ~SerialPort() override;
+
+    core::ReadResult read(uint8_t *buffer, size_t size) override;
+    bool write(const uint8_t *data, size_t size) override;
+    void wake() override;
+
+    // The DTR and RTS controls of the line-control record, applied at once
+    // on a real line, only remembered on a pty.
+    void setDtrControl(bool on);
+    void setRtsControl(bool on);
+    bool dtrControl() const;
+    bool rtsControl() const;
+
+    // Hang-up seen (POLLHUP/POLLERR, end of file, EIO): the line is gone
+    // for good, every read and write fails at once.
+    bool gone() const { return gone_.load(); }
+    bool isPty() const { return pty_; }
+    const std::string &path() const { return path_; }
+
+    // Lowers RTS and DTR, purges, restores the saved settings, gives up the
+    // exclusive claim and closes.  Callers make sure no thread uses the port.
+    void close();
+
+    // At process exit: lines down and settings restored, the descriptor left
+    // to the kernel (other threads may still hold it).
+    void restoreAtExit();
+
+private:
+    SerialPort(int fd, int wake, std::string path, bool pty, const termios &saved);
+    bool configure(const LineSettings &settings, std::string &why, int &error);
+    bool applyModemLines(std::string *why, int *error);
+    bool setModemLine(int line, bool on);
+    bool writeAll(const uint8_t *data, size_t size);
+    bool lineErrorFlagged();
+    void markGone(const char *what, int error);
+    void drainWake();
+    void releaseLine();
+
+    std::atomic<int> fd_;
+    const int wake_;
+    const std::string path_;
+    const bool pty_;
+    const termios saved_;
+    std::atomic<bool> gone_{false};
+
+    mutable std::mutex lineMutex_;  // writes and the line-control record
+    bool dtrControl_ = true;
+    bool rtsControl_ = true;
+
+    // Reader side only (one reader at a time by the driver's hand-over).
+    bool countsErrors_ = false;
+    long lineErrors_ = 0;
+};
+
+}  // namespace rslink::platform

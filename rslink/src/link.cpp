@@ -1,0 +1,475 @@
+// The link driver: the five exports, the driver thread that runs one send
+// exchange per queued BLK_SEND, and the receive thread that runs the receive
+// path whenever no send exchange holds the line.
+//
+// There is no thread suspension here.  The receive thread hands the line over
+// instead: when the driver thread wants it, the receive thread parks at a safe
+// point (between reads, with the receive path idle) and resumes when told.  It
+// reads one byte at a time and handles each before it looks at a request, so
+// no byte it has read is lost at a hand-over.
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "rslink/core/buffer_pool.h"
+#include "rslink/core/receive_path.h"
+#include "rslink/core/send_exchange.h"
+#include "rslink/frame.h"
+#include "rslink/platform/diag.h"
+#include "rslink/platform/serial_port.h"
+#include "rslink/platform/timer_service.h"
+#include "rslink/rslink.h"
+
+namespace rslink {
+namespace {
+
+using platform::diag;
+using platform::LineSettings;
+using platform::SerialPort;
+using platform::TimerService;
+
+constexpr auto kOpenSettleTime = std::chrono::milliseconds(500);
+// A close waits for the exchange in progress; only a line that never falls
+// silent (noise restarts every wait) makes it give up after this long.
+constexpr auto kCloseWaitLimit = std::chrono::seconds(60);
+
+// ---- module-level state ------------------------------------------------------
+
+// Notification blocks.  Each event gets its own block, so that a client that
+// is slow to take its messages never reads one event's block filled with the
+// next event: a received text's block belongs to its buffer until the buffer
+// comes back, results and errors use rings far longer than any backlog.
+class Notices {
+public:
+    MSG_BLK *result(uint8_t code, uint32_t length, uint8_t *data) {
+        std::lock_guard lock(mutex_);
+        return fill(results_[nextResult_++ % results_.size()], code, 0, length, data);
+    }
+    MSG_BLK *error(uint32_t error) {
+        std::lock_guard lock(mutex_);
+        return fill(errors_[nextError_++ % errors_.size()], BLK_API_ERROR, error, 0, nullptr);
+    }
+    MSG_BLK *received(size_t buffer, uint32_t length, uint8_t *data) {
+        std::lock_guard lock(mutex_);
+        return fill(received_[buffer], BLK_RECEIVED, 0, length, data);
+    }
+
+private:
+    static MSG_BLK *fill(MSG_BLK &b, uint8_t code, uint32_t error, uint32_t length,
+                         uint8_t *data) {
+        b = MSG_BLK{code, 0, error, length, data};
+        return &b;
+    }
+    std::mutex mutex_;
+    std::array<MSG_BLK, 64> results_{};
+    std::array<MSG_BLK, 16> errors_{};
+    std::array<MSG_BLK, core::BufferPool::kCount> received_{};
+    size_t nextResult_ = 0;
+    size_t nextError_ = 0;
+};
+
+// Never destroyed: the client may still read a block or a buffer after the
+// close, and threads may still run while the process exits.
+core::BufferPool &pool() {
+    static auto *p = new core::BufferPool;
+    return *p;
+}
+Notices &notices() {
+    static auto *n = new Notices;
+    return *n;
+}
+
+std::atomic<bool> g_open{false};
+std::atomic<unsigned long> g_client{0};
+std::atomic<unsigned long> g_driver{0};
+std::mutex g_lifecycle;  // RSOpen and RSClose one at a time
+LineSettings g_settings;  // under g_lifecycle
+int g_port = 1;           // under g_lifecycle
+
+bool notify(MSG_BLK *block) {
+    return RSPostMessage(g_client.load(), RSM_NOTIFY, 0, reinterpret_cast<uintptr_t>(block)) == 0;
+}
+
+// Code 66 to the client.  When even that cannot be posted there is no one
+// left to tell; the diagnostic is all that remains.
+void reportDriverError(int error) {
+    diag("driver error %d (%s) reported to thread %lu", error, std::strerror(error),
+         g_client.load());
+    if (!notify(notices().error(static_cast<uint32_t>(error))))
+        diag("cannot post the driver error to thread %lu: it has no queue", g_client.load());
+}
+
+// ---- one open port -----------------------------------------------------------
+
+class Session final : public core::ReceiveListener, public core::InboundHandOver {
+public:
+    explicit Session(std::unique_ptr<SerialPort> port)
+        : port_(std::move(port)),
+          sendTimer_(timers_.makeTimer()),
+          receiveTimer_(timers_.makeTimer()),
+          receive_(*port_, *receiveTimer_, pool(), *this),
+          exchange_(*port_, *sendTimer_, *this) {}
+
+    ~Session() override { close(); }
+
+    bool startDriver();
+    bool startReceiver();
+    void close();
+    SerialPort &port() { return *port_; }
+
+    bool delivered(uint8_t *buffer, uint32_t length) override;
+    void becameIdle() override;
+    void takeInboundFrame() override;
+
+private:
+    void driverLoop(std::promise<unsigned long> *ready);
+    void take(const MSG_BLK &block);
+    void send(uint32_t length, uint8_t *data);
+    bool beginSend();
+    void endSend();
+    void acquireLine();
+    void releaseLine();
+    void receiveLoop();
+    void park(std::unique_lock<std::mutex> &lock);
+    void settle();
+
+    std::unique_ptr<SerialPort> port_;
+    TimerService timers_;
+    std::unique_ptr<core::Timer> sendTimer_;
+    std::unique_ptr<core::Timer> receiveTimer_;
+    core::ReceivePath receive_;
+    core::SendExchange exchange_;
+    std::array<uint8_t, kTxFrameBuffer> frame_{};
+
+    // The hand-over between the driver thread and the receive thread, and the
+    // marks a close waits for.
+    std::mutex handMutex_;
+    std::condition_variable handChanged_;
+    bool sendBusy_ = false;
+    bool closing_ = false;     // no new send exchange starts
+    bool stop_ = false;        // the receive thread ends
+    bool lineWanted_ = false;  // the driver thread asks for the line
+    bool rxParked_ = false;
+    bool rxEnded_ = true;
+    uint64_t parkCount_ = 0;
+    uint64_t resumeTicket_ = 0;
+
+    unsigned long driverId_ = 0;
+    std::thread driver_;
+    std::thread receiver_;
+    bool closed_ = false;
+};
+
+bool Session::startDriver() {
+    std::promise<unsigned long> ready;
+    std::future<unsigned long> id = ready.get_future();
+    try {
+        driver_ = std::thread([this, &ready] { driverLoop(&ready); });
+    } catch (const std::system_error &e) {
+        diag("cannot start the driver thread: %s", e.what());
+        return false;
+    }
+    driverId_ = id.get();
+    g_driver.store(driverId_);
+    return true;
+}
+
+bool Session::startReceiver() {
+    {
+        std::lock_guard lock(handMutex_);
+        rxEnded_ = false;
+    }
+    try {
+        receiver_ = std::thread([this] { receiveLoop(); });
+    } catch (const std::system_error &e) {
+        diag("cannot start the receive thread: %s", e.what());
+        std::lock_guard lock(handMutex_);
+        rxEnded_ = true;
+        return false;
+    }
+    return true;
+}
+
+// Lets an exchange in progress end, stops both threads and closes the port.
+void Session::close() {
+    if (closed_) return;
+    closed_ = true;
+    settle();
+    port_->wake();
+    if (driver_.joinable()) {
+        if (RSPostMessage(driverId_, RSM_QUIT, 0, 0) != 0) reportDriverError(ESRCH);
+        driver_.join();  // a driver thread without a queue has ended already
+    }
+    g_driver.store(0);
+    if (receiver_.joinable()) receiver_.join();
+    timers_.stop();  // no time-out handler runs after this
+    port_->close();
+}
+
+void Session::settle() {
+    std::unique_lock lock(handMutex_);
+    closing_ = true;
+    const bool quiet = handChanged_.wait_for(
+        lock, kCloseWaitLimit, [&] { return !sendBusy_ && !receive_.busy(); });
+    stop_ = true;
+    handChanged_.notify_all();
+    if (!quiet) {
+        diag("%s: the line did not fall silent; closing anyway", port_->path().c_str());
+        lock.unlock();
+        exchange_.abort();
+    }
+}
+
+// ---- driver thread -----------------------------------------------------------
+
+void Session::driverLoop(std::promise<unsigned long> *ready) {
+    ready->set_value(RSQueueCreate());
+    for (;;) {
+        RS_MSG msg{};
+        const int got = RSGetMessage(&msg);
+        if (got < 0) {  // the thread has no queue: nothing more can arrive
+            reportDriverError(EBADF);
+            break;
+        }
+        if (got == 0) {  // a quit request not from RSClose
+            reportDriverError(ECANCELED);
+            continue;
+        }
+        if (msg.message == RSM_QUIT) break;
+        if (msg.message == RSM_SEND && msg.lparam)
+            take(*reinterpret_cast<const MSG_BLK *>(msg.lparam));
+    }
+    RSQueueDestroy();
+}
+
+void Session::take(const MSG_BLK &block) {
+    if (block.code == BLK_SEND)
+        send(block.length, block.data);
+    else if (block.code == BLK_RELEASE)
+        pool().release(block.data);  // an address outside the pool is ignored
+}
+
+// A text longer than the driver's copy buffer (or one without data) fails
+// without anything copied and without touching the line.  Once a close has
+// begun, queued blocks fail the same way.
+void Session::send(uint32_t length, uint8_t *data) {
+    bool sent = false;
+    if (!beginSend()) {
+        diag("%s: BLK_SEND after the close began: failed", port_->path().c_str());
+    } else if (length > kMaxSendText || (!data && length > 0)) {
+        diag("%s: BLK_SEND of %u bytes refused: a text holds at most %zu", port_->path().c_str(),
+             length, kMaxSendText);
+    } else {
+        const size_t frameLength = buildFrame(data, length, frame_.data());
+        acquireLine();
+        sent = exchange_.run(frame_.data(), frameLength);
+        exchange_.resetBudgets();
+        releaseLine();
+    }
+    if (!notify(notices().result(sent ? BLK_SEND_OK : BLK_SEND_FAILED, length, data)))
+        reportDriverError(ESRCH);
+    endSend();
+}
+
+bool Session::beginSend() {
+    std::lock_guard lock(handMutex_);
+    if (closing_) return false;
+    sendBusy_ = true;
+    return true;
+}
+
+void Session::endSend() {
+    std::lock_guard lock(handMutex_);
+    sendBusy_ = false;
+    handChanged_.notify_all();
+}
+
+// Returns once the receive thread is parked with the receive path idle.
+void Session::acquireLine() {
+    std::unique_lock lock(handMutex_);
+    lineWanted_ = true;
+    handChanged_.notify_all();
+    port_->wake();
+    handChanged_.wait(lock, [&] { return rxParked_ || rxEnded_; });
+}
+
+void Session::releaseLine() {
+    std::lock_guard lock(handMutex_);
+    lineWanted_ = false;
+    handChanged_.notify_all();
+}
+
+// Contention: the receive path answers the device's bid, the receive thread
+// runs for one inbound exchange and parks again when it is idle.
+void Session::takeInboundFrame() {
+    receive_.grantInbound();
+    std::unique_lock lock(handMutex_);
+    const uint64_t parks = parkCount_;
+    ++resumeTicket_;
+    handChanged_.notify_all();
+    handChanged_.wait(lock, [&] { return (rxParked_ && parkCount_ != parks) || rxEnded_; });
+}
+
+// ---- receive thread ----------------------------------------------------------
+
+void Session::receiveLoop() {
+    std::unique_lock lock(handMutex_);
+    while (!stop_) {
+        if (lineWanted_ && !receive_.busy()) {
+            park(lock);
+            continue;
+        }
+        if (port_->gone() && !receive_.busy()) {
+            // Every read would fail at once: wait for a request instead.
+            handChanged_.wait(lock, [&] { return stop_ || lineWanted_; });
+            continue;
+        }
+        lock.unlock();
+        uint8_t byte = 0;
+        const core::ReadResult got = port_->read(&byte, 1);
+        if (got.failed)
+            receive_.onReadError();
+        else if (got.count)
+            receive_.onByte(byte);
+        lock.lock();
+    }
+    rxEnded_ = true;
+    rxParked_ = false;
+    handChanged_.notify_all();
+}
+
+void Session::park(std::unique_lock<std::mutex> &lock) {
+    rxParked_ = true;
+    ++parkCount_;
+    const uint64_t ticket = resumeTicket_;
+    handChanged_.notify_all();
+    handChanged_.wait(lock, [&] { return stop_ || !lineWanted_ || resumeTicket_ != ticket; });
+    rxParked_ = false;
+}
+
+// ---- receive path's listener -------------------------------------------------
+
+bool Session::delivered(uint8_t *buffer, uint32_t length) {
+    const int index = pool().indexOf(buffer);
+    if (notify(notices().received(static_cast<size_t>(index), length, buffer))) return true;
+    reportDriverError(ESRCH);
+    return false;
+}
+
+void Session::becameIdle() {
+    {
+        std::lock_guard lock(handMutex_);
+        handChanged_.notify_all();
+    }
+    port_->wake();  // a receive thread waiting for a byte may now park
+}
+
+std::mutex g_sessionMutex;  // the session pointer against DTR/RTS calls
+std::unique_ptr<Session> g_session;
+
+void publish(std::unique_ptr<Session> session) {
+    std::lock_guard lock(g_sessionMutex);
+    g_session = std::move(session);
+}
+
+std::unique_ptr<Session> withdraw() {
+    std::lock_guard lock(g_sessionMutex);
+    return std::move(g_session);
+}
+
+int startSession(std::unique_ptr<SerialPort> serial) {
+    try {
+        auto session = std::make_unique<Session>(std::move(serial));
+        if (!session->startDriver() || !session->startReceiver()) {
+            session->close();
+            return -2;
+        }
+        publish(std::move(session));
+        return 0;
+    } catch (const std::exception &e) {
+        diag("cannot start the driver: %s", e.what());
+        return -2;
+    }
+}
+
+int openPort(int port) {
+    if (port < 1 || port > 8) return -4;
+    g_port = port;
+    const std::string path = platform::comDevicePath(port);
+    std::string why;
+    int error = 0;
+    auto serial = SerialPort::open(path, g_settings, why, error);
+    if (!serial) {
+        diag("COM%d: %s", port, why.c_str());
+        return -4;
+    }
+    return startSession(std::move(serial));
+}
+
+int lineControl(void (SerialPort::*set)(bool), int on) {
+    if (!g_open.load()) return -2;
+    std::lock_guard lock(g_sessionMutex);
+    if (g_session) (g_session->port().*set)(on != 0);
+    return 0;
+}
+
+// Library unload: the port is left as it was found.
+__attribute__((destructor)) void unload() {
+    std::unique_lock lock(g_sessionMutex, std::try_to_lock);
+    if (lock.owns_lock() && g_session) g_session->port().restoreAtExit();
+}
+
+}  // namespace
+}  // namespace rslink
+
+using namespace rslink;
+
+extern "C" {
+
+int RSOpen(unsigned long client_thread, int port, int speed, int data_bits, int parity,
+           int stop_bits) {
+    std::lock_guard life(g_lifecycle);
+    if (g_open.exchange(true)) return -1;
+    pool().reset();
+    if (!platform::speedAccepted(speed) || !platform::dataBitsAccepted(data_bits) ||
+        !platform::parityAccepted(parity) || !platform::stopBitsAccepted(stop_bits))
+        return -3;
+    g_settings = {speed, data_bits, parity, stop_bits};
+    g_client.store(client_thread);  // before the threads start: they may notify at once
+    const int result = openPort(port);
+    if (result != 0) return result;
+    std::this_thread::sleep_for(kOpenSettleTime);
+    return 0;
+}
+
+int RSClose(void) {
+    std::lock_guard life(g_lifecycle);
+    if (!g_open.load()) return 0;
+    std::unique_ptr<Session> session = withdraw();
+    if (session) session->close();
+    session.reset();
+    g_open.store(false);
+    return 0;
+}
+
+int RSSend(MSG_BLK *block) {
+    if (!g_open.load() || !block) return -2;
+    const unsigned long driver = g_driver.load();
+    if (!driver) return -2;
+    return RSPostMessage(driver, RSM_SEND, 0, reinterpret_cast<uintptr_t>(block)) == 0 ? 0 : -2;
+}
+
+int DTRControl(int on) { return lineControl(&SerialPort::setDtrControl, on); }
+
+int RTSControl(int on) { return lineControl(&SerialPort::setRtsControl, on); }
+
+int RSBuffersLent(void) { return g_open.load() ? pool().lent() : -2; }
+
+}  // extern "C"
