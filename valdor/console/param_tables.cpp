@@ -92,7 +92,7 @@ constexpr auto kRetryItems = joinItems(kNothing, kRunTexts<Run{0, 15, "", 2, ' '
 constexpr auto kP1Items = joinItems(kNothing, kRunTexts<Run{0, 3, "", 3, ' '}>, kClear);
 constexpr auto kP2Items = joinItems(kNothing, kRunTexts<Run{0, 7, "", 3, ' '}>, kClear);
 
-constexpr ParamItem kSpecialSpecItems[] = {{"00", 0}, {"01", 64}, {"10", 128}, {"11", 192}};
+constexpr ParamItem kSpecialSettingItems[] = {{"00", 0}, {"01", 64}, {"10", 128}, {"11", 192}};
 
 constexpr ParamItem kDischargeItems[] = {
     {"Standard", 0}, {"+5mm    ", 16}, {"+10mm   ", 32},
@@ -125,7 +125,7 @@ constexpr ParamTable kCount{kCountItems, 0};
 constexpr ParamTable kRetry{kRetryItems, 0};
 constexpr ParamTable kP1{kP1Items, 0};
 constexpr ParamTable kP2{kP2Items, 0};
-constexpr ParamTable kSpecialSpec{kSpecialSpecItems, 0};
+constexpr ParamTable kSpecialSetting{kSpecialSettingItems, 0};
 constexpr ParamTable kDischarge{kDischargeItems, 0};
 constexpr ParamTable kLogMode{kLogModeItems, 0};
 constexpr ParamTable kDiagnosis{kDiagnosisItems, 16};  // nothing chosen reads the data back
@@ -156,7 +156,7 @@ constexpr ComboTables kComboTables[] = {
     {ctl::ComPort, ctl::ComPort, &kComPort},
     {ctl::OplogP1, ctl::OplogP1, &kP1},
     {ctl::OplogP2, ctl::OplogP2, &kP2},
-    {ctl::SpecialSpec, ctl::SpecialSpec, &kSpecialSpec},
+    {ctl::SpecialSpec, ctl::SpecialSpec, &kSpecialSetting},
     {ctl::DiagnosisMode, ctl::DiagnosisMode, &kDiagnosis},
     {ctl::DeviceInfoMode, ctl::DeviceInfoMode, &kDeviceInfo},
     {ctl::DischargeAmount, ctl::DischargeAmount, &kDischarge},
