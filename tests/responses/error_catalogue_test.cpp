@@ -1,0 +1,105 @@
+#include "valdor/responses/error_catalogue.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+
+namespace valdor {
+namespace {
+
+constexpr const char *kUnknown = "See Q9R ERROR CODE LIST";
+
+std::string lookup(uint8_t mainCode, uint8_t subCode) { return lookupErrorMessage(mainCode, subCode); }
+
+TEST(ErrorCatalogue, HoldsTheMessagesThenTheEndEntry) {
+    const auto table = errorCatalogue();
+    ASSERT_EQ(table.size(), 289u);
+    EXPECT_EQ(table.back().kind, 0);
+    EXPECT_EQ(table.back().code, 0xFFFF);
+    EXPECT_STREQ(table.back().text, kUnknown);
+
+    std::set<uint8_t> mainOnly;
+    size_t longest = 0;
+    for (size_t i = 0; i + 1 < table.size(); ++i) {
+        const ERR_MSG_ENTRY &entry = table[i];
+        ASSERT_TRUE(entry.kind == 1 || entry.kind == 2) << i;
+        ASSERT_NE(std::memchr(entry.text, '\0', sizeof entry.text), nullptr) << i;
+        EXPECT_GT(std::strlen(entry.text), 0u) << i;
+        if (entry.kind == 1) {
+            EXPECT_EQ(entry.code & 0xFF, 0) << i;
+            mainOnly.insert(static_cast<uint8_t>(entry.code >> 8));
+        }
+        longest = std::max(longest, std::strlen(entry.text));
+    }
+    EXPECT_EQ(mainOnly, (std::set<uint8_t>{0x04, 0x52, 0x89, 0xA4, 0xA7, 0xAC, 0xAF, 0xB0, 0xB5,
+                                           0xB8, 0xB9, 0xBA, 0xBC, 0xBD, 0xBE, 0xE5, 0xE6, 0xE8,
+                                           0xEA, 0xEC, 0xEE, 0xEF, 0xF2, 0xF3, 0xF4, 0xF6}));
+    EXPECT_EQ(longest, 141u);
+    EXPECT_EQ(std::strlen(lookupErrorMessage(0x88, 0x00)), 141u);
+}
+
+TEST(ErrorCatalogue, KeepsTheTableOrder) {
+    const auto table = errorCatalogue();
+    const uint16_t head[] = {0x0000, 0x0301, 0x0302, 0x0400, 0x1000, 0x1100, 0x1200, 0x1201};
+    for (size_t i = 0; i < std::size(head); ++i) EXPECT_EQ(table[i].code, head[i]) << i;
+    EXPECT_EQ(table[285].code, 0xF8F0);
+    EXPECT_EQ(table[286].code, 0xFC00);
+    EXPECT_EQ(table[287].code, 0xFD00);
+    // E5 01 stands before the E5 entry for any sub-code.
+    size_t e501 = 0, e5any = 0;
+    for (size_t i = 0; i < table.size(); ++i) {
+        if (table[i].kind == 2 && table[i].code == 0xE501) e501 = i;
+        if (table[i].kind == 1 && table[i].code == 0xE500) e5any = i;
+    }
+    EXPECT_GT(e501, 0u);
+    EXPECT_EQ(e5any, e501 + 1);
+}
+
+TEST(ErrorCatalogue, EveryEntryAnswersItsOwnCode) {
+    const auto table = errorCatalogue();
+    for (size_t i = 0; i + 1 < table.size(); ++i) {
+        const uint8_t mainCode = static_cast<uint8_t>(table[i].code >> 8);
+        EXPECT_EQ(lookupErrorMessage(mainCode, static_cast<uint8_t>(table[i].code)), table[i].text) << i;
+        if (table[i].kind == 1 && mainCode != 0xE5) {
+            for (int sub : {0x01, 0x37, 0xFF}) EXPECT_EQ(lookupErrorMessage(mainCode, sub), table[i].text) << i;
+        }
+    }
+}
+
+TEST(ErrorCatalogue, LookupExamples) {
+    EXPECT_EQ(lookup(0x00, 0x00), "Normal end");
+    EXPECT_EQ(lookup(0x04, 0x37), "Internal error 3");
+    EXPECT_EQ(lookup(0xE5, 0x01), "Count sequence specification error");
+    EXPECT_EQ(lookup(0xE5, 0x02), "Specification error of total number of notes");
+    EXPECT_EQ(lookup(0xE5, 0x00), "Specification error of total number of notes");
+    EXPECT_EQ(lookup(0x12, 0x07), kUnknown);
+    EXPECT_EQ(lookup(0xFF, 0xFF), kUnknown);
+    EXPECT_EQ(lookup(0x00, 0x01), kUnknown);
+    EXPECT_EQ(lookup(0x52, 0x9A), "No medium in the pool section");
+}
+
+TEST(ErrorCatalogue, TextsAreCopiedToTheLetter) {
+    EXPECT_EQ(lookup(0x88, 0x00),
+              "Count inconsistency(Number of requested notes = number of notes identified as normal = number of "
+              "notes that passed through BPS does not hold)");
+    EXPECT_EQ(lookup(0x7C, 0x80),
+              "EJSF was turned on during transfer motor rotation before the mechanical reset operation and feed "
+              "operation of the bill count command");
+    EXPECT_EQ(lookup(0x12, 0x05),
+              "1st cassette:The thickness diagnosis result is outside a regulated range(0.09mm - 0.15mm)");
+    EXPECT_EQ(lookup(0x3C, 0x00), "(7th Cassette pick error)");
+    EXPECT_EQ(lookup(0x70, 0x0A), "(Medium remaining at REJS)");
+    EXPECT_EQ(lookup(0xC3, 0x02), "Download header error (E-Code is not '1' or 'H')");
+    EXPECT_EQ(lookup(0xE1, 0x00),
+              "An attempt was mode to execute a count system request for device's initialization, although no bill "
+              "information was registered");
+    EXPECT_EQ(lookup(0xB0, 0x11), "Reject box (option) is no set");
+    EXPECT_EQ(lookup(0xF8, 0xAF), "Sensor-on check error of BCS");
+    EXPECT_EQ(lookup(0xFC, 0x00), "<Q9RS>Illegal operation due to non-notification of data");
+    EXPECT_EQ(lookup(0xFD, 0x00), "<Q9RS>Power off during count");
+}
+
+}  // namespace
+}  // namespace valdor
