@@ -1,0 +1,53 @@
+// An in-memory panel that also records every write a decoder makes, in
+// order, so tests can compare two decodings or count writes per control.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "valdor/console/memory_panel.h"
+
+namespace valdor::testing {
+
+using Bytes = std::vector<uint8_t>;
+
+class RecordingPanel : public MemoryPanel {
+public:
+    RecordingPanel() { createDeviceWindow(); }
+
+    void setText(int control, std::string_view text) override {
+        log.push_back(std::to_string(control) + "=" + std::string(text));
+        ++writes[control];
+        MemoryPanel::setText(control, text);
+    }
+    void setChecked(int control, bool on) override {
+        log.push_back(std::to_string(control) + (on ? "+" : "-"));
+        ++writes[control];
+        MemoryPanel::setChecked(control, on);
+    }
+    void showDeviceWindow() override {
+        log.push_back("show");
+        MemoryPanel::showDeviceWindow();
+    }
+
+    std::vector<std::string> log;
+    std::map<int, int> writes;
+};
+
+// A response with DH0 0xE0, the given DH1 and the layout mark, zeros elsewhere.
+inline Bytes response(bool enhanced, uint8_t dh1, size_t size = 400) {
+    Bytes bytes(size, 0x00);
+    bytes[0] = 0xE0;
+    bytes[1] = dh1;
+    if (enhanced) bytes[2] = 0xFF;
+    return bytes;
+}
+
+inline void put(Bytes &bytes, size_t at, std::string_view text) {
+    for (size_t i = 0; i < text.size(); ++i) bytes[at + i] = static_cast<uint8_t>(text[i]);
+}
+
+}  // namespace valdor::testing
