@@ -3,6 +3,8 @@
 // report.
 #pragma once
 
+#include <memory>
+
 #include "valdor/engine/send_thread.h"
 
 namespace valdor {
@@ -32,10 +34,7 @@ public:
 
 private:
     struct State;
-    Panel &panel_;
-    Host &host_;
-    SendThread &worker_;
-    State *state_;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace valdor

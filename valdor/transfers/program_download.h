@@ -3,6 +3,8 @@
 // each after a positive answer to the one before.
 #pragma once
 
+#include <memory>
+
 #include "valdor/engine/send_thread.h"
 
 namespace valdor {
@@ -27,10 +29,7 @@ public:
 
 private:
     struct State;
-    Panel &panel_;
-    Host &host_;
-    SendThread &worker_;
-    State *state_;
+    std::unique_ptr<State> state_;
 };
 
 }  // namespace valdor

@@ -1,0 +1,179 @@
+// Stand-ins for the transfers' surroundings: a host whose file dialog answers
+// what the test says, a worker thread of the test's own, and temporary files.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "valdor/console/host.h"
+#include "valdor/console/memory_panel.h"
+#include "valdor/console/panel.h"
+#include "valdor/console/controls.h"
+#include "valdor/transfers/worker_link.h"
+
+namespace transfers_test {
+
+class FakeHost : public valdor::Host {
+public:
+    std::optional<std::string> answer;  // what the dialog returns; nothing = cancel
+    int dialogs = 0;
+    std::vector<valdor::FileFilter> filters;
+    std::string initialName;
+
+    std::optional<std::string> chooseFile(std::span<const valdor::FileFilter> f,
+                                          std::string_view initial) override {
+        ++dialogs;
+        filters.assign(f.begin(), f.end());
+        initialName = std::string(initial);
+        return answer;
+    }
+    void runBlocking(const std::function<void()> &call) override { call(); }
+    void closeWindow() override {}
+};
+
+// A worker thread that runs what it is handed, in order, and records the
+// commands posted to it.
+class FakeWorker : public valdor::WorkerLink {
+public:
+    explicit FakeWorker(valdor::Panel &panel) : panel_(panel), thread_([this] { loop(); }) {}
+    ~FakeWorker() override {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    bool runOnWorker(const std::function<void()> &fn) override {
+        std::unique_lock lock(mutex_);
+        if (ended_) return false;
+        bool done = false;
+        jobs_.push_back({&fn, &done});
+        wake_.notify_all();
+        finished_.wait(lock, [&] { return done; });
+        return true;
+    }
+
+    bool postCommand(int command) override {
+        std::lock_guard lock(mutex_);
+        if (ended_ || refusePosts_) {
+            panel_.appendMessage("Message send to SendThread error");
+            return false;
+        }
+        posted_.push_back(command);
+        return true;
+    }
+
+    const void *identity() const override { return this; }
+
+    // Runs `fn` on the worker, as the tests' stand-in for SendThread's calls.
+    void run(const std::function<void()> &fn) { ASSERT_TRUE(runOnWorker(fn)); }
+
+    // From now on nothing runs and every post fails, as after the worker ended.
+    void end() {
+        std::lock_guard lock(mutex_);
+        ended_ = true;
+    }
+
+    // From now on every post fails, as when the worker's queue is gone.
+    void refusePosts() {
+        std::lock_guard lock(mutex_);
+        refusePosts_ = true;
+    }
+
+    std::vector<int> posted() const {
+        std::lock_guard lock(mutex_);
+        return posted_;
+    }
+    // Takes the oldest posted command, if any.
+    std::optional<int> takePosted() {
+        std::lock_guard lock(mutex_);
+        if (posted_.empty()) return std::nullopt;
+        int command = posted_.front();
+        posted_.erase(posted_.begin());
+        return command;
+    }
+
+private:
+    struct Job {
+        const std::function<void()> *fn;
+        bool *done;
+    };
+
+    void loop() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            wake_.wait(lock, [&] { return quit_ || !jobs_.empty(); });
+            if (jobs_.empty()) return;
+            Job job = jobs_.front();
+            jobs_.pop_front();
+            lock.unlock();
+            (*job.fn)();
+            lock.lock();
+            *job.done = true;
+            finished_.notify_all();
+        }
+    }
+
+    valdor::Panel &panel_;
+    mutable std::mutex mutex_;
+    std::condition_variable wake_, finished_;
+    std::deque<Job> jobs_;
+    std::vector<int> posted_;
+    bool quit_ = false;
+    bool ended_ = false;
+    bool refusePosts_ = false;
+    std::thread thread_;
+};
+
+// A folder of its own for each test, removed afterwards.
+class TempDir {
+public:
+    TempDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "transfers-XXXXXX").string();
+        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = pattern;
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    std::string file(const std::string &name) const { return (path_ / name).string(); }
+    std::string write(const std::string &name, const std::vector<uint8_t> &bytes) const {
+        std::string p = file(name);
+        std::ofstream out(p, std::ios::binary);
+        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return p;
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::vector<uint8_t> readAll(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+inline std::string readText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A panel as the console starts it: messages shown.
+inline void showMessages(valdor::MemoryPanel &panel) { panel.setChecked(valdor::ctl::ShowMessages, true); }
+
+}  // namespace transfers_test
