@@ -1,0 +1,88 @@
+// In-memory stand-ins for the port and the timer, so the state machines run
+// one byte or one time-out at a time in the test's own thread.
+#pragma once
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "rslink/core/line_port.h"
+#include "pty_peer.h"
+
+namespace rslinktest {
+
+class FakeTimer : public rslink::core::Timer {
+public:
+    void start(unsigned delay_ms, std::function<void()> handler) override {
+        if (delay_ms == 0) return cancel();
+        running = true;
+        delay = delay_ms;
+        handler_ = std::move(handler);
+        history.push_back(handler_);
+        delays.push_back(delay_ms);
+    }
+    void cancel() override { running = false; }
+    // Time runs out: the handler runs as the timer thread would run it.
+    bool fire() {
+        if (!running) return false;
+        running = false;
+        auto h = handler_;
+        h();
+        return true;
+    }
+    bool running = false;
+    unsigned delay = 0;
+    std::vector<unsigned> delays;
+    std::vector<std::function<void()>> history;  // every handler ever started
+
+private:
+    std::function<void()> handler_;
+};
+
+// The far end as seen by the core: an input queue of bytes and read errors,
+// and a record of every write.  `onWrite` lets a test play the unit.
+class FakePort : public rslink::core::LinePort {
+public:
+    struct Input {
+        bool error;
+        uint8_t byte;
+    };
+    rslink::core::ReadResult read(uint8_t *buffer, size_t size) override {
+        if (input.empty()) {
+            ++idleReads;
+            if (onIdle) onIdle();
+            return {false, 0};
+        }
+        Input in = input.front();
+        input.pop_front();
+        if (onRead) onRead(in);
+        if (in.error) return {true, 0};
+        buffer[0] = in.byte;
+        return {false, 1};
+    }
+    bool write(const uint8_t *data, size_t size) override {
+        Bytes b(data, data + size);
+        writes.push_back(b);
+        const bool ok = failWrites == 0;
+        if (failWrites > 0) --failWrites;
+        if (ok && onWrite) onWrite(b);
+        return ok;
+    }
+    void wake() override { ++wakes; }
+
+    void feed(const Bytes &bytes) {
+        for (uint8_t b : bytes) input.push_back({false, b});
+    }
+    void feedError() { input.push_back({true, 0}); }
+
+    std::deque<Input> input;
+    std::vector<Bytes> writes;
+    int failWrites = 0;
+    int wakes = 0;
+    int idleReads = 0;
+    std::function<void(const Bytes &)> onWrite;
+    std::function<void()> onIdle;
+    std::function<void(const Input &)> onRead;
+};
+
+}  // namespace rslinktest

@@ -1,0 +1,53 @@
+// A scripted far end on a pseudo-terminal, for exact wire-level tests: the
+// test writes the unit's bytes and reads what the driver wrote, with
+// time-outs.  COM n is pointed at it through RSLINK_COM<n>.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace rslinktest {
+
+using Bytes = std::vector<uint8_t>;
+using std::chrono::milliseconds;
+
+// "10 05" -> {0x10, 0x05}
+Bytes hex(const std::string &text);
+// {0x10, 0x05} -> "10 05"
+std::string hex(const Bytes &bytes);
+// The text frame of `text`, as it travels on the line.
+Bytes frameOf(const Bytes &text);
+
+inline const Bytes kEnq{0x10, 0x05};
+inline const Bytes kAck{0x10, 0x06};
+inline const Bytes kNak{0x10, 0x15};
+
+class PtyPeer {
+public:
+    PtyPeer();
+    ~PtyPeer();
+    PtyPeer(const PtyPeer &) = delete;
+    PtyPeer &operator=(const PtyPeer &) = delete;
+
+    const std::string &path() const { return path_; }
+    void mapCom(int n) const;
+
+    void send(const Bytes &bytes);
+    // Reads until `count` bytes arrived or `timeout` passed; returns what came.
+    Bytes read(size_t count, milliseconds timeout = milliseconds(5000));
+    // Reads `count` bytes; the time from the call to the first of them.
+    Bytes readTimed(size_t count, milliseconds timeout, milliseconds &waited);
+    // Whatever arrives within `window` (nothing: empty).
+    Bytes drain(milliseconds window);
+    // Closes the master side, as a pulled USB adapter would vanish.
+    void hangUp();
+
+private:
+    int master_ = -1;
+    int slave_ = -1;  // held open so the master never sees a hang-up of its own
+    std::string path_;
+};
+
+}  // namespace rslinktest

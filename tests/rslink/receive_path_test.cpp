@@ -1,0 +1,292 @@
+// The receive state machine fed one byte, read error or time-out at a time.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "fakes.h"
+#include "rslink/core/receive_path.h"
+
+using namespace rslinktest;
+using namespace rslink::core;
+
+namespace {
+
+struct Recorder : ReceiveListener {
+    struct Delivery {
+        Bytes text;
+        uint8_t *buffer;
+    };
+    bool delivered(uint8_t *buffer, uint32_t length) override {
+        deliveries.push_back({Bytes(buffer, buffer + length), buffer});
+        return acceptDeliveries;
+    }
+    void becameIdle() override { ++idles; }
+    std::vector<Delivery> deliveries;
+    bool acceptDeliveries = true;
+    int idles = 0;
+};
+
+class ReceivePathTest : public ::testing::Test {
+protected:
+    void feed(const Bytes &bytes) {
+        for (uint8_t b : bytes) path.onByte(b);
+    }
+    // The unit bids and the path grants.
+    void bid() {
+        feed(kEnq);
+        ASSERT_EQ(lastWrite(), hex(kAck));
+    }
+    std::string lastWrite() const { return port.writes.empty() ? "" : hex(port.writes.back()); }
+
+    FakePort port;
+    FakeTimer timer;
+    BufferPool pool;
+    Recorder listener;
+    ReceivePath path{port, timer, pool, listener};
+};
+
+TEST_F(ReceivePathTest, GoodFrameIsAcknowledgedAndLent) {
+    feed({0x10});
+    EXPECT_TRUE(path.busy());
+    EXPECT_EQ(path.state(), RX_WAIT_ENQ);
+    feed({0x05});
+    EXPECT_EQ(lastWrite(), "10 06");
+    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_EQ(timer.delay, 5000u);
+    feed(hex("10 02 00 03 61 62 63 10 03 3B 4B"));
+    EXPECT_EQ(lastWrite(), "10 06");
+    ASSERT_EQ(listener.deliveries.size(), 1u);
+    EXPECT_EQ(hex(listener.deliveries[0].text), "61 62 63");
+    EXPECT_EQ(listener.deliveries[0].buffer, pool.buffer(0));
+    EXPECT_EQ(pool.lent(), 1);
+    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_FALSE(path.busy());
+    EXPECT_FALSE(timer.running);
+    EXPECT_EQ(listener.idles, 1);
+}
+
+TEST_F(ReceivePathTest, BadCheckCodeIsRejectedAndTheResentFrameTaken) {
+    bid();
+    feed(hex("10 02 00 03 61 62 63 10 03 3B 4C"));
+    EXPECT_EQ(lastWrite(), "10 15");
+    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_TRUE(path.busy());
+    EXPECT_TRUE(timer.running);
+    EXPECT_TRUE(listener.deliveries.empty());
+    feed(frameOf(hex("61 62 63")));
+    EXPECT_EQ(lastWrite(), "10 06");
+    ASSERT_EQ(listener.deliveries.size(), 1u);
+    EXPECT_EQ(hex(listener.deliveries[0].text), "61 62 63");
+}
+
+TEST_F(ReceivePathTest, TextWithDleAndEtxInsideIsTakenWhole) {
+    bid();
+    const Bytes text = hex("10 10 03 10 02 10 06 00 FF");
+    feed(frameOf(text));
+    EXPECT_EQ(lastWrite(), "10 06");
+    ASSERT_EQ(listener.deliveries.size(), 1u);
+    EXPECT_EQ(hex(listener.deliveries[0].text), hex(text));
+}
+
+TEST_F(ReceivePathTest, LargestTextFillsOneBuffer) {
+    bid();
+    Bytes text(BufferPool::kSize);
+    for (size_t i = 0; i < text.size(); ++i) text[i] = static_cast<uint8_t>(i * 7);
+    feed(frameOf(text));
+    ASSERT_EQ(listener.deliveries.size(), 1u);
+    EXPECT_EQ(listener.deliveries[0].text, text);
+}
+
+// Length 0 and lengths beyond a buffer are counted through and rejected at the
+// end of the frame; nothing is stored (ASan would see a write past the buffer).
+TEST_F(ReceivePathTest, LengthZeroOrBeyondABufferIsRejected) {
+    for (size_t length : {size_t{0}, BufferPool::kSize + 1, size_t{0xFFFF}}) {
+        SCOPED_TRACE(length);
+        bid();
+        Bytes text(length, 0x41);
+        Bytes frame = frameOf(text);
+        feed(frame);
+        EXPECT_EQ(lastWrite(), "10 15");
+        EXPECT_EQ(path.state(), RX_WAIT_DLE);
+        EXPECT_TRUE(listener.deliveries.empty());
+        timer.fire();  // the unit gives up: idle again
+        EXPECT_EQ(path.state(), RX_IDLE);
+    }
+    EXPECT_EQ(pool.lent(), 0);
+}
+
+TEST_F(ReceivePathTest, MissingDleOrEtxAfterTheTextIsRejected) {
+    bid();
+    feed(hex("10 02 00 01 41 11"));
+    EXPECT_EQ(lastWrite(), "10 15");
+    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    feed(hex("10 02 00 01 41 10 04"));
+    EXPECT_EQ(lastWrite(), "10 15");
+    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_TRUE(listener.deliveries.empty());
+}
+
+TEST_F(ReceivePathTest, DleFollowedByOtherThanEnqInIdleReturnsToIdle) {
+    feed(hex("10 41"));
+    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_FALSE(path.busy());
+    EXPECT_TRUE(port.writes.empty());
+    feed(hex("41 06 15"));  // idle ignores anything but DLE
+    EXPECT_EQ(path.state(), RX_IDLE);
+}
+
+TEST_F(ReceivePathTest, ControlAfterDleInWaitControl) {
+    bid();
+    feed(hex("10 05"));  // the unit bids again
+    EXPECT_EQ(lastWrite(), "10 06");
+    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    for (uint8_t control : {0x03, 0x06, 0x15}) {
+        feed({0x10, control});
+        EXPECT_EQ(lastWrite(), "10 15");
+        EXPECT_EQ(path.state(), RX_IDLE);
+        EXPECT_FALSE(path.busy());
+        bid();
+    }
+    feed(hex("10 41"));  // anything else: wait for DLE again
+    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+}
+
+TEST_F(ReceivePathTest, TimeOutsByState) {
+    feed({0x10});
+    ASSERT_TRUE(timer.fire());  // waiting for ENQ
+    EXPECT_EQ(lastWrite(), "10 15");
+    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_FALSE(path.busy());
+
+    bid();
+    const size_t written = port.writes.size();
+    ASSERT_TRUE(timer.fire());  // granted, and the unit says nothing: no NAK
+    EXPECT_EQ(port.writes.size(), written);
+    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_FALSE(path.busy());
+
+    // Inside a frame: NAK and wait for the unit to begin again.
+    const Bytes frame = frameOf(hex("61 62 63"));
+    for (size_t cut = 1; cut < frame.size(); ++cut) {
+        SCOPED_TRACE(cut);
+        bid();
+        feed(Bytes(frame.begin(), frame.begin() + static_cast<long>(cut)));
+        ASSERT_TRUE(timer.fire());
+        EXPECT_EQ(lastWrite(), "10 15");
+        EXPECT_EQ(path.state(), RX_WAIT_DLE);
+        EXPECT_TRUE(timer.running);
+        ASSERT_TRUE(timer.fire());
+        EXPECT_EQ(path.state(), RX_IDLE);
+    }
+}
+
+TEST_F(ReceivePathTest, ReadErrorsByState) {
+    path.onReadError();  // idle: NAK, stays idle
+    EXPECT_EQ(lastWrite(), "10 15");
+    EXPECT_EQ(path.state(), RX_IDLE);
+
+    bid();
+    path.onReadError();
+    EXPECT_EQ(lastWrite(), "10 15");
+    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_FALSE(path.busy());
+
+    bid();
+    feed(hex("10 02 00"));
+    path.onReadError();
+    EXPECT_EQ(lastWrite(), "10 15");
+    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_TRUE(path.busy());
+    EXPECT_TRUE(timer.running);
+    // The resent frame is taken.
+    feed(frameOf(hex("41")));
+    ASSERT_EQ(listener.deliveries.size(), 1u);
+}
+
+TEST_F(ReceivePathTest, PoolExhaustedFramesAreAcknowledgedAndDropped) {
+    for (int i = 0; i < 11; ++i) {
+        bid();
+        feed(frameOf({static_cast<uint8_t>(i)}));
+        EXPECT_EQ(lastWrite(), "10 06");
+    }
+    ASSERT_EQ(listener.deliveries.size(), 10u);
+    EXPECT_EQ(pool.lent(), 10);
+    for (size_t i = 0; i < 10; ++i) EXPECT_EQ(listener.deliveries[i].buffer, pool.buffer(i));
+
+    EXPECT_FALSE(pool.release(pool.buffer(3) + 1));  // not a buffer's start
+    EXPECT_TRUE(pool.release(pool.buffer(3)));
+    bid();
+    feed(frameOf(hex("77")));
+    ASSERT_EQ(listener.deliveries.size(), 11u);
+    EXPECT_EQ(listener.deliveries[10].buffer, pool.buffer(3));
+    EXPECT_EQ(hex(listener.deliveries[10].text), "77");
+}
+
+TEST_F(ReceivePathTest, UndeliverableTextGivesItsBufferBack) {
+    listener.acceptDeliveries = false;
+    bid();
+    feed(frameOf(hex("61")));
+    EXPECT_EQ(lastWrite(), "10 06");
+    EXPECT_EQ(listener.deliveries.size(), 1u);
+    EXPECT_EQ(pool.lent(), 0);
+    EXPECT_FALSE(path.busy());
+}
+
+// A failed answer: one more NAK, idle, and receive-busy cleared so that no
+// send exchange or close waits for ever.
+TEST_F(ReceivePathTest, FailedAnswerWriteEndsInIdleAndNotBusy) {
+    feed({0x10});
+    port.failWrites = 1;
+    feed({0x05});
+    ASSERT_EQ(port.writes.size(), 2u);
+    EXPECT_EQ(hex(port.writes[0]), "10 06");
+    EXPECT_EQ(hex(port.writes[1]), "10 15");
+    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_FALSE(path.busy());
+
+    bid();
+    port.failWrites = 1;  // the acknowledgement of a good frame fails
+    feed(frameOf(hex("61")));
+    EXPECT_EQ(lastWrite(), "10 15");
+    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_FALSE(path.busy());
+    EXPECT_TRUE(listener.deliveries.empty());
+
+    bid();
+    port.failWrites = 1;  // the rejection of a bad one fails
+    feed(hex("10 02 00 01 41 10 03 00 00"));
+    EXPECT_EQ(lastWrite(), "10 15");
+    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_FALSE(path.busy());
+}
+
+TEST_F(ReceivePathTest, GrantDuringContentionWaitsForTheFrame) {
+    path.grantInbound();
+    EXPECT_TRUE(path.busy());
+    EXPECT_EQ(lastWrite(), "10 06");
+    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_TRUE(timer.running);
+    EXPECT_EQ(timer.delay, 5000u);
+    feed(frameOf(hex("E0 01")));
+    ASSERT_EQ(listener.deliveries.size(), 1u);
+    EXPECT_FALSE(path.busy());
+}
+
+// A handler that fired just before a byte cancelled the timer finds its
+// arming stale and does nothing.
+TEST_F(ReceivePathTest, StaleTimeOutDoesNothing) {
+    bid();
+    feed(hex("10 02"));
+    ASSERT_GE(timer.history.size(), 2u);
+    auto stale = timer.history[timer.history.size() - 2];
+    const size_t written = port.writes.size();
+    stale();
+    EXPECT_EQ(path.state(), RX_LEN_HIGH);
+    EXPECT_EQ(port.writes.size(), written);
+    feed(hex("00 01 41 10 03"));
+    const Bytes frame = frameOf(hex("41"));
+    feed(Bytes(frame.end() - 2, frame.end()));
+    EXPECT_EQ(listener.deliveries.size(), 1u);
+}
+
+}  // namespace
