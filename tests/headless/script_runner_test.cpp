@@ -1,0 +1,190 @@
+// The headless front end: scripts run against the simulated unit, in this
+// process and through the valdor program itself.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include <sys/wait.h>
+
+#include "support/bdusim_process.h"
+#include "valdor/headless/script_runner.h"
+
+using namespace valdor;
+using testsupport::Bdusim;
+
+namespace {
+
+std::string readAll(std::FILE *f) {
+    std::rewind(f);
+    std::string s;
+    char buf[4096];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) s.append(buf, n);
+    return s;
+}
+
+std::vector<std::string> splitLines(const std::string &s) {
+    std::vector<std::string> lines;
+    std::istringstream in(s);
+    for (std::string l; std::getline(in, l);) lines.push_back(l);
+    return lines;
+}
+
+struct Run {
+    int status;
+    std::vector<std::string> out;
+    std::string err;
+};
+
+Run run(const std::string &script) {
+    std::istringstream in(script);
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> out(std::tmpfile(), std::fclose);
+    std::unique_ptr<std::FILE, int (*)(std::FILE *)> err(std::tmpfile(), std::fclose);
+    int status = runScript(in, out.get(), err.get());
+    return {status, splitLines(readAll(out.get())), readAll(err.get())};
+}
+
+bool has(const std::vector<std::string> &lines, const std::string &line) {
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+TEST(ScriptTokens, QuotesCommentsAndEscapes) {
+    std::vector<ScriptToken> t;
+    EXPECT_FALSE(tokenizeScriptLine(R"(press "Bill Count <Front>"  # a comment)", t));
+    ASSERT_EQ(t.size(), 2u);
+    EXPECT_EQ(t[1].text, "Bill Count <Front>");
+    EXPECT_TRUE(t[1].quoted);
+
+    EXPECT_FALSE(tokenizeScriptLine(R"(type 1236 "say \"hi\" # \\ here")", t));
+    ASSERT_EQ(t.size(), 3u);
+    EXPECT_EQ(t[2].text, R"(say "hi" # \ here)");
+
+    EXPECT_FALSE(tokenizeScriptLine("   # only a comment", t));
+    EXPECT_TRUE(t.empty());
+    EXPECT_FALSE(tokenizeScriptLine(R"(select 1143 "+5mm    ")", t));
+    EXPECT_EQ(t[2].text, "+5mm    ");
+    EXPECT_TRUE(tokenizeScriptLine(R"(press "Status Read)", t).has_value());
+}
+
+TEST(Script, EmptyScriptStartsAndEndsTheConsole) {
+    auto r = run("");
+    EXPECT_EQ(r.status, kScriptOk);
+    EXPECT_EQ(r.out, (std::vector<std::string>{"Please COM OPEN.", "*** Test END ***"}));
+}
+
+TEST(Script, ErrorsNameTheLineAndStillShutDown) {
+    auto r = run("# first\n\npress 1012\n");
+    EXPECT_EQ(r.status, kScriptError);
+    EXPECT_NE(r.err.find("line 3: press 1012: button is disabled"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out.back(), "*** Test END ***");
+
+    for (const char *bad : {"jump 3\n", "select 9999 0\n", "select 1143 6\n", "select 1143 \"nope\"\n",
+                            "check 1283 on\n", "check 1240 maybe\n", "radio 1200\n", "type 1000 \"x\"\n",
+                            "press \"No Such\"\n", "press 1200\n", "wait\n", "wait responses x\n",
+                            "show things\n", "choose somewhere\n"}) {
+        auto e = run(bad);
+        EXPECT_EQ(e.status, kScriptError) << bad;
+        EXPECT_EQ(e.err.rfind("line 1: ", 0), 0u) << bad << e.err;
+    }
+}
+
+TEST(Script, StatementsAfterExitAreRefused) {
+    auto r = run("press \"Exit\"\nshow enabled\n");
+    EXPECT_EQ(r.status, kScriptError);
+    EXPECT_NE(r.err.find("line 2:"), std::string::npos);
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), "*** Test END ***"), 1);
+}
+
+TEST(Script, ShowLinesAndEnabledButtonsAtStartUp) {
+    auto r = run("show enabled\nshow device\nshow response\n");
+    ASSERT_EQ(r.status, kScriptOk);
+    EXPECT_TRUE(has(r.out, "@1001\ton"));
+    EXPECT_TRUE(has(r.out, "@1003\ton"));
+    EXPECT_TRUE(has(r.out, "@1006\ton"));
+    EXPECT_FALSE(has(r.out, "@1012\ton"));
+    EXPECT_FALSE(has(r.out, "@1002\ton"));
+    EXPECT_TRUE(has(r.out, "@device\tabsent"));
+    EXPECT_TRUE(has(r.out, "@1200\t"));
+    EXPECT_TRUE(has(r.out, "@1235\t"));
+}
+
+TEST(Script, LongTextIsCutToFortyWithAWarning) {
+    auto r = run("type 1236 \"0123456789012345678901234567890123456789XYZ\"\n");
+    EXPECT_EQ(r.status, kScriptOk);
+    EXPECT_NE(r.err.find("line 1: warning"), std::string::npos);
+}
+
+TEST(Script, UnansweredFileDialogIsCancelledWithAWarning) {
+    Bdusim sim;
+    sim.mapCom(2);
+    auto r = run("select 1137 \"COM2\"\npress \"COM Open\"\npress \"Acquire Ope-Log\"\n"
+                 "choose cancel\npress \"Acquire Ope-Log\"\n");
+    EXPECT_EQ(r.status, kScriptOk) << r.err;
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), "Operational Log Cancel"), 2);
+    EXPECT_NE(r.err.find("line 3: warning"), std::string::npos) << r.err;
+}
+
+TEST(Script, StatusReadAgainstTheSimulatedUnit) {
+    Bdusim sim;
+    sim.mapCom(2);
+    auto r = run("select 1137 \"COM2\"\n"
+                 "press \"COM Open\"\n"
+                 "wait message \"COM OPEN Completed.\"\n"
+                 "press 1012\n"
+                 "wait responses 1\n"
+                 "wait message \"Receive Normal End\"\n"
+                 "show response\n"
+                 "show device\n"
+                 "wait responses 1 0.5\n");
+    EXPECT_EQ(r.status, kScriptTimedOut) << r.err;
+    EXPECT_NE(r.err.find("line 9: wait responses 1: timed out after 0.5 s"), std::string::npos) << r.err;
+    EXPECT_TRUE(has(r.out, "@1200\tE001"));
+    EXPECT_TRUE(has(r.out, "@1207\tNormal end"));
+    EXPECT_TRUE(has(r.out, "Send Normal End"));
+    EXPECT_EQ(r.out.back(), "*** Test END ***");
+    // The window exists but the status response did not fill it.
+    EXPECT_TRUE(has(r.out, "@1390\t"));
+}
+
+TEST(Script, WaitMessageTimesOutWhenTheLineNeverComes) {
+    auto r = run("wait message \"COM OPEN Completed.\" 0.2\n");
+    EXPECT_EQ(r.status, kScriptTimedOut);
+    EXPECT_NE(r.err.find("line 1: wait message \"COM OPEN Completed.\": timed out"), std::string::npos) << r.err;
+}
+
+// The program itself, with no display at all.
+TEST(ScriptProgram, RunsWithoutADisplayAndReportsItsStatus) {
+    Bdusim sim;
+    sim.mapCom(3);
+    std::string dir = ::testing::TempDir();
+    std::string script = dir + "/status.vds";
+    std::ofstream(script) << "select 1137 \"COM3\"\npress \"COM Open\"\npress \"Status Read\"\n"
+                             "wait responses 1\nwait message \"Receive Normal End\"\n";
+    std::string out = dir + "/status.out";
+    std::string cmd = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM " + std::string(VALDOR_PATH) +
+                      " --script " + script + " > " + out + " 2>&1";
+    int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    std::ifstream in(out);
+    std::stringstream text;
+    text << in.rdbuf();
+    auto lines = splitLines(text.str());
+    EXPECT_TRUE(has(lines, "COM OPEN Completed."));
+    EXPECT_TRUE(has(lines, "Receive Normal End"));
+    EXPECT_EQ(lines.back(), "*** Test END ***");
+
+    status = std::system((std::string(VALDOR_PATH) + " --script /nonexistent/x > /dev/null 2>&1").c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    status = std::system((std::string(VALDOR_PATH) + " --help > /dev/null").c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+}  // namespace
