@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "expected_report.h"
 #include "fakes.h"
 #include "valdor/engine/commands.h"
 #include "valdor/engine/request_builder.h"
@@ -111,6 +112,7 @@ TEST_F(DownloadTest, FileOfThreeBlocksGoesOutAsNumberedDataEndAndTimeFrames) {
     auto program = pattern(2500);
     host.answer = dir.write("prog.prg", program);
     download.start();
+    EXPECT_TRUE(heldOpen(*host.answer));
 
     ASSERT_EQ(host.dialogs, 1);
     ASSERT_EQ(host.filters.size(), 2u);
@@ -166,6 +168,7 @@ TEST_F(DownloadTest, FileOfThreeBlocksGoesOutAsNumberedDataEndAndTimeFrames) {
     EXPECT_EQ(time.length, "000E");
 
     EXPECT_FALSE(download.underWay());
+    EXPECT_FALSE(heldOpen(*host.answer));
     ASSERT_FALSE(panel.messages().empty());
     EXPECT_EQ(panel.messages().back(), "DOWNLOAD NORMAL END");
 }
@@ -345,8 +348,10 @@ TEST_F(DownloadTest, AbortClosesTheDownloadAndDropsTheWaitingFrame) {
     host.answer = dir.write("abort.prg", pattern(5000));
     download.start();
     ASSERT_TRUE(worker.takePosted());
+    ASSERT_TRUE(heldOpen(*host.answer));
     worker.run([&] { download.abort(); });
     EXPECT_FALSE(download.underWay());
+    EXPECT_FALSE(heldOpen(*host.answer));
     EXPECT_TRUE(take().empty());
     // No message of its own: the worker reports the failure.
     EXPECT_TRUE(panel.messages().empty());

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "expected_report.h"
 #include "fakes.h"
 #include "valdor/engine/commands.h"
 #include "valdor/transfers/download_procedure.h"
@@ -39,58 +40,9 @@ std::vector<uint8_t> positiveAnswer(uint8_t section, uint8_t block, size_t lengt
     return answer;
 }
 
-// The report as it should read, built here byte by byte.
-std::string sixteenByteLines(const std::vector<uint8_t> &data) {
-    std::string out;
-    char pair[4];
-    for (size_t line = 0; line < data.size(); line += 16) {
-        for (size_t i = line; i < line + 16; ++i) {
-            std::snprintf(pair, sizeof pair, "%02X ", data[i]);
-            out += pair;
-        }
-        out += "\r\n";
-    }
-    return out;
-}
-
-std::string numberedLines(const std::vector<uint8_t> &data, int &number) {
-    std::string out;
-    char text[8];
-    for (size_t line = 0; line < data.size(); line += 32) {
-        std::snprintf(text, sizeof text, "%04d ", number);
-        out += text;
-        for (size_t group = line; group < line + 32; group += 8) {
-            for (size_t i = group; i < group + 8; ++i) {
-                std::snprintf(text, sizeof text, "%02X", data[i]);
-                out += text;
-                if (i == group + 3) out += "-";
-            }
-            out += " ";
-        }
-        out += "\r\n";
-        number += 4;
-    }
-    return out;
-}
-
-std::string expectedReport(bool measuredOnly, int sectionsDone = 4, int extraBlocksOfNext = 0) {
-    const int blocks[] = {8, 8, 4, 2};
-    const char *headings[] = {"\r\n<<< Measured information >>>\r\n", "\r\n<<< Operational log >>>\r\n",
-                              "\r\n<<< Command/Response log >>>\r\n", "\r\n<<< Thickness information >>>\r\n"};
-    std::string out;
-    int number = 1;
-    for (int s = 0; s < 4; ++s) {
-        if (measuredOnly && s > 0) break;
-        if (s > sectionsDone) break;
-        if (!measuredOnly) out += headings[s];
-        int count = s < sectionsDone ? blocks[s] : extraBlocksOfNext;
-        number = 1;
-        for (int b = 0; b < count; ++b) {
-            auto data = records(static_cast<uint8_t>(s), static_cast<uint8_t>(b));
-            out += s == 1 ? numberedLines(data, number) : sixteenByteLines(data);
-        }
-    }
-    return out;
+std::string expectedReport(bool measuredOnly, int sectionsDone = 4, int blocksOfNext = 0) {
+    return transfers_test::expectedReport([](int s, int b) { return records(static_cast<uint8_t>(s), static_cast<uint8_t>(b)); },
+                                          measuredOnly, sectionsDone, blocksOfNext);
 }
 
 class OplogTest : public ::testing::Test {
@@ -208,9 +160,11 @@ TEST_F(OplogTest, OperationalLogButtonStopsTheAcquisition) {
     EXPECT_EQ(sent.size(), 3u);
     EXPECT_FALSE(oplog.underWay());
     // The button's own command 13 closes the report and asks for P1/P2.
+    EXPECT_TRUE(heldOpen(dir.file("stop.txt")));
     std::optional<Request> plain{Request{9, 9}};
     worker.run([&] { plain = oplog.beginRequest(); });
     EXPECT_FALSE(plain.has_value());
+    EXPECT_FALSE(heldOpen(dir.file("stop.txt")));
     EXPECT_EQ(readText(dir.file("stop.txt")), "\r\n<<< Measured information >>>\r\n" +
                                                   sixteenByteLines(records(0, 0)) +
                                                   sixteenByteLines(records(0, 1)));
@@ -281,6 +235,7 @@ TEST_F(OplogTest, AbortClosesTheReportAndResets) {
         if (n == 4) worker.run([&] { oplog.abort(); });
     });
     EXPECT_FALSE(oplog.underWay());
+    EXPECT_FALSE(heldOpen(dir.file("abort.txt")));
     EXPECT_TRUE(panel.messages().empty());
     std::string expected = "\r\n<<< Measured information >>>\r\n";
     for (uint8_t b = 0; b < 3; ++b) expected += sixteenByteLines(records(0, b));

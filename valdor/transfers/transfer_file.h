@@ -44,7 +44,7 @@ private:
     int fd_ = -1;
 };
 
-// The last part of a path: what the console's messages call the file name.
+// The final component of a path: what the console's messages call the file name.
 std::string bareName(std::string_view path);
 
 }  // namespace valdor

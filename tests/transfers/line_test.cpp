@@ -1,0 +1,327 @@
+// Downloads and acquisitions through the whole console: the console's
+// buttons, SendThread, the link driver, and the simulated unit on a pty.
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "expected_report.h"
+#include "fakes.h"
+#include "support/bdusim_process.h"
+#include "support/wait.h"
+#include "tools/bdusim/unit_data.h"
+#include "valdor/console/console.h"
+
+namespace {
+
+using namespace transfers_test;
+using namespace std::chrono_literals;
+using testsupport::Bdusim;
+using testsupport::waitUntil;
+namespace ctl = valdor::ctl;
+
+constexpr int kCom = 3;
+
+std::vector<uint8_t> pattern(size_t size) {
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 29 + i / 509) & 0xFF);
+    return bytes;
+}
+
+std::vector<uint8_t> unhex(const std::string &text) {
+    std::vector<uint8_t> bytes;
+    std::istringstream in(text);
+    std::string pair;
+    while (in >> pair) bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+    return bytes;
+}
+
+std::vector<uint8_t> unitRecords(int section, int block) {
+    std::vector<uint8_t> data(bdusim::kOplogDataSize);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = bdusim::oplogByte(section, block, static_cast<int>(i));
+    return data;
+}
+
+class LineTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        if (console) console->exit();
+    }
+
+    void startUnit(std::vector<std::string> options = {}) {
+        options.push_back("--trace-requests");
+        unit = std::make_unique<Bdusim>(options);
+        unit->mapCom(kCom);
+    }
+
+    void openConsole() {
+        panel.setMessageObserver([this](const std::string &line) {
+            if (line.size() > 120) return;  // trace lines
+            std::lock_guard lock(countsMutex);
+            ++counts[line];
+        });
+        console = std::make_unique<valdor::Console>(panel, host);
+        console->initialise();
+        panel.setSelection(ctl::ComPort, kCom - 1);
+        console->press(ctl::ComOpen);
+        ASSERT_TRUE(console->portOpen());
+    }
+
+    // Lines counted as they reach the message box, so that waiting does not
+    // copy a box that holds megabytes of trace.
+    size_t count(const std::string &line) const {
+        std::lock_guard lock(countsMutex);
+        auto it = counts.find(line);
+        return it == counts.end() ? 0 : it->second;
+    }
+
+    bool waitForMessage(const std::string &line, size_t times = 1,
+                        std::chrono::milliseconds timeout = 60s) const {
+        return waitUntil([&] { return count(line) >= times; }, timeout);
+    }
+
+    // The requests the unit took, in order; with `code`, only those.
+    std::vector<std::vector<uint8_t>> requests(int code = -1) const {
+        std::vector<std::vector<uint8_t>> out;
+        for (auto &line : unit->lines()) {
+            if (line.rfind("REQ ", 0) != 0) continue;
+            auto bytes = unhex(line.substr(4));
+            if (code < 0 || (bytes.size() > 1 && bytes[1] == code)) out.push_back(bytes);
+        }
+        return out;
+    }
+
+    // Presses "Status Read" and waits for its answer: whatever the worker
+    // had queued before has been sent by then.
+    void roundTrip() {
+        size_t before = count("Receive Normal End");
+        console->press(ctl::StatusRead);
+        ASSERT_TRUE(waitForMessage("Receive Normal End", before + 1));
+    }
+
+    mutable std::mutex countsMutex;
+    std::map<std::string, size_t> counts;
+    valdor::MemoryPanel panel;
+    FakeHost host;
+    TempDir dir;
+    std::unique_ptr<Bdusim> unit;
+    std::unique_ptr<valdor::Console> console;
+};
+
+// Data frames' program bytes, in order, checking the numbering on the way.
+std::vector<uint8_t> programIn(const std::vector<std::vector<uint8_t>> &frames) {
+    std::vector<uint8_t> program;
+    unsigned expected = 1;
+    for (auto &f : frames) {
+        if (f.size() < 35 || f[1] != 0xD1) continue;
+        char number[5] = {};
+        std::memcpy(number, f.data() + 6 + 12, 4);
+        EXPECT_EQ(std::stoul(number), expected++);
+        program.insert(program.end(), f.begin() + 34, f.end() - 1);
+    }
+    return program;
+}
+
+TEST_F(LineTest, DownloadOfThreeBlocksReachesTheUnit) {
+    startUnit();
+    openConsole();
+    auto program = pattern(2500);
+    host.answer = dir.write("unit.prg", program);
+    console->press(ctl::DownLoad);
+    ASSERT_TRUE(waitForMessage("DOWNLOAD NORMAL END"));
+
+    auto frames = requests();
+    ASSERT_EQ(frames.size(), 5u);
+    const size_t sizes[] = {1249, 1249, 107, 35, 33};
+    const uint8_t codes[] = {0xD1, 0xD1, 0xD1, 0xD2, 0xD4};
+    const char *fields[] = {"04CE", "04CE", "0058", "0010", "000E"};
+    for (int i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(frames[i].size(), sizes[i]);
+        EXPECT_EQ(frames[i][1], codes[i]);
+        std::string length(frames[i].begin() + 14, frames[i].begin() + 18);
+        EXPECT_EQ(length, fields[i]);
+    }
+    EXPECT_EQ(programIn(frames), program);
+    EXPECT_EQ(std::string(frames[3].begin() + 18, frames[3].begin() + 22), "0004");
+    std::vector<uint8_t> fileId(program.begin() + 32, program.begin() + 44);
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(std::vector<uint8_t>(frames[i].begin() + 22, frames[i].begin() + 34), fileId);
+
+    EXPECT_TRUE(unit->waitForLine([](const std::string &l) { return l.rfind("DOWNLOAD OK", 0) == 0; }));
+    EXPECT_EQ(panel.progressRange(), std::make_pair(0, 5));
+    EXPECT_EQ(panel.progressPosition(), 5);
+    EXPECT_EQ(panel.text(ctl::DownloadFileName), "unit.prg");
+    EXPECT_FALSE(heldOpen(*host.answer));
+}
+
+TEST_F(LineTest, ExactEmptyAndShortFilesDownload) {
+    startUnit();
+    openConsole();
+    const size_t sizes[] = {1214, 0, 40};
+    const std::vector<size_t> dataFrames[] = {{1214, 0}, {0}, {40}};
+    size_t seen = 0;
+    for (int i = 0; i < 3; ++i) {
+        SCOPED_TRACE(sizes[i]);
+        auto program = pattern(sizes[i]);
+        host.answer = dir.write("case.prg", program);
+        console->press(ctl::DownLoad);
+        ASSERT_TRUE(waitForMessage("DOWNLOAD NORMAL END", static_cast<size_t>(i + 1)));
+        auto all = requests();
+        std::vector<std::vector<uint8_t>> frames(all.begin() + static_cast<long>(seen), all.end());
+        seen = all.size();
+        ASSERT_EQ(frames.size(), dataFrames[i].size() + 2);
+        for (size_t f = 0; f < dataFrames[i].size(); ++f) EXPECT_EQ(frames[f].size(), dataFrames[i][f] + 35);
+        EXPECT_EQ(programIn(frames), program);
+        std::vector<uint8_t> fileId(12, 0);
+        for (size_t b = 32; b < 44 && b < program.size(); ++b) fileId[b - 32] = program[b];
+        auto &end = frames[frames.size() - 2];
+        EXPECT_EQ(end[1], 0xD2);
+        EXPECT_EQ(std::vector<uint8_t>(end.begin() + 22, end.begin() + 34), fileId);
+        EXPECT_EQ(frames.back()[1], 0xD4);
+    }
+}
+
+TEST_F(LineTest, RefusedEndFrameEndsTheDownloadWithoutTheClock) {
+    startUnit({"--negative-download", "4"});
+    openConsole();
+    host.answer = dir.write("neg.prg", pattern(2500));
+    console->press(ctl::DownLoad);
+    ASSERT_TRUE(waitForMessage("DOWNLOAD ABNORMAL END -> ERR RESPONSE"));
+    roundTrip();
+    EXPECT_EQ(requests(0xD2).size(), 1u);
+    EXPECT_TRUE(requests(0xD4).empty());
+    EXPECT_EQ(count("DOWNLOAD NORMAL END"), 0u);
+    EXPECT_FALSE(heldOpen(*host.answer));
+}
+
+TEST_F(LineTest, DeadLineEndsTheDownloadAndALaterAnswerIsNotTakenForIt) {
+    startUnit({"--delay", "1500"});
+    openConsole();
+    host.answer = dir.write("broken.prg", pattern(5000));
+    console->press(ctl::DownLoad);
+    // The unit has taken the second block and is slow to answer it: the
+    // line goes dead under it.
+    ASSERT_TRUE(unit->waitForLine(
+        [](const std::string &l) {
+            if (l.rfind("REQ 60 D1", 0) != 0) return false;
+            auto frame = unhex(l.substr(4));
+            return frame.size() > 22 && std::string(frame.begin() + 18, frame.begin() + 22) == "0002";
+        },
+        30s));
+    ASSERT_TRUE(heldOpen(*host.answer));
+    unit->stop(SIGKILL);
+    console->press(ctl::StatusRead);
+    ASSERT_TRUE(waitUntil([&] { return count("Send Abnormal End") + count("API Error End") > 0; }, 60s));
+    EXPECT_TRUE(waitUntil([&] { return !heldOpen(*host.answer); }, 10s));
+
+    // A new unit on a reopened port: its answers go to the repeat decision,
+    // never to the broken download.
+    startUnit();
+    console->press(ctl::ComClose);
+    console->press(ctl::ComOpen);
+    ASSERT_TRUE(console->portOpen());
+    roundTrip();
+    roundTrip();
+    EXPECT_TRUE(requests(0xD1).empty());
+    EXPECT_TRUE(requests(0xD2).empty());
+    EXPECT_EQ(count("DOWNLOAD NORMAL END"), 0u);
+    EXPECT_EQ(count("DOWNLOAD ABNORMAL END -> ERR RESPONSE"), 0u);
+}
+
+TEST_F(LineTest, MegabyteDownloadsWhole) {
+    startUnit();
+    openConsole();
+    ASSERT_TRUE(panel.checked(ctl::ShowMessages));
+    auto program = pattern(1 << 20);
+    host.answer = dir.write("big.prg", program);
+    console->press(ctl::DownLoad);
+    ASSERT_TRUE(waitForMessage("DOWNLOAD NORMAL END", 1, 240s));
+    auto frames = requests();
+    ASSERT_EQ(frames.size(), 864u + 2);
+    EXPECT_EQ(programIn(frames), program);
+    EXPECT_EQ(std::string(frames[864].begin() + 18, frames[864].begin() + 22), "0865");
+    EXPECT_EQ(panel.progressPosition(), 866);
+    // Every frame went out and came back exactly once.
+    EXPECT_EQ(count("Send Normal End"), 866u);
+    EXPECT_EQ(count("Receive Normal End"), 866u);
+}
+
+TEST_F(LineTest, FullAcquisitionMatchesTheUnitsRecords) {
+    for (bool measuredOnly : {false, true}) {
+        SCOPED_TRACE(measuredOnly);
+        startUnit();
+        openConsole();
+        panel.setChecked(ctl::MeasuredInf, measuredOnly);
+        std::string path = dir.file(measuredOnly ? "measured.txt" : "full.txt");
+        host.answer = path;
+        console->press(ctl::AcquireOpeLog);
+        ASSERT_TRUE(waitForMessage("Operational Log NORMAL END", 1, 120s));
+        EXPECT_EQ(readText(path), expectedReport(unitRecords, measuredOnly));
+        EXPECT_FALSE(heldOpen(path));
+
+        auto sent = requests(0x13);
+        std::vector<std::vector<uint8_t>> expected;
+        for (int s = 0; s < (measuredOnly ? 1 : 4); ++s)
+            for (int b = 0; b < kBlocksPerSection[s]; ++b)
+                expected.push_back({0x60, 0x13, 0xFF, 0x00, 0x00, 0x02, static_cast<uint8_t>(s),
+                                    static_cast<uint8_t>(b), 0x1C});
+        EXPECT_EQ(sent, expected);
+        console->exit();
+        console.reset();
+        std::lock_guard lock(countsMutex);
+        counts.clear();
+    }
+}
+
+TEST_F(LineTest, RefusedRequestLeavesWhatWasRead) {
+    startUnit({"--negative-oplog", "2,1"});
+    openConsole();
+    std::string path = dir.file("neg.txt");
+    host.answer = path;
+    console->press(ctl::AcquireOpeLog);
+    ASSERT_TRUE(waitForMessage("Operational Log ABNORMAL END -> ERR RESPONSE", 1, 120s));
+    roundTrip();
+    EXPECT_EQ(readText(path), expectedReport(unitRecords, false, 2, 1));
+    EXPECT_EQ(requests(0x13).size(), 8u + 8 + 2);
+    EXPECT_FALSE(heldOpen(path));
+}
+
+TEST_F(LineTest, OperationalLogButtonStopsAnAcquisition) {
+    startUnit({"--delay", "1000"});
+    openConsole();
+    std::string path = dir.file("stopped.txt");
+    host.answer = path;
+    console->press(ctl::AcquireOpeLog);
+    ASSERT_TRUE(unit->waitForLine([](const std::string &l) { return l == "REQ 60 13 FF 00 00 02 00 02 1C"; }, 30s));
+    console->press(ctl::OperationalLog);
+    // The button's own request, with P1 and P2 as the lists give them.
+    ASSERT_TRUE(waitUntil([&] { return requests(0x13).size() >= 4; }, 30s));
+    // Three acquisition answers, the button's, and one more round trip.
+    roundTrip();
+    ASSERT_TRUE(waitForMessage("Receive Normal End", 5));
+    EXPECT_FALSE(heldOpen(path));
+
+    // Blocks (0,0) and (0,1) are in; the answer on its way when the button
+    // was pressed is not written, and nothing more was asked for.
+    EXPECT_EQ(readText(path), expectedReport(unitRecords, false, 0, 2));
+    EXPECT_EQ(requests(0x13).size(), 4u);
+    for (auto &m : panel.messages()) EXPECT_EQ(m.rfind("Operational Log", 0), std::string::npos) << m;
+}
+
+TEST_F(LineTest, ReportThatCannotBeCreatedSendsNothing) {
+    startUnit();
+    openConsole();
+    host.answer = dir.file("no/such/folder/r.txt");
+    console->press(ctl::AcquireOpeLog);
+    EXPECT_EQ(panel.messages().back(), "FILE OPEN ERROR(FILENAME=r.txt CODE=0x00000002)");
+    roundTrip();
+    EXPECT_TRUE(requests(0x13).empty());
+}
+
+}  // namespace
