@@ -38,7 +38,7 @@ struct SizeCode {
     int bits;
     tcflag_t flags;
 };
-constexpr std::array<SizeCode, 5> kSizes = {{{4, 0}, {5, CS5}, {6, CS6}, {7, CS7}, {8, CS8}}};
+constexpr std::array<SizeCode, 4> kSizes = {{{5, CS5}, {6, CS6}, {7, CS7}, {8, CS8}}};
 
 constexpr std::array<tcflag_t, 5> kParityFlags = {
     0,                         // none
@@ -147,13 +147,14 @@ SerialPort::~SerialPort() {
 bool SerialPort::configure(const LineSettings &settings, std::string &why, int &error) {
     const int fd = fd_.load();
     const SpeedCode *speed = findSpeed(settings.speed);
-    tcflag_t size = 0;
+    const SizeCode *sizeCode = nullptr;
     for (const auto &s : kSizes)
-        if (s.bits == settings.dataBits) size = s.flags;
+        if (s.bits == settings.dataBits) sizeCode = &s;
+    tcflag_t size = sizeCode ? sizeCode->flags : 0;
     // One and a half stop bits exist only beside 5 data bits, where the UART
     // makes them from the two-stop-bit setting.
     const bool stopsOk = settings.stopBits != 1 || settings.dataBits == 5;
-    if (!speed || size == 0 || !stopsOk || !parityAccepted(settings.parity)) {
+    if (!speed || !sizeCode || !stopsOk || !parityAccepted(settings.parity)) {
         errno = EINVAL;
         return fail(why, error, "cannot set " + path_ + " to the line settings");
     }
@@ -163,10 +164,11 @@ bool SerialPort::configure(const LineSettings &settings, std::string &why, int &
     t.c_oflag &= ~OPOST;
     t.c_lflag &= ~(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
     t.c_cflag &= ~kLineFlags;
+    // A pty carries whole bytes: it refuses parity and keeps 8 data bits.
+    if (pty_) size = CS8;
     t.c_cflag |= CREAD | CLOCAL | size;
     if (settings.stopBits != 0) t.c_cflag |= CSTOPB;
-    tcflag_t parity = kParityFlags[static_cast<size_t>(settings.parity)];
-    if (pty_) parity = 0;  // a pty refuses parity
+    const tcflag_t parity = pty_ ? 0 : kParityFlags[static_cast<size_t>(settings.parity)];
     t.c_cflag |= parity;
     if (parity) t.c_iflag |= INPCK;
     else t.c_iflag &= ~INPCK;
@@ -350,12 +352,16 @@ bool SerialPort::writeAll(const uint8_t *data, size_t size) {
 
 // ---- closing ---------------------------------------------------------------
 
+// Bytes already written (the last acknowledgement of an exchange) are let
+// leave before the lines drop; only unread input is purged.  Nothing is
+// pending otherwise: writes complete before they return.
 void SerialPort::releaseLine() {
     const int fd = fd_.load();
+    if (!gone_.load()) tcdrain(fd);
     dtrControl_ = false;
     rtsControl_ = false;
     applyModemLines(nullptr, nullptr);
-    tcflush(fd, TCIOFLUSH);
+    tcflush(fd, TCIFLUSH);
     tcsetattr(fd, TCSANOW, &saved_);
     ioctl(fd, TIOCNXCL);
 }
@@ -364,8 +370,8 @@ void SerialPort::close() {
     std::lock_guard lock(lineMutex_);
     const int fd = fd_.load();
     if (fd < 0) return;
-    gone_.store(true);
     releaseLine();
+    gone_.store(true);
     ::close(fd);  // also drops the lock
     fd_.store(-1);
 }

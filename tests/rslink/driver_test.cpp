@@ -1,0 +1,476 @@
+// The whole driver as a client sees it, against a scripted unit on a pty.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <deque>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "driver_client.h"
+
+using namespace rslinktest;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+constexpr int kCom = 3;
+
+MSG_BLK sendBlock(Bytes &text) {
+    return MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(text.size()), text.data()};
+}
+
+class DriverTest : public ::testing::Test {
+protected:
+    void SetUp() override { peer.mapCom(kCom); }
+    void TearDown() override { EXPECT_EQ(RSClose(), 0); }
+    void open() { ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0); }
+
+    void expectResult(uint8_t code, const MSG_BLK &request, milliseconds timeout = 15s) {
+        auto n = client.next(timeout);
+        ASSERT_TRUE(n) << "no notification";
+        EXPECT_EQ(n->message, static_cast<unsigned>(RSM_NOTIFY));
+        ASSERT_TRUE(n->block);
+        EXPECT_EQ(n->copy.code, code);
+        EXPECT_EQ(n->copy.reserved, 0);
+        EXPECT_EQ(n->copy.error, 0u);
+        EXPECT_EQ(n->copy.length, request.length);
+        EXPECT_EQ(n->copy.data, request.data);
+    }
+    Notice expectReceived(const Bytes &text) {
+        auto n = client.next();
+        EXPECT_TRUE(n) << "no BLK_RECEIVED";
+        if (!n) return {};
+        EXPECT_EQ(n->copy.code, BLK_RECEIVED);
+        EXPECT_EQ(n->copy.reserved, 0);
+        EXPECT_EQ(n->copy.error, 0u);
+        EXPECT_EQ(hex(n->text), hex(text));
+        return *n;
+    }
+    void release(const Notice &n) {
+        MSG_BLK back{BLK_RELEASE, 0, 0, 0, n.copy.data};
+        releases.push_back(back);
+        ASSERT_EQ(RSSend(&releases.back()), 0);
+    }
+    void expectNoNotice(milliseconds window) {
+        auto n = client.next(window);
+        EXPECT_FALSE(n) << "unexpected notice, code " << (n && n->block ? n->copy.code : 0);
+    }
+
+    PtyPeer peer;
+    Client client;
+    std::deque<MSG_BLK> releases;  // stays put until the driver has taken them
+};
+
+TEST_F(DriverTest, ReturnCodesOfTheExports) {
+    EXPECT_EQ(RSClose(), 0);
+    Bytes text = hex("00 01 1C");
+    MSG_BLK b = sendBlock(text);
+    EXPECT_EQ(RSSend(&b), -2);
+    EXPECT_EQ(DTRControl(1), -2);
+    EXPECT_EQ(RTSControl(1), -2);
+    EXPECT_EQ(RSBuffersLent(), -2);
+
+    struct Case {
+        int port, speed, bits, parity, stops, expected;
+    };
+    const Case cases[] = {
+        {0, 9600, 8, 2, 0, -4},   {9, 9600, 8, 2, 0, -4},  {kCom, 600, 8, 2, 0, -3},
+        {kCom, 14400, 8, 2, 0, -3}, {kCom, 9600, 9, 2, 0, -3}, {kCom, 9600, 3, 2, 0, -3},
+        {kCom, 9600, 8, 5, 0, -3}, {kCom, 9600, 8, 2, 3, -3}, {0, 600, 8, 2, 0, -3},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(testing::Message() << c.port << " " << c.speed << " " << c.bits << " "
+                                        << c.parity << " " << c.stops);
+        EXPECT_EQ(RSOpen(client.id, c.port, c.speed, c.bits, c.parity, c.stops), c.expected);
+        EXPECT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), -1);  // the open mark stays set
+        EXPECT_EQ(RSSend(&b), -2);
+        EXPECT_EQ(RSClose(), 0);
+    }
+
+    const auto start = Clock::now();
+    ASSERT_EQ(RSOpen(client.id, kCom, 19200, 8, 2, 0), 0);
+    EXPECT_GE(Clock::now() - start, 450ms);
+    EXPECT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), -1);
+    EXPECT_EQ(DTRControl(0), 0);
+    EXPECT_EQ(RTSControl(0), 0);
+    EXPECT_EQ(RSBuffersLent(), 0);
+    // The second RSOpen changed nothing: still 19200, raw.
+    int fd = ::open(peer.path().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios t{};
+    tcgetattr(fd, &t);
+    EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B19200));
+    EXPECT_EQ(t.c_lflag & ICANON, 0u);
+    ::close(fd);
+
+    EXPECT_EQ(RSClose(), 0);
+    EXPECT_EQ(RSSend(&b), -2);
+    EXPECT_EQ(RSClose(), 0);
+    EXPECT_EQ(hex(peer.drain(100ms)), "");  // nothing ever reached the line
+}
+
+TEST_F(DriverTest, MissingDeviceFailsTheSetUp) {
+    setenv("RSLINK_COM5", "/dev/rslink-no-such-device", 1);
+    EXPECT_EQ(RSOpen(client.id, 5, 9600, 8, 2, 0), -4);
+    EXPECT_EQ(RSClose(), 0);
+    unsetenv("RSLINK_COM5");
+}
+
+TEST_F(DriverTest, SecondOpenerOfTheSameDeviceFails) {
+    int holder = ::open(peer.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), -4);
+    EXPECT_EQ(RSClose(), 0);
+    ::close(holder);
+
+    open();
+    int other = ::open(peer.path().c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(other, 0);
+    EXPECT_NE(flock(other, LOCK_EX | LOCK_NB), 0);
+    EXPECT_EQ(errno, EWOULDBLOCK);
+    ::close(other);
+}
+
+TEST_F(DriverTest, StatusReadRoundTrip) {
+    open();
+    EXPECT_EQ(RTSControl(0), 0);  // on a pty: remembered only
+    Bytes request = hex("00 01 1C");
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&b), 0);
+    unitTakesRequest(peer, request);
+    expectResult(BLK_SEND_OK, b);
+
+    const Bytes response = hex("E0 01 30 30 00 00 41 42");
+    unitSends(peer, response);
+    Notice n = expectReceived(response);
+    EXPECT_EQ(RSBuffersLent(), 1);
+    release(n);
+    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+
+    // The buffer is lent again for the next text.
+    unitSends(peer, hex("E0 01"));
+    Notice again = expectReceived(hex("E0 01"));
+    EXPECT_EQ(again.copy.data, n.copy.data);
+}
+
+TEST_F(DriverTest, QueuedSendsGoOutInOrderEachWithItsOwnResult) {
+    open();
+    Bytes first = hex("00 01 1C");
+    Bytes second = hex("60 0E 01 00 1C");
+    MSG_BLK a = sendBlock(first);
+    MSG_BLK b = sendBlock(second);
+    ASSERT_EQ(RSSend(&a), 0);
+    ASSERT_EQ(RSSend(&b), 0);
+    unitTakesRequest(peer, first);
+    unitTakesRequest(peer, second);
+    expectResult(BLK_SEND_OK, a);
+    expectResult(BLK_SEND_OK, b);
+}
+
+TEST_F(DriverTest, FrameNakedThreeTimesFails) {
+    open();
+    Bytes request = hex("00 01 1C");
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&b), 0);
+    EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
+    peer.send(kAck);
+    const Bytes frame = frameOf(request);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(hex(peer.read(frame.size())), hex(frame)) << "frame " << i + 1;
+        peer.send(kNak);
+    }
+    expectResult(BLK_SEND_FAILED, b);
+    EXPECT_EQ(hex(peer.drain(200ms)), "");
+}
+
+TEST_F(DriverTest, BidsNakedThreeTimesFail) {
+    open();
+    Bytes request = hex("00 01 1C");
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&b), 0);
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(hex(peer.read(2)), hex(kEnq)) << "bid " << i + 1;
+        peer.send(kNak);
+    }
+    expectResult(BLK_SEND_FAILED, b);
+    EXPECT_EQ(hex(peer.drain(200ms)), "");
+}
+
+TEST_F(DriverTest, SilentUnitCostsThreeBids4500Apart) {
+    open();
+    Bytes request = hex("00 01 1C");
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&b), 0);
+    ASSERT_EQ(hex(peer.read(2)), hex(kEnq));
+    for (int i = 0; i < 2; ++i) {
+        milliseconds gap;
+        EXPECT_EQ(hex(peer.readTimed(2, 9000ms, gap)), hex(kEnq));
+        EXPECT_GE(gap.count(), 4400);
+        EXPECT_LE(gap.count(), 6500);
+    }
+    const auto third = Clock::now();
+    expectResult(BLK_SEND_FAILED, b, 9000ms);
+    const auto after = std::chrono::duration_cast<milliseconds>(Clock::now() - third);
+    EXPECT_GE(after.count(), 4400);
+    EXPECT_LE(after.count(), 6500);
+    EXPECT_EQ(hex(peer.drain(100ms)), "");
+}
+
+TEST_F(DriverTest, EnqAnsweringTheFrameCountsAsAcknowledged) {
+    open();
+    Bytes request = hex("00 01 1C");
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&b), 0);
+    EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
+    peer.send(kAck);
+    EXPECT_EQ(peer.read(frameOf(request).size()).size(), frameOf(request).size());
+    peer.send(kEnq);
+    expectResult(BLK_SEND_OK, b);
+    EXPECT_EQ(hex(peer.drain(200ms)), "");  // both bytes were the exchange's
+}
+
+// The unit bids while the host bids, then bids again: its frame comes first,
+// then the host bids anew for its own.
+TEST_F(DriverTest, ContentionDeliversTheUnitsFrameThenBidsAgain) {
+    open();
+    for (bool split : {false, true}) {
+        SCOPED_TRACE(split ? "pair in two pieces" : "pair in one piece");
+        Bytes request = hex("00 01 1C");
+        MSG_BLK b = sendBlock(request);
+        ASSERT_EQ(RSSend(&b), 0);
+        EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
+        peer.send(kEnq);
+        std::this_thread::sleep_for(100ms);
+        if (split) {
+            peer.send({0x10});
+            std::this_thread::sleep_for(50ms);
+            peer.send({0x05});
+        } else {
+            peer.send(kEnq);
+        }
+        EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+        const Bytes unsolicited = hex("E0 01 10 03");
+        peer.send(frameOf(unsolicited));
+        EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+        Notice n = expectReceived(unsolicited);
+        release(n);
+        unitTakesRequest(peer, request);
+        expectResult(BLK_SEND_OK, b);
+    }
+}
+
+TEST_F(DriverTest, PoolExhaustionDropsTheEleventhUntilABufferComesBack) {
+    open();
+    std::vector<Notice> lent;
+    for (int i = 0; i < 10; ++i) {
+        unitSends(peer, {0xE0, static_cast<uint8_t>(i)});
+        lent.push_back(expectReceived({0xE0, static_cast<uint8_t>(i)}));
+    }
+    EXPECT_EQ(RSBuffersLent(), 10);
+    unitSends(peer, hex("E0 0A"));  // acknowledged on the line...
+    expectNoNotice(500ms);          // ...and dropped
+
+    // A release of an address outside the pool and a block of another code
+    // change nothing.
+    uint8_t outside[4];
+    MSG_BLK stray{BLK_RELEASE, 0, 0, 0, outside};
+    MSG_BLK odd{99, 0, 0, 0, lent[0].copy.data};
+    ASSERT_EQ(RSSend(&stray), 0);
+    ASSERT_EQ(RSSend(&odd), 0);
+    release(lent[4]);
+    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 9; }));
+    unitSends(peer, hex("E0 0B"));
+    Notice n = expectReceived(hex("E0 0B"));
+    EXPECT_EQ(n.copy.data, lent[4].copy.data);
+    EXPECT_EQ(hex(lent[0].text), "E0 00");
+}
+
+TEST_F(DriverTest, BadCheckCodeThenGoodFrame) {
+    open();
+    peer.send(kEnq);
+    EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+    Bytes bad = frameOf(hex("61 62 63"));
+    bad.back() ^= 0xFF;
+    peer.send(bad);
+    EXPECT_EQ(hex(peer.read(2)), hex(kNak));
+    peer.send(frameOf(hex("61 62 63")));
+    EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+    expectReceived(hex("61 62 63"));
+}
+
+TEST_F(DriverTest, LengthZeroOrAboveABufferIsRejected) {
+    open();
+    for (size_t length : {size_t{0}, size_t{1493}}) {
+        SCOPED_TRACE(length);
+        peer.send(kEnq);
+        EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+        peer.send(frameOf(Bytes(length, 0x5A)));
+        EXPECT_EQ(hex(peer.read(2)), hex(kNak));
+        // The unit sends a good frame instead.
+        peer.send(frameOf(hex("E0 01")));
+        EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+        release(expectReceived(hex("E0 01")));
+    }
+    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+}
+
+TEST_F(DriverTest, DleInsideTextsBothWays) {
+    open();
+    Bytes request = hex("60 10 02 10 03 10 1C");
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&b), 0);
+    unitTakesRequest(peer, request);  // the frame carries each 0x10 single
+    expectResult(BLK_SEND_OK, b);
+    unitSends(peer, hex("E0 10 10 10 03 10 02"));
+    expectReceived(hex("E0 10 10 10 03 10 02"));
+}
+
+TEST_F(DriverTest, LongestTextGoesOutAndLongerIsRefusedUntouched) {
+    open();
+    Bytes longest(1488);
+    for (size_t i = 0; i < longest.size(); ++i) longest[i] = static_cast<uint8_t>(i);
+    MSG_BLK ok = sendBlock(longest);
+    ASSERT_EQ(RSSend(&ok), 0);
+    unitTakesRequest(peer, longest);
+    expectResult(BLK_SEND_OK, ok);
+
+    Bytes tooLong(1489, 0x41);
+    MSG_BLK refused = sendBlock(tooLong);
+    ASSERT_EQ(RSSend(&refused), 0);
+    expectResult(BLK_SEND_FAILED, refused);
+    MSG_BLK noData{BLK_SEND, 0, 0, 5, nullptr};
+    ASSERT_EQ(RSSend(&noData), 0);
+    expectResult(BLK_SEND_FAILED, noData);
+    EXPECT_EQ(hex(peer.drain(200ms)), "");
+}
+
+TEST_F(DriverTest, CloseWaitsForASendExchangeInProgress) {
+    open();
+    Bytes request = hex("00 01 1C");
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&b), 0);
+    EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
+    peer.send(kAck);
+    EXPECT_EQ(peer.read(frameOf(request).size()).size(), frameOf(request).size());
+
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        RSClose();
+        closed = true;
+    });
+    std::this_thread::sleep_for(800ms);
+    EXPECT_FALSE(closed.load());
+    peer.send(kAck);
+    closer.join();
+    expectResult(BLK_SEND_OK, b);
+    EXPECT_EQ(RSSend(&b), -2);
+}
+
+TEST_F(DriverTest, CloseWaitsForAnInboundExchangeInProgress) {
+    open();
+    peer.send(kEnq);
+    EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        RSClose();
+        closed = true;
+    });
+    std::this_thread::sleep_for(800ms);
+    EXPECT_FALSE(closed.load());
+    peer.send(frameOf(hex("E0 01")));
+    closer.join();
+    // The close let the frame end, and its acknowledgement still reaches the
+    // unit although the unit reads it only after the close.
+    EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+    expectReceived(hex("E0 01"));
+}
+
+// Queued blocks behind the exchange in progress fail once the close began.
+TEST_F(DriverTest, BlocksQueuedAtCloseFail) {
+    open();
+    Bytes request = hex("00 01 1C");
+    MSG_BLK a = sendBlock(request);
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&a), 0);
+    ASSERT_EQ(RSSend(&b), 0);
+    EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
+    std::thread closer([] { RSClose(); });
+    std::this_thread::sleep_for(300ms);
+    peer.send(kAck);
+    EXPECT_EQ(peer.read(frameOf(request).size()).size(), frameOf(request).size());
+    peer.send(kAck);
+    closer.join();
+    expectResult(BLK_SEND_OK, a);
+    expectResult(BLK_SEND_FAILED, b);
+    EXPECT_EQ(hex(peer.drain(200ms)), "");
+}
+
+double cpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+}
+
+// The far end vanishes in the middle of an exchange (a pulled USB adapter):
+// the send fails at once, no thread spins on the dead line, close works.
+TEST_F(DriverTest, VanishedLineFailsTheSendWithoutSpinningAndCloses) {
+    open();
+    Bytes request = hex("00 01 1C");
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&b), 0);
+    EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
+    peer.hangUp();
+    const auto start = Clock::now();
+    expectResult(BLK_SEND_FAILED, b, 4000ms);
+    EXPECT_LT(Clock::now() - start, 4000ms);
+
+    const double before = cpuSeconds();
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_LT(cpuSeconds() - before, 0.75) << "a thread spins on the dead line";
+
+    MSG_BLK again = sendBlock(request);
+    ASSERT_EQ(RSSend(&again), 0);
+    expectResult(BLK_SEND_FAILED, again, 4000ms);
+    const auto closing = Clock::now();
+    EXPECT_EQ(RSClose(), 0);
+    EXPECT_LT(Clock::now() - closing, 3000ms);
+}
+
+TEST_F(DriverTest, VanishedLineInsideAnInboundFrameStillCloses) {
+    open();
+    peer.send(kEnq);
+    EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+    peer.send(hex("10 02 00 08 E0"));
+    std::this_thread::sleep_for(100ms);
+    peer.hangUp();
+    const auto closing = Clock::now();
+    EXPECT_EQ(RSClose(), 0);
+    EXPECT_LT(Clock::now() - closing, 3000ms);
+}
+
+// A client whose queue is gone: the text is acknowledged, cannot be handed
+// on, and its buffer returns to the pool.
+TEST_F(DriverTest, TextForAVanishedClientFreesItsBuffer) {
+    std::atomic<unsigned long> gone{0};
+    std::thread t([&] { gone = RSQueueCreate(); });
+    t.join();
+    ASSERT_EQ(RSOpen(gone.load(), kCom, 9600, 8, 2, 0), 0);
+    unitSends(peer, hex("E0 01"));
+    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+    Bytes request = hex("00 01 1C");
+    MSG_BLK b = sendBlock(request);
+    ASSERT_EQ(RSSend(&b), 0);
+    unitTakesRequest(peer, request);  // the driver goes on working
+}
+
+}  // namespace
