@@ -1,1 +1,30 @@
-int main() { return 0; }  // placeholder until the simulator lands
+// bdusim: a simulated bill dispenser unit on a pseudo-terminal (see --help).
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "tools/bdusim/options.h"
+#include "tools/bdusim/simulator.h"
+
+int main(int argc, char **argv) {
+    bdusim::Options options;
+    std::string error;
+    if (!bdusim::parseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
+        std::fprintf(stderr, "bdusim: %s\n", error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(bdusim::helpText().c_str(), stdout);
+        return 0;
+    }
+    bdusim::Simulator simulator(options);
+    if (!simulator.start(error)) {
+        std::fprintf(stderr, "bdusim: %s\n", error.c_str());
+        return 1;
+    }
+    // The first line of standard output is the terminal's path.
+    std::printf("%s\n", simulator.path().c_str());
+    std::fflush(stdout);
+    simulator.run();
+    return 0;
+}

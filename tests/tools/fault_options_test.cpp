@@ -1,0 +1,193 @@
+// Each fault the unit can be told to play does what it says, and the line
+// still comes right afterwards where a real host would make it come right.
+#include <chrono>
+#include <string>
+
+#include <gtest/gtest.h>
+
+#include "scripted_host.h"
+
+namespace toolstest {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const Bytes kStatusRead{0x00, 0x01, 0x1C};
+const Bytes kCancel{0x00, 0x10, 0x1C};
+
+TEST(FaultOptions, NakBidsRefusesEveryBid) {
+    Rig rig({"--nak-bids"});
+    for (int bid = 0; bid < 3; ++bid) {
+        rig.host.writePair(ENQ);
+        EXPECT_EQ(rig.host.nextControl(), NAK) << "bid " << bid;
+    }
+}
+
+TEST(FaultOptions, SilentAnswersNothing) {
+    Rig rig({"--silent", "--unsolicited", "100"});
+    rig.host.writePair(ENQ);
+    rig.host.write(frameOf(kStatusRead));
+    EXPECT_TRUE(rig.host.drain(milliseconds(1500)).empty());
+}
+
+TEST(FaultOptions, NakFramesRefusesTheFirstFramesOnly) {
+    Rig rig({"--nak-frames", "2", "--trace-requests"});
+    EXPECT_EQ(rig.host.sendRequest(kStatusRead), NAK);
+    rig.host.write(frameOf(kStatusRead));
+    EXPECT_EQ(rig.host.nextControl(), NAK);
+    rig.host.write(frameOf(kStatusRead));
+    EXPECT_EQ(rig.host.nextControl(), ACK);
+    EXPECT_TRUE(rig.host.takeResponse());
+    // Later frames are taken at once.
+    EXPECT_EQ(rig.host.sendRequest(kCancel), ACK);
+    EXPECT_TRUE(rig.host.takeResponse());
+    EXPECT_EQ(rig.unit.lines(), (std::vector<std::string>{"REQ 00 01 1C", "REQ 00 10 1C"}));
+}
+
+TEST(FaultOptions, BadCrcSpoilsEachOfTheFirstResponsesOnceThenSendsItRight) {
+    Rig rig({"--bad-crc", "2"});
+    for (const Bytes &request : {kStatusRead, kCancel}) {
+        ASSERT_EQ(rig.host.sendRequest(request), ACK);
+        const auto spoilt = rig.host.takeResponse();
+        ASSERT_TRUE(spoilt);
+        EXPECT_FALSE(spoilt->crcGood);
+        // takeResponse answered DLE NAK; the same text follows, correct.
+        const auto again = rig.host.readFrame();
+        ASSERT_TRUE(again);
+        EXPECT_TRUE(again->crcGood);
+        EXPECT_EQ(again->text, spoilt->text);
+        rig.host.writePair(ACK);
+    }
+    ASSERT_EQ(rig.host.sendRequest(kStatusRead), ACK);
+    const auto third = rig.host.takeResponse();
+    ASSERT_TRUE(third);
+    EXPECT_TRUE(third->crcGood);
+}
+
+TEST(FaultOptions, EnqAckIsFollowedByARealBidWhenTheHostTakesItAsTheAcknowledgement) {
+    Rig rig({"--enq-ack"});
+    EXPECT_EQ(rig.host.sendRequest(kStatusRead), ENQ);
+    // The host does not answer that DLE ENQ: the unit bids again by itself.
+    const auto response = rig.host.takeResponse(milliseconds(5000));
+    ASSERT_TRUE(response);
+    EXPECT_TRUE(response->crcGood);
+    EXPECT_EQ(response->text[1], 0x01);
+}
+
+TEST(FaultOptions, EnqAckGrantedAtOnceSendsTheResponse) {
+    Rig rig({"--enq-ack"});
+    EXPECT_EQ(rig.host.sendRequest(kCancel), ENQ);
+    rig.host.writePair(ACK);  // a host that took the DLE ENQ as a bid
+    const auto response = rig.host.readFrame();
+    ASSERT_TRUE(response);
+    EXPECT_EQ(response->text[1], 0x10);
+    rig.host.writePair(ACK);
+    EXPECT_TRUE(rig.host.drain(milliseconds(800)).empty()) << "the response went twice";
+}
+
+TEST(FaultOptions, ContendBidsBackSendsItsOwnFrameThenGrantsTheHost) {
+    Rig rig({"--contend", "1", "--trace-requests"});
+    rig.host.writePair(ENQ);
+    EXPECT_EQ(rig.host.nextControl(), ENQ) << "a bid instead of the grant";
+    // The host yields and waits for the unit's second bid.
+    EXPECT_EQ(rig.host.nextControl(), ENQ);
+    rig.host.writePair(ACK);
+    const auto own = rig.host.readFrame();
+    ASSERT_TRUE(own);
+    EXPECT_TRUE(own->crcGood);
+    EXPECT_EQ(own->text[0], 0xE0);
+    EXPECT_EQ(own->text[1], 0x01) << "with nothing pending the unit sends a status response";
+    rig.host.writePair(ACK);
+    // The host's new bid is granted, and so is every later one.
+    for (const Bytes &request : {kStatusRead, kCancel}) {
+        EXPECT_EQ(rig.host.sendRequest(request), ACK);
+        const auto response = rig.host.takeResponse();
+        ASSERT_TRUE(response);
+        EXPECT_EQ(response->text[1], request[1]);
+    }
+}
+
+TEST(FaultOptions, NoiseComesBeforeEachPairAndFrameButNeverAsDle) {
+    Rig rig({"--noise", "3"});
+    Bytes skipped;
+    rig.host.writePair(ENQ);
+    EXPECT_EQ(rig.host.nextControl(milliseconds(5000), &skipped), ACK);
+    EXPECT_EQ(skipped.size(), 3u);
+    rig.host.write(frameOf(kStatusRead));
+    EXPECT_EQ(rig.host.nextControl(milliseconds(5000), &skipped), ACK);
+    EXPECT_EQ(rig.host.nextControl(milliseconds(5000), &skipped), ENQ);
+    rig.host.writePair(ACK);
+    const auto response = rig.host.readFrame();  // skips the noise before DLE STX
+    ASSERT_TRUE(response);
+    EXPECT_TRUE(response->crcGood);
+    EXPECT_EQ(skipped.size(), 9u);
+    for (uint8_t byte : skipped) EXPECT_NE(byte, DLE);
+}
+
+TEST(FaultOptions, UnsolicitedSendsStatusResponsesWhileIdle) {
+    Rig rig({"--unsolicited", "600"});
+    for (int i = 0; i < 2; ++i) {
+        const auto frame = rig.host.takeResponse(milliseconds(5000));
+        ASSERT_TRUE(frame) << "unsolicited frame " << i;
+        EXPECT_EQ(frame->text[0], 0xE0);
+        EXPECT_EQ(frame->text[1], 0x01);
+    }
+    // Requests are still served in between.
+    EXPECT_EQ(rig.host.sendRequest(kCancel), ACK);
+    for (int i = 0; i < 3; ++i) {
+        const auto frame = rig.host.takeResponse();
+        ASSERT_TRUE(frame);
+        if (frame->text[1] == 0x10) return;
+    }
+    ADD_FAILURE() << "no response to the request among the unsolicited frames";
+}
+
+TEST(FaultOptions, DelayHoldsTheResponseBack) {
+    Rig rig({"--delay", "700"});
+    ASSERT_EQ(rig.host.sendRequest(kStatusRead), ACK);
+    const auto acknowledged = Clock::now();
+    ASSERT_EQ(rig.host.nextControl(), ENQ);
+    EXPECT_GE(Clock::now() - acknowledged, milliseconds(650));
+}
+
+TEST(FaultOptions, BaudPacesTheLineLikeARealOne) {
+    Rig rig({"--baud", "9600", "--trace-responses"});
+    ASSERT_EQ(rig.host.sendRequest(enhanced(0x13, {0x01, 0x02})), ACK);
+    ASSERT_EQ(rig.host.nextControl(), ENQ);
+    rig.host.writePair(ACK);
+    const auto granted = Clock::now();
+    const auto response = rig.host.readFrame();
+    const auto took = Clock::now() - granted;
+    ASSERT_TRUE(response);
+    EXPECT_TRUE(response->crcGood);
+    rig.host.writePair(ACK);
+    // 1122 bytes at 11 bits each take 1.29 s on a 9600-baud line.
+    EXPECT_GE(took, milliseconds(1200));
+    ASSERT_TRUE(rig.unit.waitForLine([](const std::string &line) { return line.starts_with("RSP E0 13 FF"); }));
+}
+
+TEST(FaultOptions, NegativeAnswersTheChosenCommandWithACatalogueError) {
+    Rig rig({"--negative", "0x01", "--negative", "10:F1:A100"});
+    const Bytes status = rig.host.exchange(kStatusRead);
+    ASSERT_GE(status.size(), 5u);
+    EXPECT_EQ(status[0], 0xF0);
+    EXPECT_EQ(status[1], 0x01);
+    EXPECT_NE(Bytes(status.begin() + 3, status.begin() + 5), (Bytes{0x00, 0x00}));
+    // The chosen DH0 and error code, in the enhanced positions.
+    const Bytes cancel = rig.host.exchange(enhanced(0x10, {0x00}));
+    ASSERT_GE(cancel.size(), 8u);
+    EXPECT_EQ(cancel[0], 0xF1);
+    EXPECT_EQ(Bytes(cancel.begin() + 6, cancel.begin() + 8), (Bytes{0xA1, 0x00}));
+    // Other commands stay positive.
+    EXPECT_EQ(rig.host.exchange(basic(0x0F, {0x10}))[0], 0xE0);
+}
+
+TEST(FaultOptions, NegativeAtPicksOneRequestOfACode) {
+    Rig rig({"--negative-at", "0x01:2"});
+    EXPECT_EQ(rig.host.exchange(kStatusRead)[0], 0xE0);
+    EXPECT_EQ(rig.host.exchange(kCancel)[0], 0xE0);
+    EXPECT_NE(rig.host.exchange(kStatusRead)[0], 0xE0);
+    EXPECT_EQ(rig.host.exchange(kStatusRead)[0], 0xE0);
+}
+
+}  // namespace
+}  // namespace toolstest

@@ -1,0 +1,198 @@
+// The unit's side of the line: bids, frames, check codes, and the host
+// coming and going.
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include "scripted_host.h"
+
+namespace toolstest {
+namespace {
+
+const Bytes kStatusRead{0x00, 0x01, 0x1C};
+
+bool hasLine(const testsupport::Bdusim &unit, const std::string &wanted,
+             milliseconds timeout = milliseconds(5000)) {
+    return unit.waitForLine([&](const std::string &line) { return line == wanted; }, timeout);
+}
+
+TEST(UnitLine, GrantsABidAcknowledgesTheFrameAndAnswersInItsOwnFrame) {
+    Rig rig({"--trace-requests"});
+    rig.host.writePair(ENQ);
+    EXPECT_EQ(rig.host.read(2), (Bytes{DLE, ACK}));
+    rig.host.write(frameOf(kStatusRead));
+    EXPECT_EQ(rig.host.read(2), (Bytes{DLE, ACK}));
+    // The unit bids with its response and sends it once granted.
+    EXPECT_EQ(rig.host.read(2), (Bytes{DLE, ENQ}));
+    rig.host.writePair(ACK);
+    const auto response = rig.host.readFrame();
+    ASSERT_TRUE(response);
+    EXPECT_TRUE(response->crcGood);
+    ASSERT_GE(response->text.size(), 3u);
+    EXPECT_EQ(response->text[0], 0xE0);
+    EXPECT_EQ(response->text[1], 0x01);
+    rig.host.writePair(ACK);
+    EXPECT_TRUE(hasLine(rig.unit, "REQ 00 01 1C"));
+    // Nothing more follows an acknowledged response.
+    EXPECT_TRUE(rig.host.drain(milliseconds(300)).empty());
+}
+
+TEST(UnitLine, RejectsABadCheckCodeAndTakesTheFrameSentAgain) {
+    Rig rig({"--trace-requests"});
+    Bytes bad = frameOf(kStatusRead);
+    bad.back() ^= 0x01;
+    rig.host.writePair(ENQ);
+    ASSERT_EQ(rig.host.nextControl(), ACK);
+    rig.host.write(bad);
+    EXPECT_EQ(rig.host.nextControl(), NAK);
+    // As the host does after DLE NAK: the whole frame again, without a bid.
+    rig.host.write(frameOf(kStatusRead));
+    EXPECT_EQ(rig.host.nextControl(), ACK);
+    const auto response = rig.host.takeResponse();
+    ASSERT_TRUE(response);
+    EXPECT_TRUE(response->crcGood);
+    // Only the good frame was taken as a request.
+    ASSERT_TRUE(hasLine(rig.unit, "REQ 00 01 1C"));
+    EXPECT_EQ(rig.unit.lines().size(), 1u);
+}
+
+TEST(UnitLine, CountsTheTextByItsLengthSoADleInsideIsData) {
+    Rig rig;
+    // A device-information write whose text holds DLE ETX and DLE STX.
+    Bytes params(41, 0x00);
+    params[0] = 0x01;
+    params[1] = DLE;
+    params[2] = ETX;
+    params[3] = DLE;
+    params[4] = STX;
+    const Bytes response = rig.host.exchange(basic(0x0E, params));
+    ASSERT_GE(response.size(), 44u);
+    EXPECT_EQ(response[0], 0xE0);
+    // The stored setting comes back as it was sent.
+    EXPECT_EQ(Bytes(response.begin() + 40, response.begin() + 44), (Bytes{DLE, ETX, DLE, STX}));
+}
+
+TEST(UnitLine, ARequestAndItsResponseMayCrossAnotherRequest) {
+    Rig rig({"--delay", "400"});
+    ASSERT_EQ(rig.host.sendRequest(kStatusRead), ACK);
+    // Before the slow unit answers, the host sends a second request.
+    ASSERT_EQ(rig.host.sendRequest(enhanced(0x10, {0x00})), ACK);
+    const auto first = rig.host.takeResponse();
+    const auto second = rig.host.takeResponse();
+    ASSERT_TRUE(first && second);
+    EXPECT_EQ(first->text[1], 0x01);
+    EXPECT_EQ(second->text[1], 0x10);
+}
+
+TEST(UnitLine, SurvivesTheHostClosingAndReopeningAndLeavesItNoStaleBytes) {
+    Rig rig;
+    ASSERT_FALSE(rig.host.exchange(kStatusRead).empty());
+    // Close right after the request is acknowledged, while the unit bids.
+    ASSERT_EQ(rig.host.sendRequest(kStatusRead), ACK);
+    rig.host.close();
+    std::this_thread::sleep_for(milliseconds(500));
+    rig.host.reopen();
+    EXPECT_TRUE(rig.host.drain(milliseconds(500)).empty()) << "the old exchange reached the new host";
+    // And again in the middle of a frame of the host's.
+    rig.host.writePair(ENQ);
+    ASSERT_EQ(rig.host.nextControl(), ACK);
+    rig.host.write(Bytes{DLE, STX, 0x00});
+    rig.host.close();
+    std::this_thread::sleep_for(milliseconds(300));
+    rig.host.reopen();
+    const Bytes response = rig.host.exchange(kStatusRead);
+    ASSERT_FALSE(response.empty());
+    EXPECT_EQ(response[1], 0x01);
+}
+
+TEST(UnitLine, ByteLogHoldsEachBurstWithItsDirection) {
+    const std::string log = ::testing::TempDir() + "bdusim_line.log";
+    {
+        Rig rig({"--log", log});
+        ASSERT_FALSE(rig.host.exchange(kStatusRead).empty());
+        rig.host.close();
+        std::this_thread::sleep_for(milliseconds(200));
+    }
+    std::ifstream file(log);
+    std::vector<std::string> bursts;
+    for (std::string line; std::getline(file, line);)
+        if (!line.starts_with("#")) bursts.push_back(line);
+    ASSERT_GE(bursts.size(), 6u);
+    // A time to the microsecond, then the direction and the bytes.
+    EXPECT_EQ(bursts[0].size(), 15u + std::string(" host>unit 10 05").size()) << bursts[0];
+    EXPECT_EQ(bursts[0].substr(2, 1) + bursts[0].substr(5, 1) + bursts[0].substr(8, 1), "::.");
+    EXPECT_TRUE(bursts[0].ends_with(" host>unit 10 05")) << bursts[0];
+    EXPECT_TRUE(bursts[1].ends_with(" unit>host 10 06")) << bursts[1];
+    bool frameLogged = false;
+    for (const auto &line : bursts)
+        frameLogged |= line.ends_with(" host>unit 10 02 00 03 00 01 1C 10 03 " +
+                                      [] {
+                                          char crc[8];
+                                          const uint16_t c = kermit(Bytes{0x00, 0x03, 0x00, 0x01, 0x1C, DLE, ETX});
+                                          std::snprintf(crc, sizeof crc, "%02X %02X", c & 0xFF, c >> 8);
+                                          return std::string(crc);
+                                      }());
+    EXPECT_TRUE(frameLogged);
+}
+
+TEST(UnitProcess, LinkPointsAtThePtyAndGoesAwayWithTheUnit) {
+    const std::string link = ::testing::TempDir() + "bdusim_link";
+    testsupport::Bdusim unit({"--link", link});
+    char target[256] = {};
+    ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), unit.path());
+    ScriptedHost host(link);
+    EXPECT_FALSE(host.exchange(kStatusRead).empty());
+    unit.stop(SIGTERM);
+    struct stat st{};
+    EXPECT_NE(lstat(link.c_str(), &st), 0) << "the link outlived the unit";
+}
+
+// Runs bdusim with the arguments; returns its exit status and output.
+int runToEnd(const std::vector<std::string> &args, std::string &out) {
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return -1;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(pipefd[1], STDOUT_FILENO);
+        dup2(pipefd[1], STDERR_FILENO);
+        std::vector<std::string> all{BDUSIM_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char *> argv;
+        for (auto &a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    ::close(pipefd[1]);
+    char buf[4096];
+    for (ssize_t n; (n = ::read(pipefd[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
+    ::close(pipefd[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(UnitProcess, RefusesAMistypedOptionWithoutOpeningALine) {
+    std::string out;
+    EXPECT_EQ(runToEnd({"--nak-frames", "two"}, out), 2);
+    EXPECT_NE(out.find("--nak-frames"), std::string::npos) << out;
+    EXPECT_EQ(out.find("/dev/"), std::string::npos) << out;
+    out.clear();
+    EXPECT_EQ(runToEnd({"--negative", "0x12:E0"}, out), 2) << "a negative response with the positive code";
+    out.clear();
+    EXPECT_EQ(runToEnd({"--help"}, out), 0);
+    EXPECT_NE(out.find("--negative-download"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace toolstest

@@ -1,0 +1,154 @@
+#include "tools/bdusim/simulator.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include <poll.h>
+#include <unistd.h>
+#include <sys/stat.h>
+
+namespace bdusim {
+namespace {
+
+// While no host holds the line the master reports a hang-up on every poll,
+// so the loop sleeps this long between looks instead of polling.
+constexpr auto kAbsentLook = std::chrono::milliseconds(20);
+
+volatile std::sig_atomic_t stopSignal = 0;
+sigset_t waitMask;  // the mask ppoll waits with: the stop signals let through
+
+extern "C" void onStopSignal(int signal) { stopSignal = signal; }
+
+// SIGTERM and SIGINT are held back except while the loop sleeps, so that
+// they always wake it instead of landing between a check and a sleep.
+void catchStopSignals() {
+    struct sigaction action{};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);  // a closed standard output must not end the unit
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGTERM);
+    sigaddset(&stops, SIGINT);
+    sigprocmask(SIG_BLOCK, &stops, &waitMask);
+    sigdelset(&waitMask, SIGTERM);
+    sigdelset(&waitMask, SIGINT);
+}
+
+timespec until(TimePoint now, TimePoint deadline) {
+    const auto left = deadline <= now ? Clock::duration::zero() : deadline - now;
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+    return {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+}
+
+void printLine(const std::string &line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+void diagnostic(const std::string &text) { std::fprintf(stderr, "bdusim: %s\n", text.c_str()); }
+
+}  // namespace
+
+Simulator::Simulator(const Options &options)
+    : options_(options),
+      port_(options.baud, log_),
+      unit_(options.negative, options.traceRequests, printLine),
+      line_(options.faults, port_,
+            LineHooks{
+                [this](std::span<const uint8_t> request) { return unit_.answer(request); },
+                [this] { return unit_.unsolicitedStatus(); },
+                [this](std::span<const uint8_t> response) {
+                    if (options_.traceResponses) printLine("RSP " + hexBytes(response));
+                },
+                [this](const std::string &text) {
+                    diagnostic(text);
+                    log_.event(text);
+                },
+            }) {}
+
+bool Simulator::start(std::string &error) {
+    if (!options_.logPath.empty() && !log_.open(options_.logPath, error)) return false;
+    if (!port_.open(error)) return false;
+    if (!options_.linkPath.empty()) {
+        struct stat existing{};
+        // Replace an old link, but never a file that is not one.
+        if (lstat(options_.linkPath.c_str(), &existing) == 0) {
+            if (!S_ISLNK(existing.st_mode)) {
+                error = "cannot link " + options_.linkPath + ": it exists and is not a symbolic link";
+                return false;
+            }
+            unlink(options_.linkPath.c_str());
+        }
+        if (symlink(port_.slavePath().c_str(), options_.linkPath.c_str()) != 0) {
+            error = "cannot link " + options_.linkPath + ": " + std::strerror(errno);
+            return false;
+        }
+        linked_ = true;
+    }
+    catchStopSignals();
+    return true;
+}
+
+void Simulator::removeLink() {
+    if (!linked_) return;
+    char target[256];
+    const ssize_t n = readlink(options_.linkPath.c_str(), target, sizeof target - 1);
+    if (n >= 0 && std::string(target, static_cast<size_t>(n)) == port_.slavePath())
+        unlink(options_.linkPath.c_str());
+    linked_ = false;
+}
+
+void Simulator::noticeHostChange(bool wasPresent, TimePoint now) {
+    if (wasPresent == port_.hostPresent()) return;
+    line_.reset(now);
+    diagnostic(port_.hostPresent() ? "the host opened the line" : "the host closed the line");
+}
+
+// Everything that is due now: bytes to the protocol, time-outs, writes.
+void Simulator::step(TimePoint now) {
+    const bool wasPresent = port_.hostPresent();
+    port_.deliverDue(now, [&](uint8_t byte) { line_.onByte(byte, now); });
+    if (port_.hostPresent()) line_.onTime(now);
+    if (port_.hostPresent()) port_.writeDue(now);
+    noticeHostChange(wasPresent, now);
+}
+
+void Simulator::wait(TimePoint now) {
+    const bool wasPresent = port_.hostPresent();
+    if (!wasPresent) {
+        const timespec pause = until(now, now + kAbsentLook);
+        ppoll(nullptr, 0, &pause, &waitMask);
+        port_.checkPresence();
+        noticeHostChange(wasPresent, Clock::now());
+        return;
+    }
+    const TimePoint deadline = std::min(line_.nextDeadline(), port_.nextEvent());
+    pollfd p{port_.fd(), static_cast<short>(POLLIN | (port_.blocked() ? POLLOUT : 0)), 0};
+    const timespec timeout = until(now, deadline);
+    const int ready = ppoll(&p, 1, deadline == TimePoint::max() ? nullptr : &timeout, &waitMask);
+    if (ready <= 0) return;  // time-out or a signal
+    const TimePoint woke = Clock::now();
+    if (p.revents & POLLIN) port_.readAvailable(woke);
+    if (port_.hostPresent() && (p.revents & POLLHUP)) port_.hostLeft();
+    if (port_.hostPresent() && (p.revents & POLLOUT)) port_.writeDue(woke);
+    noticeHostChange(wasPresent, woke);
+}
+
+void Simulator::run() {
+    diagnostic("unit ready on " + port_.slavePath());
+    while (!stopSignal) {
+        step(Clock::now());
+        wait(Clock::now());
+    }
+    removeLink();
+}
+
+}  // namespace bdusim

@@ -1,0 +1,42 @@
+// Puts the pieces together: the pty, the line protocol, the unit and the
+// byte log, driven by one event loop that sleeps in ppoll(2) until a byte
+// arrives, a time-out falls due or a signal ends it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "tools/bdusim/byte_log.h"
+#include "tools/bdusim/line_protocol.h"
+#include "tools/bdusim/options.h"
+#include "tools/bdusim/pty_port.h"
+#include "tools/bdusim/unit.h"
+
+namespace bdusim {
+
+class Simulator {
+public:
+    explicit Simulator(const Options &options);
+
+    // Creates the pty (and the log and the link); false with the reason.
+    bool start(std::string &error);
+    const std::string &path() const { return port_.slavePath(); }
+
+    // Runs until SIGTERM or SIGINT.
+    void run();
+
+private:
+    void step(TimePoint now);
+    void wait(TimePoint now);
+    void noticeHostChange(bool wasPresent, TimePoint now);
+    void removeLink();
+
+    Options options_;
+    ByteLog log_;
+    PtyPort port_;
+    Unit unit_;
+    LineProtocol line_;
+    bool linked_ = false;
+};
+
+}  // namespace bdusim
