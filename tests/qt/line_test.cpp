@@ -1,0 +1,196 @@
+// The window against the simulated unit: COM Open and COM Close, commands
+// whose responses fill the window, the settings file through the window,
+// and closing while an automatic mode runs.
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <algorithm>
+#include <fstream>
+
+#include "console/pty_pair.h"
+#include "qt/qt_support.h"
+#include "support/bdusim_process.h"
+#include "valdor/console/param_tables.h"
+
+using namespace valdor;
+using namespace qtsupport;
+using testsupport::Bdusim;
+using valdor::qt::CRsDlg;
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+bool contains(const Lines &all, const std::string &line) {
+    return std::find(all.begin(), all.end(), line) != all.end();
+}
+
+class OnTheLine : public ::testing::Test {
+protected:
+    void SetUp() override { sim.mapCom(1); }
+    void TearDown() override { ::unsetenv("RSLINK_COM1"); }
+
+    CRsDlg &w() { return *shown.window; }
+
+    void open() {
+        w().setSelection(ctl::ComPort, 0);  // "COM1"
+        click(w(), ctl::ComOpen);
+        ASSERT_EQ(lines(w()).back(), "COM OPEN Completed.");
+    }
+
+    void expectEnabling(bool open) {
+        EXPECT_EQ(w().control(ctl::ComOpen)->isEnabled(), !open);
+        EXPECT_EQ(w().control(ctl::ComPort)->isEnabled(), !open);
+        EXPECT_EQ(w().control(ctl::ComClose)->isEnabled(), open);
+        for (int id : {1001, 1002, 1003}) EXPECT_TRUE(w().control(id)->isEnabled()) << id;
+        for (int id : {1004, 1005, 1008, 1009, 1010, 1011}) EXPECT_EQ(w().control(id)->isEnabled(), open) << id;
+        for (int id = 1012; id <= 1025; ++id) EXPECT_EQ(w().control(id)->isEnabled(), open) << id;
+        for (int id = 1026; id <= 1031; ++id) EXPECT_FALSE(w().control(id)->isEnabled()) << id;
+    }
+
+    size_t count(const std::string &line) {
+        auto all = lines(w());
+        return static_cast<size_t>(std::count(all.begin(), all.end(), line));
+    }
+
+    Bdusim sim{{"--trace-requests"}};
+    Shown shown;
+};
+
+TEST_F(OnTheLine, OpenSetsTheEnablingAndCloseUndoesIt) {
+    open();
+    expectEnabling(true);
+    EXPECT_TRUE(w().deviceWindowExists());
+    click(w(), ctl::ComClose);
+    expectEnabling(false);
+    EXPECT_FALSE(w().deviceWindowExists());
+    EXPECT_EQ(lines(w()).back(), "Please COM OPEN.");
+}
+
+TEST_F(OnTheLine, FailedOpenReportsAndChangesNoEnabling) {
+    ::setenv("RSLINK_COM1", "/nonexistent/tty", 1);
+    w().setSelection(ctl::ComPort, 0);
+    click(w(), ctl::ComOpen);
+    EXPECT_EQ(lines(w()), (Lines{"Please COM OPEN.", "COM Open error"}));
+    EXPECT_TRUE(w().control(ctl::ComOpen)->isEnabled());
+    EXPECT_TRUE(w().control(ctl::ComPort)->isEnabled());
+    EXPECT_FALSE(w().control(ctl::ComClose)->isEnabled());
+    EXPECT_FALSE(w().control(ctl::Clear)->isEnabled());
+    EXPECT_FALSE(w().control(ctl::StatusRead)->isEnabled());
+    EXPECT_FALSE(w().deviceWindowExists());
+}
+
+TEST_F(OnTheLine, StatusReadFillsTheResponseFields) {
+    open();
+    click(w(), ctl::StatusRead);
+    ASSERT_TRUE(waitFor([&] { return contains(lines(w()), "Receive Normal End"); })) << w().text(ctl::MessageBox);
+    EXPECT_EQ(w().text(1200), "E001");
+    EXPECT_EQ(w().text(1201).size(), 4u);
+    EXPECT_FALSE(w().text(1207).empty());
+    EXPECT_TRUE(contains(lines(w()), "Send Normal End"));
+    EXPECT_FALSE(w().deviceWindow()->isVisible()) << "a status response leaves it hidden";
+    EXPECT_TRUE(sim.waitForLine([](const std::string &l) { return l.rfind("REQ", 0) == 0; }));
+}
+
+TEST_F(OnTheLine, DeviceInformationSendsTheCommittedText) {
+    open();
+    auto *field = static_cast<QLineEdit *>(w().control(ctl::MessageText));
+    QTest::keyClicks(field, QStringLiteral("HELLO UNIT"));
+    click(w(), ctl::LogWithMsg);
+    EXPECT_EQ(w().committedMessageText(), "HELLO UNIT");
+    ASSERT_TRUE(waitFor([&] { return contains(lines(w()), "Receive Normal End"); }));
+    // "HELLO UNIT" in hex, as the request carries it.
+    EXPECT_TRUE(sim.waitForLine([](const std::string &l) { return l.find("48 45 4C 4C 4F 20 55 4E 49 54") != std::string::npos; }));
+    EXPECT_TRUE(waitFor([&] { return w().deviceWindow()->isVisible(); }));
+}
+
+TEST_F(OnTheLine, NoLineWhileMessageDisplayIsClearEvenAtTheEnd) {
+    click(w(), ctl::ShowMessages);
+    w().setSelection(ctl::ComPort, 0);
+    click(w(), ctl::ComOpen);
+    ASSERT_TRUE(w().console().portOpen());
+    click(w(), ctl::StatusRead);
+    ASSERT_TRUE(waitFor([&] { return w().console().worker().framesHandled() >= 1; }));
+    click(w(), ctl::ComClose);
+    click(w(), ctl::Exit);
+    EXPECT_EQ(lines(w()), Lines{"Please COM OPEN."});
+    EXPECT_FALSE(w().isVisible());
+}
+
+TEST_F(OnTheLine, CloseDuringRepeatModeNeitherHangsNorLeavesItRunning) {
+    open();
+    click(w(), ctl::ContinuousMode);
+    click(w(), ctl::StatusRead);
+    auto &worker = w().console().worker();
+    ASSERT_TRUE(waitFor([&] { return worker.framesHandled() >= 3; })) << w().text(ctl::MessageBox);
+    click(w(), ctl::ComClose);
+    expectEnabling(false);
+    EXPECT_FALSE(w().checked(ctl::ContinuousMode));
+    EXPECT_EQ(lines(w()).back(), "Please COM OPEN.");
+    EXPECT_FALSE(worker.ended());
+    // Nothing goes out any more.
+    auto handled = worker.framesHandled();
+    QTest::qWait(300);
+    EXPECT_EQ(worker.framesHandled(), handled);
+
+    // The console is whole: open again and read.
+    open();
+    click(w(), ctl::StatusRead);
+    EXPECT_TRUE(waitFor([&] { return worker.framesHandled() > handled; }));
+}
+
+TEST_F(OnTheLine, ExitDuringTheCountAndTransportSequenceEndsEverything) {
+    open();
+    click(w(), ctl::SequenceFront);
+    click(w(), ctl::BillCountTransport);
+    EXPECT_TRUE(w().checked(ctl::ContinuousMode));
+    auto &worker = w().console().worker();
+    ASSERT_TRUE(waitFor([&] { return worker.framesHandled() >= 3; })) << w().text(ctl::MessageBox);
+    click(w(), ctl::Exit);
+    EXPECT_TRUE(w().console().exited());
+    EXPECT_TRUE(worker.ended());
+    EXPECT_FALSE(w().isVisible());
+    EXPECT_FALSE(w().deviceWindowExists());
+    // The worker may still report the request the closed port refused.
+    EXPECT_TRUE(contains(lines(w()), "*** Test END ***"));
+}
+
+TEST_F(OnTheLine, SettingsThroughTheWindow) {
+    open();
+    // Save with every list empty: 37 bytes of 255.
+    click(w(), ctl::SaveData);
+    {
+        std::ifstream in("valdor.dat", std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), {});
+        EXPECT_EQ(bytes, std::string(37, '\xFF'));
+    }
+    // A 40-byte file loads its first 37; bytes beyond a list leave it empty.
+    {
+        std::string bytes(40, '\x01');
+        bytes[0] = static_cast<char>(tableFor(1100)->items.size());
+        bytes[31] = 30;  // "Pick retry" has 16 items
+        std::ofstream("valdor.dat", std::ios::binary) << bytes;
+    }
+    w().setSelection(1100, 5);
+    click(w(), ctl::LoadData);
+    EXPECT_EQ(static_cast<QComboBox *>(w().control(1100))->currentIndex(), -1);
+    EXPECT_EQ(static_cast<QComboBox *>(w().control(1101))->currentText().toStdString(), "diag");
+    EXPECT_EQ(static_cast<QComboBox *>(w().control(1130))->currentIndex(), -1);
+    EXPECT_EQ(static_cast<QComboBox *>(w().control(1131))->currentIndex(), 1);
+    // A 36-byte file changes nothing and says so.
+    std::ofstream("valdor.dat", std::ios::binary) << std::string(36, '\x02');
+    click(w(), ctl::LoadData);
+    EXPECT_EQ(lines(w()).back(), "FILE READ ERROR CODE=0x00000000");
+    EXPECT_EQ(static_cast<QComboBox *>(w().control(1131))->currentIndex(), 1);
+    // Saved and loaded back.
+    click(w(), ctl::SaveData);
+    w().setSelection(1131, std::nullopt);
+    click(w(), ctl::LoadData);
+    EXPECT_EQ(static_cast<QComboBox *>(w().control(1131))->currentIndex(), 1);
+    // A missing file.
+    std::remove("valdor.dat");
+    click(w(), ctl::LoadData);
+    EXPECT_EQ(lines(w()).back(), "FILE OPEN ERROR CODE=0x00000002");
+}
+
+}  // namespace

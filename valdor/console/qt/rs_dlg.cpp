@@ -1,0 +1,397 @@
+#include "valdor/console/qt/rs_dlg.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEventLoop>
+#include <QFile>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QStringDecoder>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <thread>
+#include <type_traits>
+
+#include "valdor/console/console.h"
+#include "valdor/console/controls.h"
+#include "valdor/console/param_tables.h"
+#include "valdor/console/qt/console_layout.h"
+#include "valdor/console/qt/icons.h"
+#include "valdor/console/qt/log_dlg.h"
+#include "valdor/responses/response_decoder.h"
+
+namespace valdor::qt {
+
+namespace {
+
+constexpr char kTitle[] = "Q9R-BDU <RS232C Interface> Test Program (V5.02)";
+
+// The unit's texts are bytes: UTF-8 where they are valid as such (the
+// console's own lines, file names), otherwise one character per byte.
+QString fromBytes(std::string_view bytes) {
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (!utf8.hasError()) return text;
+    return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+std::string toBytes(const QString &text) { return text.toUtf8().toStdString(); }
+
+// The push buttons whose clicks go to the console (1001-1031).
+constexpr bool isHandlerButton(int id) { return id >= ctl::Exit && id <= ctl::LastBlankButton; }
+
+}  // namespace
+
+template <typename F>
+auto CRsDlg::onWindowThread(F &&fn) const {
+    using Result = std::invoke_result_t<F &>;
+    if (QThread::currentThread() == thread()) return fn();
+    auto *self = const_cast<CRsDlg *>(this);
+    if constexpr (std::is_void_v<Result>) {
+        QMetaObject::invokeMethod(self, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+    } else {
+        Result result{};
+        QMetaObject::invokeMethod(self, [&fn, &result] { result = fn(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+}
+
+CRsDlg::CRsDlg(QWidget *parent)
+    : QDialog(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                          Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                          Qt::WindowCloseButtonHint),
+      form_(this, DialogUnits()) {
+    setWindowTitle(QString::fromLatin1(kTitle));
+    setWindowIcon(dispenserIcon());
+    setFont(controlFont());
+    build();
+    fillLists();
+    connectButtons();
+    setFixedSize(form_.units().x(kConsoleWidth), form_.units().y(kConsoleHeight));
+
+    console_ = std::make_unique<Console>(*this, *this);
+    console_->initialise();
+}
+
+CRsDlg::~CRsDlg() {
+    // The worker must be gone before the controls it writes are.
+    if (!console_->exited()) {
+        closing_ = true;
+        console_->exit();
+    }
+    console_.reset();
+    delete device_;
+}
+
+void CRsDlg::build() {
+    buildConsoleControls(form_);
+
+    messages_ = new QPlainTextEdit(this);
+    messages_->setReadOnly(true);
+    messages_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    messages_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    messages_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    messages_->setUndoRedoEnabled(false);
+    form_.place(messages_, ctl::MessageBox, kMessageBoxPlace.x, kMessageBoxPlace.y, kMessageBoxPlace.w,
+                kMessageBoxPlace.h);
+
+    progress_ = new QProgressBar(this);
+    progress_->setTextVisible(false);
+    progress_->setRange(0, 100);
+    progress_->setValue(0);
+    form_.place(progress_, ctl::ProgressBar, kProgressPlace.x, kProgressPlace.y, kProgressPlace.w,
+                kProgressPlace.h);
+
+    auto *image = new QLabel(this);
+    form_.place(image, 0, kImagePlace.x, kImagePlace.y, kImagePlace.w, kImagePlace.h);
+    image->setPixmap(dispenserPixmap(std::min(image->width(), image->height())));
+    image->setAlignment(Qt::AlignCenter);
+
+    static_cast<QLineEdit *>(control(ctl::MessageText))->setMaxLength(ctl::MessageTextMax);
+
+    transport_ = new QButtonGroup(this);
+    retrieval_ = new QButtonGroup(this);
+    for (int id = ctl::TransportFirst; id <= ctl::TransportLast; ++id)
+        transport_->addButton(static_cast<QAbstractButton *>(control(id)), id);
+    for (int id = ctl::RetrievalFirst; id <= ctl::RetrievalLast; ++id)
+        retrieval_->addButton(static_cast<QAbstractButton *>(control(id)), id);
+}
+
+void CRsDlg::fillLists() {
+    for (int id : allCombos()) {
+        auto *combo = qobject_cast<QComboBox *>(control(id));
+        const ParamTable *table = tableFor(id);
+        if (!combo || !table) continue;
+        for (const auto &item : table->items) combo->addItem(QString::fromLatin1(item.text));
+        combo->setCurrentIndex(-1);
+    }
+}
+
+void CRsDlg::connectButtons() {
+    for (auto [id, widget] : form_.controls()) {
+        auto *button = qobject_cast<QPushButton *>(widget);
+        if (!button || !isHandlerButton(id)) continue;
+        connect(button, &QPushButton::clicked, this, [this, id = id] { onButton(id); });
+    }
+}
+
+void CRsDlg::onButton(int id) {
+    QWidget *button = control(id);
+    if (button && button->isEnabled()) console_->press(id);
+}
+
+void CRsDlg::ShowResponse(std::span<const uint8_t> text) { showResponse(*this, text); }
+
+// ---- Panel ---------------------------------------------------------------
+
+std::optional<int> CRsDlg::selection(int combo) const {
+    return onWindowThread([&]() -> std::optional<int> {
+        auto *box = qobject_cast<QComboBox *>(control(combo));
+        if (!box || box->currentIndex() < 0) return std::nullopt;
+        return box->currentIndex();
+    });
+}
+
+void CRsDlg::setSelection(int combo, std::optional<int> position) {
+    onWindowThread([&] {
+        auto *box = qobject_cast<QComboBox *>(control(combo));
+        if (!box) return;
+        bool valid = position && *position >= 0 && *position < box->count();
+        box->setCurrentIndex(valid ? *position : -1);
+    });
+}
+
+QButtonGroup *CRsDlg::radioGroupOf(int id) const {
+    if (id >= ctl::TransportFirst && id <= ctl::TransportLast) return transport_;
+    if (id >= ctl::RetrievalFirst && id <= ctl::RetrievalLast) return retrieval_;
+    return nullptr;
+}
+
+bool CRsDlg::checked(int id) const {
+    return onWindowThread([&] {
+        auto *button = qobject_cast<QAbstractButton *>(control(id));
+        return button && button->isCheckable() && button->isChecked();
+    });
+}
+
+void CRsDlg::setChecked(int id, bool on) {
+    onWindowThread([&] {
+        auto *button = qobject_cast<QAbstractButton *>(control(id));
+        if (!button || !button->isCheckable()) return;
+        QButtonGroup *group = radioGroupOf(id);
+        // An exclusive group refuses to clear its checked member.
+        if (group && !on) group->setExclusive(false);
+        button->setChecked(on);
+        if (group && !on) group->setExclusive(true);
+    });
+}
+
+std::string CRsDlg::text(int id) const {
+    return onWindowThread([&]() -> std::string {
+        if (id == ctl::MessageBox) return messageText();
+        if (ctl::isDeviceControl(id)) return device_ ? toBytes(device_->fieldText(id)) : std::string();
+        QWidget *widget = control(id);
+        if (auto *field = qobject_cast<QLineEdit *>(widget)) return toBytes(field->text());
+        if (auto *label = qobject_cast<QLabel *>(widget)) return toBytes(label->text());
+        if (auto *button = qobject_cast<QAbstractButton *>(widget)) return toBytes(button->text());
+        return {};
+    });
+}
+
+void CRsDlg::setText(int id, std::string_view text) {
+    onWindowThread([&] {
+        QString value = fromBytes(text);
+        if (ctl::isDeviceControl(id)) {
+            if (device_) device_->setFieldText(id, value);
+            return;
+        }
+        if (auto *field = qobject_cast<QLineEdit *>(control(id))) {
+            field->setText(value);  // the editable field keeps its 40
+            field->setCursorPosition(0);  // show a long text from its start
+        }
+    });
+}
+
+bool CRsDlg::enabled(int id) const {
+    return onWindowThread([&] {
+        QWidget *widget = ctl::isDeviceControl(id) ? (device_ ? device_->control(id) : nullptr) : control(id);
+        return widget && widget->isEnabled();
+    });
+}
+
+void CRsDlg::setEnabled(int id, bool on) {
+    onWindowThread([&] {
+        if (QWidget *widget = control(id)) widget->setEnabled(on);
+    });
+}
+
+void CRsDlg::commitMessageText() {
+    onWindowThread([&] {
+        auto *field = static_cast<QLineEdit *>(control(ctl::MessageText));
+        // The unit takes one byte per character.
+        committed_ = field->text().left(ctl::MessageTextMax).toLatin1().toStdString();
+    });
+}
+
+std::string CRsDlg::committedMessageText() const {
+    return onWindowThread([&] { return committed_; });
+}
+
+void CRsDlg::appendMessage(std::string_view line) {
+    onWindowThread([&] {
+        // Checked and appended in one step on this thread, so no line slips
+        // past a change of 1241 and lines keep the order they came in.
+        if (!checked(ctl::ShowMessages)) return;
+        QTextCursor cursor(messages_->document());
+        cursor.movePosition(QTextCursor::End);
+        if (messageLines_ > 0) cursor.insertBlock();
+        cursor.insertText(fromBytes(line));
+        ++messageLines_;
+        QScrollBar *bar = messages_->verticalScrollBar();
+        bar->setValue(bar->maximum());
+    });
+}
+
+void CRsDlg::clearMessages() {
+    onWindowThread([&] {
+        messages_->clear();
+        messageLines_ = 0;
+    });
+}
+
+std::string CRsDlg::messageText() const {
+    std::string all;
+    QTextBlock block = messages_->document()->firstBlock();
+    for (int i = 0; i < messageLines_ && block.isValid(); ++i, block = block.next()) {
+        all += toBytes(block.text());
+        all += "\r\n";
+    }
+    return all;
+}
+
+void CRsDlg::setProgressRange(int low, int high) {
+    onWindowThread([&] { progress_->setRange(low, std::max(low, high)); });
+}
+
+void CRsDlg::setProgressPosition(int position) {
+    onWindowThread([&] { progress_->setValue(std::clamp(position, progress_->minimum(), progress_->maximum())); });
+}
+
+void CRsDlg::createDeviceWindow() {
+    onWindowThread([&] {
+        if (device_) return;
+        device_ = new CLogDlg(*this, this);
+        device_->setAttribute(Qt::WA_ShowWithoutActivating);
+        devicePlaced_ = false;
+    });
+}
+
+void CRsDlg::destroyDeviceWindow() {
+    onWindowThread([&] { delete device_; });
+}
+
+bool CRsDlg::deviceWindowExists() const {
+    return onWindowThread([&] { return !device_.isNull(); });
+}
+
+void CRsDlg::showDeviceWindow() {
+    onWindowThread([&] {
+        if (!device_) return;
+        if (!devicePlaced_) placeDeviceWindow();
+        device_->show();
+    });
+}
+
+// Beside the console when the screen has room, so neither hides the other.
+void CRsDlg::placeDeviceWindow() {
+    devicePlaced_ = true;
+    QScreen *screen = this->screen();
+    if (!screen || !isVisible()) return;
+    QRect free = screen->availableGeometry();
+    QRect frame = frameGeometry();
+    QPoint right(frame.right() + 8, frame.top());
+    if (free.contains(QRect(right, device_->size()))) device_->move(right);
+}
+
+// ---- Host ----------------------------------------------------------------
+
+std::optional<std::string> CRsDlg::chooseFile(std::span<const FileFilter> filters,
+                                              std::string_view initialName) {
+    if (chooser_) return chooser_(filters, initialName);
+    QStringList names;
+    for (const auto &filter : filters) {
+        QString name = QString::fromStdString(filter.description);
+        // Qt reads the patterns from the parentheses.
+        if (!name.contains(QString::fromStdString(filter.pattern)))
+            name += QStringLiteral(" (%1)").arg(QString::fromStdString(filter.pattern));
+        names << name;
+    }
+    QFileDialog dialog(this);
+    dialog.setFileMode(QFileDialog::AnyFile);  // a new name is accepted too
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setNameFilters(names);
+    dialog.selectFile(fromBytes(initialName));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return QFile::encodeName(dialog.selectedFiles().first()).toStdString();
+}
+
+void CRsDlg::runBlocking(const std::function<void()> &call) {
+    if (QThread::currentThread() != thread()) {
+        call();
+        return;
+    }
+    // The call runs on a helper while this thread goes on painting and
+    // serving the worker's hand-overs, so a worker that waits on the window
+    // while the call waits on the worker cannot lock both up.  Clicks and
+    // keys wait until the call has returned.
+    QEventLoop loop;
+    std::thread helper([&] {
+        call();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    helper.join();
+}
+
+void CRsDlg::closeWindow() {
+    closing_ = true;
+    done(QDialog::Accepted);
+}
+
+// ---- Keyboard and closing ------------------------------------------------
+
+void CRsDlg::keyPressEvent(QKeyEvent *event) {
+    switch (event->key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+        case Qt::Key_Escape: event->accept(); return;
+        default: QDialog::keyPressEvent(event);
+    }
+}
+
+// Escape and other dialog dismissals do not end the console; Exit does.
+void CRsDlg::reject() {}
+
+void CRsDlg::closeEvent(QCloseEvent *event) {
+    if (closing_) {
+        event->accept();
+        return;
+    }
+    // The frame's close box behaves as Exit.
+    event->ignore();
+    console_->exit();
+}
+
+}  // namespace valdor::qt

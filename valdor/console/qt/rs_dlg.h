@@ -1,0 +1,115 @@
+// CRsDlg: the main console window.  It builds the controls, hands every
+// click to the console's logic, and is the panel and the host that logic
+// runs on.  Calls from the worker thread are carried out on the window
+// thread, one at a time and in order, while the caller waits.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QThread>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "valdor/console/host.h"
+#include "valdor/console/panel.h"
+#include "valdor/console/qt/form.h"
+#include "valdor/console/qt/log_dlg.h"
+
+class QButtonGroup;
+class QPlainTextEdit;
+class QProgressBar;
+
+namespace valdor {
+class Console;
+}
+
+namespace valdor::qt {
+
+class CRsDlg : public QDialog, public Panel, public Host {
+    Q_OBJECT
+public:
+    // Builds the window and runs the console's start-up (the worker starts).
+    explicit CRsDlg(QWidget *parent = nullptr);
+    // Shuts the console down as Exit does if nobody has yet.
+    ~CRsDlg() override;
+
+    Console &console() { return *console_; }
+
+    // The decoder of every response, for the main window's Response area.
+    void ShowResponse(std::span<const uint8_t> text);
+
+    // The window's controls by number (the main window's only).
+    QWidget *control(int id) const { return form_.control(id); }
+    const std::map<int, QWidget *> &controls() const { return form_.controls(); }
+    CLogDlg *deviceWindow() const { return device_; }
+
+    // Replaces the file dialog, for scripted runs and tests.
+    using FileChooser =
+        std::function<std::optional<std::string>(std::span<const FileFilter>, std::string_view)>;
+    void setFileChooser(FileChooser chooser) { chooser_ = std::move(chooser); }
+
+    // Panel.
+    std::optional<int> selection(int combo) const override;
+    void setSelection(int combo, std::optional<int> position) override;
+    bool checked(int control) const override;
+    void setChecked(int control, bool on) override;
+    std::string text(int control) const override;
+    void setText(int control, std::string_view text) override;
+    bool enabled(int control) const override;
+    void setEnabled(int control, bool on) override;
+    void commitMessageText() override;
+    std::string committedMessageText() const override;
+    void appendMessage(std::string_view line) override;
+    void clearMessages() override;
+    void setProgressRange(int low, int high) override;
+    void setProgressPosition(int position) override;
+    void createDeviceWindow() override;
+    void destroyDeviceWindow() override;
+    bool deviceWindowExists() const override;
+    void showDeviceWindow() override;
+
+    // Host.
+    std::optional<std::string> chooseFile(std::span<const FileFilter> filters,
+                                          std::string_view initialName) override;
+    void runBlocking(const std::function<void()> &call) override;
+    void closeWindow() override;
+
+public slots:
+    void reject() override;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void build();
+    void fillLists();
+    void connectButtons();
+    void onButton(int id);
+    void placeDeviceWindow();
+    std::string messageText() const;
+    QButtonGroup *radioGroupOf(int control) const;
+
+    // Runs `fn` on the window thread and returns its result; directly when
+    // called there, otherwise as a blocking hand-over.
+    template <typename F>
+    auto onWindowThread(F &&fn) const;
+
+    Form form_;
+    QPlainTextEdit *messages_ = nullptr;
+    int messageLines_ = 0;
+    QProgressBar *progress_ = nullptr;
+    QButtonGroup *transport_ = nullptr;
+    QButtonGroup *retrieval_ = nullptr;
+    std::string committed_;
+    QPointer<CLogDlg> device_;
+    bool devicePlaced_ = false;
+    FileChooser chooser_;
+    bool closing_ = false;
+    std::unique_ptr<Console> console_;
+};
+
+}  // namespace valdor::qt
