@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Takes the README's pictures of both windows: runs the console under a
+# virtual X server (xvfb-run) against the simulated unit, makes a few real
+# exchanges and saves docs/console.png and docs/device-information.png.
+# The build folder is build/ unless VALDOR_BUILD_DIR says otherwise.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+build=${VALDOR_BUILD_DIR:-build}
+jobs=$(nproc 2>/dev/null || echo 2)
+
+scripts/install-deps.sh all
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build "$build" -j "$jobs" --target test_qt bdusim >/dev/null
+
+mkdir -p docs
+xvfb-run -a -s "-screen 0 1600x1000x24" \
+    env QT_QPA_PLATFORM=xcb VALDOR_SCREENSHOT_DIR="$root/docs" \
+    "$build/tests/test_qt" --gtest_filter='Screenshots.*' --gtest_brief=1
+echo "Saved docs/console.png and docs/device-information.png"

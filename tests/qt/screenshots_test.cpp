@@ -1,0 +1,73 @@
+// Pictures of both windows after a few real exchanges with the simulated
+// unit, for the README.  Runs only when VALDOR_SCREENSHOT_DIR names the
+// folder to write them to (scripts/screenshots.sh sets it).
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QPixmap>
+#include <cstdlib>
+
+#include "qt/qt_support.h"
+#include "support/bdusim_process.h"
+#include "valdor/console/qt/log_dlg.h"
+
+using namespace valdor;
+using namespace qtsupport;
+
+namespace {
+
+// Presses a command button and waits for its response to be handled.
+void exchange(valdor::qt::CRsDlg &w, int button) {
+    auto &worker = w.console().worker();
+    auto before = worker.framesHandled();
+    click(w, button);
+    ASSERT_TRUE(waitFor([&] { return worker.framesHandled() > before; })) << "no response to " << button;
+    QTest::qWait(100);
+}
+
+TEST(Screenshots, BothWindowsAfterAFewExchanges) {
+    const char *dir = std::getenv("VALDOR_SCREENSHOT_DIR");
+    if (!dir || !*dir) GTEST_SKIP() << "VALDOR_SCREENSHOT_DIR is not set";
+
+    testsupport::Bdusim sim;
+    sim.mapCom(1);
+    Shown shown;
+    auto &w = *shown.window;
+    // Parameters an engineer would set for a count on cassettes 1 and 2.
+    w.setSelection(1100, 40);  // Length-L 148
+    w.setSelection(1106, 40);  // Length-H 149
+    w.setSelection(1112, 2);   // 0.11
+    w.setSelection(1101, 2);
+    w.setSelection(1107, 2);
+    w.setSelection(1113, 3);
+    w.setSelection(1118, 5);   // 5 bills
+    w.setSelection(1119, 3);
+    w.setSelection(1143, 2);   // +10mm
+    w.setSelection(1136, 0);
+    w.setSelection(1141, 0);
+    w.setSelection(1142, 0);
+    w.setSelection(1138, 0);
+    w.setSelection(1139, 0);
+    click(w, 1282);
+    click(w, 1245);
+    click(w, 1251);
+    click(w, ctl::SequenceFront);
+    w.setSelection(ctl::ComPort, 0);
+    click(w, ctl::ComOpen);
+    ASSERT_TRUE(w.console().portOpen()) << w.text(ctl::MessageBox);
+
+    click(w, ctl::Enhanced);
+    exchange(w, ctl::StatusRead);
+    exchange(w, ctl::BillCount);
+    exchange(w, ctl::BillDiagnosis);
+    exchange(w, ctl::DeviceInformation);
+    exchange(w, ctl::LogReadClear);
+
+    ASSERT_TRUE(QDir().mkpath(QString::fromLocal8Bit(dir)));
+    const QString folder = QString::fromLocal8Bit(dir) + QLatin1Char('/');
+    EXPECT_TRUE(w.grab().save(folder + QStringLiteral("console.png")));
+    ASSERT_NE(w.deviceWindow(), nullptr);
+    EXPECT_TRUE(w.deviceWindow()->grab().save(folder + QStringLiteral("device-information.png")));
+}
+
+}  // namespace
