@@ -40,6 +40,7 @@ TEST(FaultOptions, NakFramesRefusesTheFirstFramesOnly) {
     // Later frames are taken at once.
     EXPECT_EQ(rig.host.sendRequest(kCancel), ACK);
     EXPECT_TRUE(rig.host.takeResponse());
+    ASSERT_TRUE(rig.unit.waitForLine([](const std::string &line) { return line == "REQ 00 10 1C"; }));
     EXPECT_EQ(rig.unit.lines(), (std::vector<std::string>{"REQ 00 01 1C", "REQ 00 10 1C"}));
 }
 
@@ -124,7 +125,7 @@ TEST(FaultOptions, NoiseComesBeforeEachPairAndFrameButNeverAsDle) {
 }
 
 TEST(FaultOptions, UnsolicitedSendsStatusResponsesWhileIdle) {
-    Rig rig({"--unsolicited", "600"});
+    Rig rig({"--unsolicited", "1000"});
     for (int i = 0; i < 2; ++i) {
         const auto frame = rig.host.takeResponse(milliseconds(5000));
         ASSERT_TRUE(frame) << "unsolicited frame " << i;
