@@ -167,8 +167,6 @@ TEST(ResponseDecoder, BillsCountedAndRejected) {
 
 TEST(ResponseDecoder, OtherCommandsLeaveLevelsAndCountsAsTheyWere) {
     RecordingPanel panel;
-    show(panel, response(false, 0x03));
-    const std::string counted = panel.text(ctl::Counted1);
     for (uint8_t dh1 : {0x01, 0x05, 0x0E, 0x0F, 0x12, 0x13}) {
         for (int field = ctl::Counted1; field <= 1233; ++field) panel.setText(field, "old");
         Bytes bytes(400, 0x0D);
