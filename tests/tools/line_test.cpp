@@ -115,7 +115,7 @@ TEST(UnitLine, SurvivesTheHostClosingAndReopeningAndLeavesItNoStaleBytes) {
 }
 
 TEST(UnitLine, ByteLogHoldsEachBurstWithItsDirection) {
-    const std::string log = ::testing::TempDir() + "bdusim_line.log";
+    const std::string log = ::testing::TempDir() + "bdusim_line_" + std::to_string(getpid()) + ".log";
     {
         Rig rig({"--log", log});
         ASSERT_FALSE(rig.host.exchange(kStatusRead).empty());
@@ -145,7 +145,7 @@ TEST(UnitLine, ByteLogHoldsEachBurstWithItsDirection) {
 }
 
 TEST(UnitProcess, LinkPointsAtThePtyAndGoesAwayWithTheUnit) {
-    const std::string link = ::testing::TempDir() + "bdusim_link";
+    const std::string link = ::testing::TempDir() + "bdusim_link_" + std::to_string(getpid());
     testsupport::Bdusim unit({"--link", link});
     char target[256] = {};
     ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
