@@ -142,6 +142,7 @@ TEST(UnitLine, ByteLogHoldsEachBurstWithItsDirection) {
                                           return std::string(crc);
                                       }());
     EXPECT_TRUE(frameLogged);
+    std::remove(log.c_str());
 }
 
 TEST(UnitProcess, LinkPointsAtThePtyAndGoesAwayWithTheUnit) {
