@@ -1,0 +1,105 @@
+// The example scripts of docs/examples, run by the valdor program against the
+// simulated unit and compared with their expected output.  Only what depends
+// on the clock is masked: the times of trace lines and the date and time
+// digits of the download's clock frame.
+//
+// VALDOR_UPDATE_EXAMPLES=1 writes the expected files anew (review the diff).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include <sys/wait.h>
+
+#include "support/bdusim_process.h"
+
+namespace fs = std::filesystem;
+using testsupport::Bdusim;
+
+namespace {
+
+const fs::path kExamples = fs::path(SOURCE_DIR) / "docs" / "examples";
+
+std::string slurp(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Block bytes 12-25 of the clock frame (frame bytes 18-31) are the local
+// date and time.
+std::string maskClockFrame(const std::string &line) {
+    static const std::string head = "]>60 D4 FF 00 00 1A ";
+    auto at = line.find(head);
+    if (at == std::string::npos || line.rfind("SEND[", 0) != 0) return line;
+    std::string out = line;
+    size_t first = at + 2 + 18 * 3;
+    for (int i = 0; i < 14 && first + 3 * i + 1 < out.size(); ++i) out.replace(first + 3 * i, 2, "..");
+    return out;
+}
+
+std::string mask(const std::string &text) {
+    static const std::regex stamp(R"((SEND|RECV)\[\d\d:\d\d:\d\d:\d\d\d\])");
+    std::istringstream in(text);
+    std::string out;
+    for (std::string line; std::getline(in, line);)
+        out += maskClockFrame(std::regex_replace(line, stamp, "$1[hh:mm:ss:mmm]")) + "\n";
+    return out;
+}
+
+
+class Examples : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(Examples, OutputMatchesTheExpectedOne) {
+    std::string name = GetParam();
+    Bdusim sim;
+    sim.mapCom(1);
+    fs::path work = fs::path(::testing::TempDir()) / ("example-" + name);
+    fs::remove_all(work);
+    fs::create_directories(work);
+    fs::copy_file(kExamples / "sample.prg", work / "sample.prg");
+
+    fs::path out = work / "out.txt";
+    std::string cmd = "cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY '" +
+                      std::string(VALDOR_PATH) + "' --script '" + (kExamples / (name + ".vds")).string() +
+                      "' > out.txt 2> err.txt";
+    int status = std::system(cmd.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << slurp(work / "err.txt");
+
+    std::string got = mask(slurp(out));
+    fs::path expectedFile = kExamples / (name + ".out");
+    if (std::getenv("VALDOR_UPDATE_EXAMPLES")) {
+        std::ofstream(expectedFile, std::ios::binary) << got;
+        GTEST_SKIP() << "wrote " << expectedFile;
+    }
+    EXPECT_EQ(got, slurp(expectedFile)) << "masked output of " << name;
+}
+
+TEST(ExampleMask, MasksOnlyClockDependentParts) {
+    std::string clock = "SEND[10:11:12:013]>60 D4 FF 00 00 1A 30 31 52 54 30 30 49 32 30 30 30 45 "
+                        "32 30 32 36 31 32 30 38 31 30 31 31 31 32 1C ";
+    EXPECT_EQ(mask(clock),
+              "SEND[hh:mm:ss:mmm]>60 D4 FF 00 00 1A 30 31 52 54 30 30 49 32 30 30 30 45 "
+              ".. .. .. .. .. .. .. .. .. .. .. .. .. .. 1C \n");
+    std::string data = "SEND[10:11:12:013]>60 D1 FF 00 00 1C 32 30 32 36 ";
+    EXPECT_EQ(mask(data), "SEND[hh:mm:ss:mmm]>60 D1 FF 00 00 1C 32 30 32 36 \n");
+    EXPECT_EQ(mask("@1204\t261208"), "@1204\t261208\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Docs, Examples,
+                         ::testing::Values("status-check", "bill-count", "log-read", "oplog-acquisition",
+                                           "download"),
+                         [](const auto &info) {
+                             std::string n = info.param;
+                             for (auto &c : n)
+                                 if (c == '-') c = '_';
+                             return n;
+                         });
+
+}  // namespace
