@@ -1,0 +1,153 @@
+// End to end against the simulated unit: the driver as the console uses it,
+// and the unit's fault options.
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <sstream>
+
+#include "driver_client.h"
+#include "support/bdusim_process.h"
+
+using namespace rslinktest;
+using namespace std::chrono_literals;
+using testsupport::Bdusim;
+
+namespace {
+
+constexpr int kCom = 4;
+const Bytes kStatusRead = hex("00 01 1C");
+
+class WithUnit : public ::testing::Test {
+protected:
+    void start(std::vector<std::string> options) {
+        options.push_back("--trace-requests");
+        options.push_back("--trace-responses");
+        unit = std::make_unique<Bdusim>(options);
+        unit->mapCom(kCom);
+        ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
+    }
+    void TearDown() override {
+        EXPECT_EQ(RSClose(), 0);
+        if (unit) unit->stop();
+    }
+
+    // Sends a text and returns the result code (0: none arrived).  Received
+    // texts that arrive first are collected.
+    int send(Bytes &text, milliseconds timeout = 20s) {
+        MSG_BLK block{BLK_SEND, 0, 0, static_cast<uint32_t>(text.size()), text.data()};
+        if (RSSend(&block) != 0) return -1;
+        for (;;) {
+            auto n = client.next(timeout);
+            if (!n || !n->block) return 0;
+            if (n->copy.code == BLK_RECEIVED) {
+                takeText(*n);
+                continue;
+            }
+            EXPECT_EQ(n->copy.data, text.data());
+            EXPECT_EQ(n->copy.length, text.size());
+            return n->copy.code;
+        }
+    }
+    // The next received text (empty: none within the time-out).
+    Bytes receive(milliseconds timeout = 10s) {
+        if (received.empty()) {
+            auto n = client.next(timeout);
+            if (!n || !n->block) return {};
+            EXPECT_EQ(n->copy.code, BLK_RECEIVED);
+            takeText(*n);
+        }
+        Bytes first = received.front();
+        received.erase(received.begin());
+        return first;
+    }
+    void takeText(const Notice &n) {
+        received.push_back(n.text);
+        releases.push_back({BLK_RELEASE, 0, 0, 0, n.copy.data});
+        EXPECT_EQ(RSSend(&releases.back()), 0);
+    }
+    bool unitPrinted(const std::string &line) {
+        return unit->waitForLine([&](const std::string &l) { return l == line; }, 5s);
+    }
+
+    Client client;
+    std::unique_ptr<Bdusim> unit;
+    std::vector<Bytes> received;
+    std::deque<MSG_BLK> releases;
+};
+
+TEST_F(WithUnit, StatusReadEndToEnd) {
+    start({});
+    Bytes request = kStatusRead;
+    ASSERT_EQ(send(request), BLK_SEND_OK);
+    EXPECT_TRUE(unitPrinted("REQ 00 01 1C"));
+    const Bytes response = receive();
+    ASSERT_GE(response.size(), 2u);
+    EXPECT_EQ(response[0], 0xE0);
+    EXPECT_EQ(response[1], 0x01);
+    EXPECT_TRUE(unitPrinted("RSP " + hex(response)));
+    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+}
+
+TEST_F(WithUnit, FramesNakedTwiceStillGoThroughAndThreeTimesFail) {
+    start({"--nak-frames", "5"});
+    Bytes request = kStatusRead;
+    EXPECT_EQ(send(request), BLK_SEND_FAILED);  // NAKs 1-3
+    EXPECT_EQ(send(request), BLK_SEND_OK);      // NAKs 4-5, then taken
+    EXPECT_EQ(receive()[1], 0x01);
+}
+
+TEST_F(WithUnit, RefusedBidsFail) {
+    start({"--nak-bids"});
+    Bytes request = kStatusRead;
+    EXPECT_EQ(send(request), BLK_SEND_FAILED);
+}
+
+TEST_F(WithUnit, EnqAsAcknowledgementThenTheResponse) {
+    start({"--enq-ack"});
+    Bytes request = kStatusRead;
+    EXPECT_EQ(send(request), BLK_SEND_OK);
+    EXPECT_EQ(receive()[1], 0x01);
+}
+
+TEST_F(WithUnit, ContentionTakesTheUnitsFrameFirst) {
+    start({"--contend", "1"});
+    Bytes request = kStatusRead;
+    EXPECT_EQ(send(request), BLK_SEND_OK);
+    ASSERT_EQ(received.size(), 1u) << "the unit's own frame came before the result";
+    EXPECT_EQ(received[0][0], 0xE0);
+    EXPECT_EQ(receive()[1], 0x01);  // and the answer to the request
+    EXPECT_TRUE(unitPrinted("REQ 00 01 1C"));
+}
+
+TEST_F(WithUnit, BadCheckCodeIsRejectedAndTheResendTaken) {
+    start({"--bad-crc", "1"});
+    Bytes request = kStatusRead;
+    EXPECT_EQ(send(request), BLK_SEND_OK);
+    const Bytes response = receive();
+    ASSERT_FALSE(response.empty());
+    EXPECT_TRUE(unitPrinted("RSP " + hex(response)));
+}
+
+TEST_F(WithUnit, NoiseOnTheLineIsSkipped) {
+    start({"--noise", "3", "--baud", "9600"});
+    for (int i = 0; i < 3; ++i) {
+        Bytes request = kStatusRead;
+        EXPECT_EQ(send(request), BLK_SEND_OK);
+        EXPECT_EQ(receive()[1], 0x01);
+    }
+}
+
+// The unit vanishes in the middle of an exchange, as an unplugged adapter.
+TEST_F(WithUnit, UnitGoneMidExchangeFailsTheSendAndCloseReturns) {
+    start({"--delay", "3000"});
+    Bytes request = kStatusRead;
+    EXPECT_EQ(send(request), BLK_SEND_OK);
+    unit->stop();  // while the response is still pending
+    Bytes again = kStatusRead;
+    EXPECT_EQ(send(again, 6s), BLK_SEND_FAILED);
+    const auto closing = std::chrono::steady_clock::now();
+    EXPECT_EQ(RSClose(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s);
+}
+
+}  // namespace
