@@ -85,9 +85,8 @@ TEST(Window, StartUpEnablingChecksAndLists) {
     for (int id = 1240; id <= 1282; ++id) EXPECT_TRUE(w.control(id)->isEnabled()) << id;
     EXPECT_TRUE(w.control(ctl::MessageText)->isEnabled());
     // Indicators are disabled, and so is the download's file name.
-    for (int id = 1283; id <= 1360; ++id) {
-        if (id != ctl::MeasuredInf) EXPECT_FALSE(w.control(id)->isEnabled()) << id;
-    }
+    for (int id = 1283; id <= 1360; ++id)
+        EXPECT_EQ(w.control(id)->isEnabled(), id == ctl::MeasuredInf) << id;
     EXPECT_FALSE(w.control(ctl::DownloadFileName)->isEnabled());
 
     EXPECT_TRUE(w.checked(ctl::ShowMessages));

@@ -20,6 +20,8 @@
 #include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #include <type_traits>
 
@@ -53,16 +55,35 @@ constexpr bool isHandlerButton(int id) { return id >= ctl::Exit && id <= ctl::La
 
 }  // namespace
 
+// The hand-over waits on its own mutex and condition rather than Qt's
+// blocking connection, so that what the window thread wrote is visibly
+// ordered before the caller reads it (and ThreadSanitizer can tell).
 template <typename F>
 auto CRsDlg::onWindowThread(F &&fn) const {
     using Result = std::invoke_result_t<F &>;
     if (QThread::currentThread() == thread()) return fn();
+    struct Handover {
+        std::mutex mutex;
+        std::condition_variable done;
+        bool finished = false;
+    } handover;
+    auto finish = [&handover] {
+        std::lock_guard lock(handover.mutex);
+        handover.finished = true;
+        handover.done.notify_one();
+    };
+    auto wait = [&handover] {
+        std::unique_lock lock(handover.mutex);
+        handover.done.wait(lock, [&handover] { return handover.finished; });
+    };
     auto *self = const_cast<CRsDlg *>(this);
     if constexpr (std::is_void_v<Result>) {
-        QMetaObject::invokeMethod(self, [&fn] { fn(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(self, [&fn, &finish] { fn(); finish(); }, Qt::QueuedConnection);
+        wait();
     } else {
         Result result{};
-        QMetaObject::invokeMethod(self, [&fn, &result] { result = fn(); }, Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(self, [&fn, &finish, &result] { result = fn(); finish(); }, Qt::QueuedConnection);
+        wait();
         return result;
     }
 }
