@@ -131,6 +131,7 @@ public:
 private:
     void driverLoop(std::promise<unsigned long> *ready);
     void take(const MSG_BLK &block);
+    void notifyResult(bool sent, uint32_t length, uint8_t *data);
     void send(uint32_t length, uint8_t *data);
     bool beginSend();
     void endSend();
@@ -261,6 +262,7 @@ void Session::take(const MSG_BLK &block) {
 // begun, queued blocks fail the same way.
 void Session::send(uint32_t length, uint8_t *data) {
     bool sent = false;
+    bool lineTaken = false;
     if (!beginSend()) {
         diag("%s: BLK_SEND after the close began: failed", port_->path().c_str());
     } else if (length > kMaxSendText || (!data && length > 0)) {
@@ -269,13 +271,21 @@ void Session::send(uint32_t length, uint8_t *data) {
     } else {
         const size_t frameLength = buildFrame(data, length, frame_.data());
         acquireLine();
+        lineTaken = true;
         sent = exchange_.run(frame_.data(), frameLength);
         exchange_.resetBudgets();
-        releaseLine();
     }
+    // The outcome goes out before the receive thread may take the unit's
+    // answer, so that the client always learns of a send before its
+    // response.  Bytes that arrive meanwhile wait in the port.
+    notifyResult(sent, length, data);
+    if (lineTaken) releaseLine();
+    endSend();
+}
+
+void Session::notifyResult(bool sent, uint32_t length, uint8_t *data) {
     if (!notify(notices().result(sent ? BLK_SEND_OK : BLK_SEND_FAILED, length, data)))
         reportDriverError(ESRCH);
-    endSend();
 }
 
 bool Session::beginSend() {
