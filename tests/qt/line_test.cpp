@@ -155,42 +155,23 @@ TEST_F(OnTheLine, ExitDuringTheCountAndTransportSequenceEndsEverything) {
     EXPECT_TRUE(contains(lines(w()), "*** Test END ***"));
 }
 
-TEST_F(OnTheLine, SettingsThroughTheWindow) {
+// The record's cases are tested on the in-memory panel; here, that the
+// window's lists take and give positions.
+TEST_F(OnTheLine, SettingsThroughTheWindowsLists) {
     open();
-    // Save with every list empty: 37 bytes of 255.
     click(w(), ctl::SaveData);
-    {
-        std::ifstream in("valdor.dat", std::ios::binary);
-        std::string bytes((std::istreambuf_iterator<char>(in)), {});
-        EXPECT_EQ(bytes, std::string(37, '\xFF'));
-    }
-    // A 40-byte file loads its first 37; bytes beyond a list leave it empty.
-    {
-        std::string bytes(40, '\x01');
-        bytes[0] = static_cast<char>(tableFor(1100)->items.size());
-        bytes[31] = 30;  // "Pick retry" has 16 items
-        std::ofstream("valdor.dat", std::ios::binary) << bytes;
-    }
+    std::ifstream saved("valdor.dat", std::ios::binary);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(saved)), {}), std::string(37, '\xFF'));
+
+    std::string bytes(37, '\x01');
+    bytes[0] = static_cast<char>(tableFor(1100)->items.size());  // one past the list
+    std::ofstream("valdor.dat", std::ios::binary) << bytes;
     w().setSelection(1100, 5);
     click(w(), ctl::LoadData);
     EXPECT_EQ(static_cast<QComboBox *>(w().control(1100))->currentIndex(), -1);
     EXPECT_EQ(static_cast<QComboBox *>(w().control(1101))->currentText().toStdString(), "diag");
-    EXPECT_EQ(static_cast<QComboBox *>(w().control(1130))->currentIndex(), -1);
-    EXPECT_EQ(static_cast<QComboBox *>(w().control(1131))->currentIndex(), 1);
-    // A 36-byte file changes nothing and says so.
-    std::ofstream("valdor.dat", std::ios::binary) << std::string(36, '\x02');
-    click(w(), ctl::LoadData);
-    EXPECT_EQ(lines(w()).back(), "FILE READ ERROR CODE=0x00000000");
-    EXPECT_EQ(static_cast<QComboBox *>(w().control(1131))->currentIndex(), 1);
-    // Saved and loaded back.
-    click(w(), ctl::SaveData);
-    w().setSelection(1131, std::nullopt);
-    click(w(), ctl::LoadData);
-    EXPECT_EQ(static_cast<QComboBox *>(w().control(1131))->currentIndex(), 1);
-    // A missing file.
-    std::remove("valdor.dat");
-    click(w(), ctl::LoadData);
-    EXPECT_EQ(lines(w()).back(), "FILE OPEN ERROR CODE=0x00000002");
+    EXPECT_EQ(static_cast<QComboBox *>(w().control(1135))->currentText().toStdString(), " 1");
+    EXPECT_EQ(lines(w()).back(), "COM OPEN Completed.");
 }
 
 }  // namespace

@@ -287,4 +287,19 @@ TEST(Window, CloseBoxBehavesAsExit) {
     EXPECT_TRUE(w.console().worker().ended());
 }
 
+TEST(Window, CloseWhileASlowCallRunsWaitsForIt) {
+    Shown s;
+    CRsDlg &w = *s.window;
+    std::atomic<bool> stillRunning{false};
+    w.runBlocking([&] {
+        QMetaObject::invokeMethod(&w, &QWidget::close, Qt::QueuedConnection);
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the close arrives meanwhile
+        stillRunning = true;
+    });
+    EXPECT_TRUE(stillRunning);
+    EXPECT_FALSE(w.console().exited()) << "Exit ran inside the slow call";
+    EXPECT_TRUE(waitFor([&] { return w.console().exited(); })) << "the close was lost";
+    EXPECT_FALSE(w.isVisible());
+}
+
 }  // namespace

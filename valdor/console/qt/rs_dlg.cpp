@@ -378,12 +378,19 @@ void CRsDlg::runBlocking(const std::function<void()> &call) {
     // while the call waits on the worker cannot lock both up.  Clicks and
     // keys wait until the call has returned.
     QEventLoop loop;
+    ++blocking_;
     std::thread helper([&] {
         call();
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     helper.join();
+    // The window manager's close is not user input and may arrive meanwhile;
+    // it was held back so that Exit never runs in the middle of a handler.
+    if (--blocking_ == 0 && closePending_) {
+        closePending_ = false;
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
 }
 
 void CRsDlg::closeWindow() {
@@ -412,6 +419,10 @@ void CRsDlg::closeEvent(QCloseEvent *event) {
     }
     // The frame's close box behaves as Exit.
     event->ignore();
+    if (blocking_ > 0) {
+        closePending_ = true;
+        return;
+    }
     console_->exit();
 }
 

@@ -109,6 +109,8 @@ private:
     bool devicePlaced_ = false;
     FileChooser chooser_;
     bool closing_ = false;
+    int blocking_ = 0;           // runBlocking calls in progress
+    bool closePending_ = false;  // a close that came while one ran
     std::unique_ptr<Console> console_;
 };
 
