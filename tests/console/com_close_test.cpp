@@ -1,0 +1,242 @@
+// "COM Close" in the middle of a transfer or an automatic mode: whatever ran
+// on the port ends with it, the report keeps exactly what arrived, and the
+// worker lives on for the next "COM Open".
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <mutex>
+#include <sstream>
+#include <thread>
+
+#include "console/fake_host.h"
+#include "rslink/rslink.h"
+#include "support/bdusim_process.h"
+#include "support/wait.h"
+#include "tools/bdusim/unit_data.h"
+#include "transfers/expected_report.h"
+#include "valdor/console/console.h"
+#include "valdor/console/controls.h"
+#include "valdor/console/memory_panel.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::Bdusim;
+using testsupport::FakeHost;
+using testsupport::waitUntil;
+namespace ctl = valdor::ctl;
+
+constexpr int kCom = 6;
+
+std::string slurp(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<uint8_t> unitRecords(int section, int block) {
+    std::vector<uint8_t> data(bdusim::kOplogDataSize);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = bdusim::oplogByte(section, block, static_cast<int>(i));
+    return data;
+}
+
+class ComClose : public ::testing::Test {
+protected:
+    void SetUp() override { dir = ::testing::TempDir(); }
+
+    void TearDown() override {
+        if (console) console->exit();
+    }
+
+    void startUnit(std::vector<std::string> options = {}) {
+        options.push_back("--trace-requests");
+        unit = std::make_unique<Bdusim>(options);
+        unit->mapCom(kCom);
+        console = std::make_unique<valdor::Console>(panel, host);
+        console->initialise();
+        panel.setSelection(ctl::ComPort, kCom - 1);
+        open();
+    }
+
+    void open() {
+        console->press(ctl::ComOpen);
+        ASSERT_TRUE(console->portOpen());
+    }
+
+    uint64_t frames() { return console->worker().framesHandled(); }
+
+    size_t requestsStartingWith(const std::string &prefix) const {
+        size_t n = 0;
+        for (auto &l : unit->lines())
+            if (l.rfind("REQ " + prefix, 0) == 0) ++n;
+        return n;
+    }
+
+    size_t count(const std::string &line) const {
+        auto lines = panel.messages();
+        return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+
+    // A Status Read after the re-open is answered and decoded as such.
+    void statusReadWorks() {
+        panel.setText(ctl::Dh0Dh1, "");
+        uint64_t before = frames();
+        console->press(ctl::StatusRead);
+        ASSERT_TRUE(waitUntil([&] { return frames() > before; }));
+        EXPECT_EQ(panel.text(ctl::Dh0Dh1), "E001");
+        EXPECT_FALSE(console->worker().ended());
+    }
+
+    // Nothing goes out on its own for a while.
+    void staysQuiet() {
+        size_t requests = unit->lines().size();
+        uint64_t seen = frames();
+        std::this_thread::sleep_for(700ms);
+        EXPECT_EQ(unit->lines().size(), requests);
+        EXPECT_EQ(frames(), seen);
+    }
+
+    std::string dir;
+    valdor::MemoryPanel panel;
+    FakeHost host;
+    std::unique_ptr<Bdusim> unit;
+    std::unique_ptr<valdor::Console> console;
+};
+
+TEST_F(ComClose, DuringAnAcquisitionTheReportKeepsExactlyWhatArrived) {
+    startUnit({"--delay", "150"});
+    std::string report = dir + "/close-midway.txt";
+    host.answers.push_back(report);
+    console->press(ctl::AcquireOpeLog);
+    ASSERT_TRUE(waitUntil([&] { return frames() >= 3; }));
+    console->press(ctl::ComClose);
+
+    EXPECT_FALSE(transfers_test::heldOpen(report));
+    int blocks = static_cast<int>(frames());  // every frame handled was a block of section 0
+    ASSERT_GE(blocks, 3);
+    ASSERT_LT(blocks, 8);
+    std::string written = slurp(report);
+    EXPECT_EQ(written, transfers_test::expectedReport(unitRecords, false, 0, blocks));
+
+    open();
+    statusReadWorks();
+    EXPECT_EQ(slurp(report), written);
+    EXPECT_EQ(count("Operational Log NORMAL END"), 0u);
+    staysQuiet();
+}
+
+TEST_F(ComClose, DuringADownloadNoFrameFollowsTheReopen) {
+    startUnit({"--delay", "150"});
+    std::string program = dir + "/close-midway.prg";
+    std::ofstream(program, std::ios::binary) << std::string(1214 * 12, 'P');
+    host.answers.push_back(program);
+    console->press(ctl::DownLoad);
+    ASSERT_TRUE(waitUntil([&] { return frames() >= 2; }));
+    console->press(ctl::ComClose);
+    EXPECT_FALSE(transfers_test::heldOpen(program));
+    size_t dataFrames = requestsStartingWith("60 D1");
+    EXPECT_LT(dataFrames, 12u);
+
+    open();
+    statusReadWorks();
+    staysQuiet();
+    EXPECT_EQ(requestsStartingWith("60 D1"), dataFrames);
+    EXPECT_EQ(requestsStartingWith("60 D2"), 0u);
+    EXPECT_EQ(count("DOWNLOAD NORMAL END"), 0u);
+}
+
+TEST_F(ComClose, DuringTheRepeatModeNothingIsResentAfterTheReopen) {
+    startUnit();
+    panel.setChecked(ctl::ContinuousMode, true);
+    console->press(ctl::StatusRead);
+    ASSERT_TRUE(waitUntil([&] { return frames() >= 3; }));
+    console->press(ctl::ComClose);
+    EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
+
+    open();
+    staysQuiet();
+    statusReadWorks();
+    staysQuiet();
+}
+
+TEST_F(ComClose, DuringTheSequenceNothingIsResentAfterTheReopen) {
+    startUnit();
+    panel.setChecked(ctl::SequenceFront, true);
+    console->press(ctl::BillCountTransport);
+    ASSERT_TRUE(waitUntil([&] { return frames() >= 4; }));
+    console->press(ctl::ComClose);
+    EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
+    EXPECT_FALSE(console->sequence().active);
+    EXPECT_EQ(console->sequence().step, 255);
+
+    open();
+    staysQuiet();
+    statusReadWorks();
+    staysQuiet();
+}
+
+// Holds the worker inside a call until released, so that notifications pile
+// up in its queue while the port is closed under it.
+class WorkerLatch {
+public:
+    explicit WorkerLatch(valdor::SendThread &worker) {
+        holder_ = std::thread([this, &worker] {
+            worker.runOnWorker([this] {
+                std::unique_lock lock(mutex_);
+                held_ = true;
+                changed_.notify_all();
+                changed_.wait(lock, [this] { return released_; });
+            });
+        });
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return held_; });
+    }
+    ~WorkerLatch() { release(); }
+    void release() {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = true;
+            changed_.notify_all();
+        }
+        if (holder_.joinable()) holder_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    bool held_ = false, released_ = false;
+    std::thread holder_;
+};
+
+TEST_F(ComClose, ReleasesAndRepeatsRefusedAfterTheCloseLeaveTheWorkerAlive) {
+    startUnit({"--unsolicited", "50"});
+    panel.setChecked(ctl::ContinuousMode, true);
+    console->press(ctl::StatusRead);  // the repeat mode now has a request to resend
+    ASSERT_TRUE(waitUntil([&] { return frames() >= 1; }));
+    uint64_t beforeHold = 0;
+    {
+        WorkerLatch latch(console->worker());
+        // Frames arrive while the worker is held: their buffers are lent,
+        // their notifications wait in the worker's queue.
+        beforeHold = frames();
+        ASSERT_TRUE(waitUntil([] { return RSBuffersLent() >= 3; }));
+        ASSERT_EQ(RSClose(), 0);
+        latch.release();
+    }
+    // The queued frames are handled with the port closed: their releases
+    // and the repeat they ask for are refused.
+    ASSERT_TRUE(waitUntil([&] { return frames() >= beforeHold + 3; }));
+    ASSERT_TRUE(waitUntil([&] { return count("Message send to SendThread error") == 1; }));
+    EXPECT_FALSE(console->worker().ended());
+    EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
+
+    console->press(ctl::ComClose);
+    open();
+    statusReadWorks();
+}
+
+}  // namespace
