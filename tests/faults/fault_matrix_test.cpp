@@ -1,0 +1,257 @@
+// Every fault the simulated unit can play, against four kinds of exchange,
+// through the real driver, SendThread and the console.  Each row names the
+// unit's options, the command, and the lines the console must show for it.
+// Whatever the fault, nothing may be lost or hang: every receive buffer comes
+// back, COM Close returns promptly and a new COM Open works.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <numeric>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "line_rig.h"
+#include "rslink/rslink.h"
+#include "support/wait.h"
+#include "valdor/console/controls.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using faults::LineRig;
+namespace ctl = valdor::ctl;
+
+enum class Command { StatusRead, BillCount, Download, OplogBlock };
+
+struct CommandInfo {
+    Command command;
+    const char *name;
+    int button;
+    std::vector<const char *> frames;  // the command code of each request, in order
+};
+
+const CommandInfo kCommands[] = {
+    {Command::StatusRead, "StatusRead", ctl::StatusRead, {"01"}},
+    {Command::BillCount, "BillCount", ctl::BillCount, {"03"}},
+    // A program of less than one block: one data frame, the end frame, the time frame.
+    {Command::Download, "Download", ctl::DownLoad, {"D1", "D2", "D4"}},
+    {Command::OplogBlock, "OplogBlock", ctl::OperationalLog, {"13"}},
+};
+
+const CommandInfo &info(Command c) {
+    for (const auto &i : kCommands)
+        if (i.command == c) return i;
+    throw std::logic_error("no such command");
+}
+
+// How the lines after the press are compared with the expected ones.
+enum class Match {
+    Exact,    // these lines and no others, in this order
+    InOrder,  // these lines in this order, others may come between
+};
+
+// What else a row checks.
+enum Extra : unsigned {
+    NONE = 0,
+    REPEAT_ON = 1,          // 1242 ticked before the press: a negative answer must end it
+    UNSOLICITED = 2,        // the unit's own frames must be traced and given back
+    LINE_PACED = 4,         // took at least the line time of the bytes traced
+    UNIT_DOWNLOAD_OK = 8,   // the unit took the whole program
+};
+
+struct Row {
+    const char *fault;  // the test's name for it
+    std::vector<std::string> options;
+    Command command;
+    Match match;
+    std::vector<std::string> expected;  // shapes (see shapeOf)
+    unsigned extras = NONE;
+    std::chrono::seconds timeout = 20s;
+};
+
+// The lines of one whole exchange per frame, and the download's end.
+std::vector<std::string> normal(Command c) {
+    std::vector<std::string> lines;
+    for (const char *code : info(c).frames) {
+        lines.insert(lines.end(), {std::string("SEND ") + code, "Send Normal End",
+                                   std::string("RECV ") + code, "Receive Normal End"});
+    }
+    if (c == Command::Download) lines.push_back("DOWNLOAD NORMAL END");
+    return lines;
+}
+
+// The first request given up: its SEND line and the failure, nothing more.
+std::vector<std::string> sendFails(Command c) {
+    return {std::string("SEND ") + info(c).frames[0], "Send Abnormal End"};
+}
+
+// The first request answered negatively.
+std::vector<std::string> negative(Command c) {
+    const std::string code = info(c).frames[0];
+    std::vector<std::string> lines{"SEND " + code, "Send Normal End", "RECV " + code, "Receive Normal End"};
+    if (c == Command::Download) lines.push_back("DOWNLOAD ABNORMAL END -> ERR RESPONSE");
+    return lines;
+}
+
+// The unit's status response first, then the exchange as usual.
+std::vector<std::string> unitFirst(Command c) {
+    std::vector<std::string> lines{"RECV 01", "Receive Normal End"};
+    auto rest = normal(c);
+    if (c == Command::Download) {
+        // The unit's frame is taken as the answer to the data frame, so the
+        // chain runs one answer ahead; on the line it stays in order.
+        rest = {"SEND D1", "Send Normal End", "DOWNLOAD NORMAL END"};
+    }
+    lines.insert(lines.end(), rest.begin(), rest.end());
+    return lines;
+}
+
+const char *negativeCode(Command c) {
+    return c == Command::Download ? "0xD1" : info(c).frames[0];
+}
+
+unsigned normalExtras(Command c) { return c == Command::Download ? UNIT_DOWNLOAD_OK : NONE; }
+
+std::vector<Row> matrix() {
+    std::vector<Row> rows;
+    for (const auto &ci : kCommands) {
+        const Command c = ci.command;
+        const unsigned ok = normalExtras(c);
+        const unsigned repeat = c == Command::Download ? NONE : REPEAT_ON;
+        rows.push_back({"NoFault", {}, c, Match::Exact, normal(c), ok});
+        rows.push_back({"NakEveryBid", {"--nak-bids"}, c, Match::Exact, sendFails(c)});
+        rows.push_back({"NakTwoFrames", {"--nak-frames", "2"}, c, Match::Exact, normal(c), ok});
+        rows.push_back({"NakThreeFrames", {"--nak-frames", "3"}, c, Match::Exact, sendFails(c)});
+        rows.push_back({"BadCrcOnce", {"--bad-crc", "1"}, c, Match::Exact, normal(c), ok});
+        rows.push_back({"EnqForAck", {"--enq-ack"}, c, Match::Exact, normal(c), ok});
+        rows.push_back({"Contention", {"--contend", "1"}, c,
+                        c == Command::Download ? Match::InOrder : Match::Exact, unitFirst(c), ok});
+        rows.push_back({"Noise", {"--noise", "3"}, c, Match::Exact, normal(c), ok});
+        rows.push_back({"Negative", {"--negative", negativeCode(c)}, c, Match::Exact, negative(c), repeat});
+        rows.push_back({"Unsolicited", {"--unsolicited", "700"}, c, Match::InOrder, normal(c),
+                        ok | UNSOLICITED});
+        rows.push_back({"Paced9600", {"--baud", "9600"}, c, Match::Exact, normal(c), ok | LINE_PACED});
+        rows.push_back({"SlowUnit", {"--delay", "400"}, c, Match::Exact, normal(c), ok});
+    }
+    // The unit that never answers costs 13.5 s a request: one row is enough.
+    rows.push_back({"Silent", {"--silent"}, Command::StatusRead, Match::Exact, sendFails(Command::StatusRead),
+                    NONE, 40s});
+    // The narrower negative answers, each where it applies.
+    rows.push_back({"NegativeAtFirst", {"--negative-at", "0x01:1"}, Command::StatusRead, Match::Exact,
+                    negative(Command::StatusRead), REPEAT_ON});
+    rows.push_back({"NegativeOplogBlock", {"--negative-oplog", "0,0"}, Command::OplogBlock, Match::Exact,
+                    negative(Command::OplogBlock), REPEAT_ON});
+    rows.push_back({"NegativeDownloadFrame", {"--negative-download", "1"}, Command::Download, Match::Exact,
+                    negative(Command::Download)});
+    return rows;
+}
+
+// gtest prints a row by this, instead of its bytes.
+void PrintTo(const Row &row, std::ostream *out) {
+    *out << row.fault << " x " << info(row.command).name;
+}
+
+std::string rowName(const ::testing::TestParamInfo<Row> &p) {
+    return std::string(p.param.fault) + "_" + info(p.param.command).name;
+}
+
+bool inOrder(const std::vector<std::string> &lines, const std::vector<std::string> &expected) {
+    size_t next = 0;
+    for (const auto &line : lines)
+        if (next < expected.size() && line == expected[next]) ++next;
+    return next == expected.size();
+}
+
+// The line time of every text traced, with its frame around it, at 9600
+// baud and 11 bits a byte: no paced exchange can be quicker.
+std::chrono::milliseconds lineTimeOf(const std::vector<std::string> &lines) {
+    size_t bytes = 0;
+    for (const auto &line : lines)
+        if (line.rfind("SEND[", 0) == 0 || line.rfind("RECV[", 0) == 0)
+            bytes += faults::traceBytes(line).size() + 8;
+    return std::chrono::milliseconds(bytes * 11 * 1000 / 9600);
+}
+
+class FaultMatrix : public ::testing::TestWithParam<Row> {
+protected:
+    void TearDown() override {
+        if (program_.size()) unlink(program_.c_str());
+    }
+
+    // A program of 100 bytes, so that the chain is one data frame long.
+    std::string writeProgram() {
+        char name[] = "/tmp/faults-program-XXXXXX";
+        const int fd = mkstemp(name);
+        EXPECT_GE(fd, 0);
+        std::vector<uint8_t> bytes(100);
+        std::iota(bytes.begin(), bytes.end(), uint8_t{1});
+        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+        close(fd);
+        program_ = name;
+        return program_;
+    }
+
+    std::string program_;
+};
+
+TEST_P(FaultMatrix, OutcomeLinesAndNothingLost) {
+    const Row &row = GetParam();
+    const CommandInfo &ci = info(row.command);
+    LineRig rig(row.options);
+    if (row.command == Command::Download) rig.host().answerWith(writeProgram());
+    if (row.extras & REPEAT_ON) rig.panel().setChecked(ctl::ContinuousMode, true);
+
+    const size_t from = rig.mark();
+    const auto started = faults::Clock::now();
+    ASSERT_TRUE(rig.press(ci.button));
+    ASSERT_TRUE(rig.waitForLine(row.expected.back(), 1, from, row.timeout))
+        << "never saw \"" << row.expected.back() << "\"";
+    const auto took = faults::Clock::now() - started;
+    // Whatever was still to come (a repeat that must not happen, a late
+    // frame) has come by the time the line has been quiet a while.
+    if (row.extras & UNSOLICITED) {
+        // At least one frame of the unit's own beyond the answers; the unit
+        // goes on sending them, so the line never falls quiet.
+        ASSERT_TRUE(rig.waitForLine("Receive Normal End", ci.frames.size() + 1, from, 20s));
+    } else {
+        ASSERT_TRUE(rig.waitForQuiet(1500ms, 30s));
+    }
+
+    const auto lines = rig.linesSince(from);
+    const auto shapes = rig.shapesSince(from);
+    if (row.match == Match::Exact)
+        EXPECT_EQ(shapes, row.expected);
+    else
+        EXPECT_TRUE(inOrder(shapes, row.expected)) << ::testing::PrintToString(shapes);
+
+    if (row.extras & REPEAT_ON) {
+        EXPECT_FALSE(rig.panel().checked(ctl::ContinuousMode)) << "a negative answer must end the repeat";
+        EXPECT_EQ(rig.requests().size(), 1u) << "the request was repeated after a negative answer";
+    }
+    if (row.extras & LINE_PACED) {
+        EXPECT_GE(took, lineTimeOf(lines));
+    }
+    if (row.extras & UNIT_DOWNLOAD_OK) {
+        EXPECT_TRUE(rig.unit().waitForLine(
+            [](const std::string &l) { return l.rfind("DOWNLOAD OK blocks=1 bytes=100 ", 0) == 0; }, 10s));
+    }
+    // The response fields show what came last; a negative one is decoded too.
+    if (row.fault == std::string("Negative") && row.command != Command::Download) {
+        EXPECT_EQ(rig.panel().text(ctl::Dh0Dh1).substr(0, 2), "F0");
+    }
+
+    // Nothing lent stays lent, even with the unit still talking.
+    EXPECT_TRUE(testsupport::waitUntil([] { return RSBuffersLent() == 0; }, 10s)) << RSBuffersLent();
+
+    // The port closes promptly whatever the unit does, and opens again.
+    const auto closing = rig.closePort();
+    EXPECT_FALSE(rig.console().portOpen());
+    EXPECT_LT(closing, 10s);
+    EXPECT_TRUE(rig.reopenPort());
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(matrix()), rowName);
+
+}  // namespace

@@ -1,0 +1,103 @@
+// The whole console against the simulated unit: bdusim on a pty, the real
+// driver, SendThread and the console logic on a MemoryPanel.  Lines of the
+// message box are collected as they are appended, with the time each came,
+// so that a test can wait for a line, wait for quiet, and compare what the
+// console said with what it should have said.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/bdusim_process.h"
+#include "valdor/console/console.h"
+#include "valdor/console/host.h"
+#include "valdor/console/memory_panel.h"
+
+namespace faults {
+
+using Bytes = std::vector<uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+// A message line reduced to what a test compares: a trace line becomes
+// "SEND xx" or "RECV xx" with xx the text's second byte (the command code
+// of a request, DH1 of a response); every other line stays as it is.
+std::string shapeOf(const std::string &line);
+
+// The text bytes of a trace line.
+Bytes traceBytes(const std::string &line);
+
+// A host whose file dialog answers one prepared path, and whose slow calls
+// run in place.
+class ScriptedHost : public valdor::Host {
+public:
+    std::optional<std::string> chooseFile(std::span<const valdor::FileFilter>,
+                                          std::string_view) override;
+    void runBlocking(const std::function<void()> &call) override { call(); }
+    void closeWindow() override {}
+
+    void answerWith(std::string path);
+
+private:
+    std::mutex mutex_;
+    std::optional<std::string> answer_;
+};
+
+class LineRig {
+public:
+    // Starts bdusim with `unitOptions` (and --trace-requests), maps COM `com`
+    // to it, starts the console and opens the port.  With `showMessages`
+    // false, 1241 is cleared after the open, so nothing reaches the box.
+    explicit LineRig(std::vector<std::string> unitOptions, int com = 2, bool showMessages = true);
+    ~LineRig();
+    LineRig(const LineRig &) = delete;
+    LineRig &operator=(const LineRig &) = delete;
+
+    valdor::Console &console() { return *console_; }
+    valdor::MemoryPanel &panel() { return panel_; }
+    ScriptedHost &host() { return host_; }
+    testsupport::Bdusim &unit() { return *unit_; }
+
+    // Presses an enabled button as a click would; false when it is disabled.
+    bool press(int button);
+
+    // The number of lines so far: a mark to look from.
+    size_t mark() const;
+    std::vector<std::string> linesSince(size_t from) const;
+    std::vector<std::string> shapesSince(size_t from) const;
+
+    // Waits until `line` has come `times` times since `from`.
+    bool waitForLine(const std::string &line, size_t times, size_t from,
+                     std::chrono::milliseconds timeout) const;
+    // Waits until no line has come for `quiet`; false when lines keep coming
+    // until `timeout`.
+    bool waitForQuiet(std::chrono::milliseconds quiet, std::chrono::milliseconds timeout) const;
+
+    // The requests the unit took, in order (its REQ lines).
+    std::vector<Bytes> requests() const;
+
+    // COM Close, timed; then COM Open again.  Each returns how long the
+    // press took, and whether the port ended up as expected.
+    std::chrono::milliseconds closePort();
+    bool reopenPort();
+
+private:
+    void collect(const std::string &line);
+
+    valdor::MemoryPanel panel_;
+    ScriptedHost host_;
+    std::unique_ptr<testsupport::Bdusim> unit_;
+    std::unique_ptr<valdor::Console> console_;
+
+    mutable std::mutex linesMutex_;
+    mutable std::condition_variable linesChanged_;
+    std::vector<std::string> lines_;
+    Clock::time_point lastLine_ = Clock::now();
+};
+
+}  // namespace faults
