@@ -152,6 +152,17 @@ TEST(Script, StatusReadAgainstTheSimulatedUnit) {
     EXPECT_TRUE(has(r.out, "@1390\t"));
 }
 
+TEST(Script, TestEndIsTheLastLineEvenWhenTheRepeatModeRuns) {
+    Bdusim sim;
+    sim.mapCom(2);
+    auto r = run("select 1137 \"COM2\"\npress \"COM Open\"\ncheck 1242 on\n"
+                 "press \"Status Read\"\nwait responses 3\n");
+    EXPECT_EQ(r.status, kScriptOk) << r.err;
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), "*** Test END ***");
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), "*** Test END ***"), 1);
+}
+
 TEST(Script, WaitMessageTimesOutWhenTheLineNeverComes) {
     auto r = run("wait message \"COM OPEN Completed.\" 0.2\n");
     EXPECT_EQ(r.status, kScriptTimedOut);

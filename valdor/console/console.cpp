@@ -192,12 +192,14 @@ void Console::comClose() {
 void Console::exit() {
     if (exited_) return;
     exited_ = true;
-    panel_.appendMessage("*** Test END ***");
     closePort();
-    panel_.destroyDeviceWindow();
     // Stopped here rather than left to the process end, so that nothing
     // the worker still does can reach a window that is going away.
     host_.runBlocking([this] { worker_.stop(); });
+    // Last, so that it closes the record even when an exchange or a mode was
+    // still running: their final lines come before it.
+    panel_.appendMessage("*** Test END ***");
+    panel_.destroyDeviceWindow();
     host_.closeWindow();
 }
 
