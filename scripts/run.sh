@@ -17,12 +17,17 @@ cmake --build "$build" -j "$jobs" --target valdor bdusim >/dev/null
 
 has_display() { [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; }
 
-# Without a display there is no window to open.  (A headless example run of
-# the console, valdor --script, belongs here.)
+# Without a display there is no window to open: run the same console
+# headless on one of the example scripts instead, and say so.
 run_without_display() {
-    echo "run.sh: no display: neither DISPLAY nor WAYLAND_DISPLAY is set, so the console window" >&2
-    echo "        cannot open.  Run this on a desktop, or over ssh -X, or under xvfb-run." >&2
-    return 1
+    echo "run.sh: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the console window"
+    echo "        cannot open.  Running the console without a window instead, on the example"
+    echo "        script docs/examples/status-check.vds against the simulated unit:"
+    echo
+    VALDOR_BUILD_DIR=$build scripts/run-example.sh status-check
+    echo
+    echo "run.sh: that was valdor --script.  For the window, run this on a desktop, over ssh -X,"
+    echo "        or under xvfb-run; other examples: scripts/run-example.sh NAME (docs/examples)."
 }
 
 if ! has_display; then

@@ -19,10 +19,29 @@ constexpr char kUsage[] =
     "usage: valdor [--script FILE] [--help]\n"
     "\n"
     "  (no option)     open the console window\n"
-    "  --script FILE   run the console without a window, statement by statement from FILE\n"
+    "  --script FILE   run the same console without a window, one statement per line from\n"
+    "                  FILE (- for standard input); no display is needed\n"
     "  --help          show this text\n"
     "\n"
-    "COM n opens the device named by the environment variable RSLINK_COM<n>, or /dev/ttyS<n-1>.\n";
+    "COM n opens the device named by the environment variable RSLINK_COM<n>, or /dev/ttyS<n-1>.\n"
+    "\n"
+    "Script statements (# starts a comment; \"text\" in double quotes, \\\" and \\\\ inside):\n"
+    "  select CONTROL POSITION | \"ITEM TEXT\" | none   choose an item of a list (1100-1143)\n"
+    "  check CONTROL on|off                        a check box or toggle (1240-1282, 1351)\n"
+    "  radio CONTROL                               a radio button (1160-1171)\n"
+    "  type 1236 \"TEXT\"                            the text field (40 characters at most)\n"
+    "  press CONTROL | \"CAPTION\"                   a button, as a click does\n"
+    "  choose \"PATH\" | cancel                      the answer to the next file dialog\n"
+    "  wait responses N [SECONDS]                  N frames handled since the previous wait\n"
+    "  wait message \"TEXT\" [SECONDS]               a message line equal to TEXT since then\n"
+    "  wait idle SECONDS                           no message line for SECONDS\n"
+    "  show response | device | enabled            print fields, indicators or enabled buttons\n"
+    "Waits time out after 10 s unless SECONDS is given.  Message lines go to standard output as\n"
+    "they come; show prints @NNNN<TAB>TEXT (or on); errors go to standard error.  At the end the\n"
+    "console shuts down as Exit does.\n"
+    "Exit status: 0 the script ran to its end, 1 a wait timed out, 2 a script error (unknown\n"
+    "statement or control, bad argument, disabled control).\n"
+    "Examples: docs/examples/*.vds\n";
 
 // The headless front end: the same console on an in-memory panel.
 int runScript(const std::string &path) { return valdor::runScriptFile(path); }
