@@ -42,8 +42,11 @@ void ScriptedHost::answerWith(std::string path) {
     answer_ = std::move(path);
 }
 
-LineRig::LineRig(std::vector<std::string> unitOptions, int com, bool showMessages) {
-    unitOptions.push_back("--trace-requests");
+LineRig::LineRig(std::vector<std::string> unitOptions) : LineRig(std::move(unitOptions), Setup{}) {}
+
+LineRig::LineRig(std::vector<std::string> unitOptions, Setup setup) {
+    if (setup.traceRequests) unitOptions.push_back("--trace-requests");
+    const int com = setup.com;
     unit_ = std::make_unique<testsupport::Bdusim>(unitOptions);
     unit_->mapCom(com);
     panel_.setMessageObserver([this](const std::string &line) { collect(line); });
@@ -52,7 +55,7 @@ LineRig::LineRig(std::vector<std::string> unitOptions, int com, bool showMessage
     panel_.setSelection(ctl::ComPort, com - 1);
     press(ctl::ComOpen);
     if (!console_->portOpen()) throw std::runtime_error("COM Open failed against bdusim");
-    if (!showMessages) panel_.setChecked(ctl::ShowMessages, false);
+    if (!setup.showMessages) panel_.setChecked(ctl::ShowMessages, false);
 }
 
 LineRig::~LineRig() {

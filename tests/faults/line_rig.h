@@ -50,10 +50,16 @@ private:
 
 class LineRig {
 public:
-    // Starts bdusim with `unitOptions` (and --trace-requests), maps COM `com`
-    // to it, starts the console and opens the port.  With `showMessages`
-    // false, 1241 is cleared after the open, so nothing reaches the box.
-    explicit LineRig(std::vector<std::string> unitOptions, int com = 2, bool showMessages = true);
+    struct Setup {
+        int com = 2;
+        bool showMessages = true;   // false: 1241 cleared after the open
+        bool traceRequests = true;  // bdusim prints each request (see requests())
+    };
+
+    // Starts bdusim with `unitOptions`, maps COM `setup.com` to it, starts
+    // the console and opens the port.
+    explicit LineRig(std::vector<std::string> unitOptions);
+    LineRig(std::vector<std::string> unitOptions, Setup setup);
     ~LineRig();
     LineRig(const LineRig &) = delete;
     LineRig &operator=(const LineRig &) = delete;
