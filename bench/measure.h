@@ -1,0 +1,100 @@
+// What the benchmark's phases share: wall and CPU clocks, the console on the
+// simulated unit, and the table they fill.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <condition_variable>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "support/bdusim_process.h"
+#include "valdor/console/console.h"
+#include "valdor/console/host.h"
+#include "valdor/console/memory_panel.h"
+
+namespace bench {
+
+using Clock = std::chrono::steady_clock;
+
+// This process's CPU time (all its threads: the driver's are in-process).
+double cpuSeconds();
+
+// Wall and CPU time from construction to stop().
+class Stopwatch {
+public:
+    Stopwatch();
+    void stop();
+    double wall() const { return wall_; }
+    double cpu() const { return cpu_; }
+
+private:
+    Clock::time_point start_;
+    double cpuStart_;
+    double wall_ = 0, cpu_ = 0;
+};
+
+// One row of the table: what, the figure, and the goal it is held against.
+struct Row {
+    std::string what;
+    std::string value;
+    std::string target;
+    std::string verdict;  // "met", "MISSED", or "" when there is no target
+};
+
+class Table {
+public:
+    void add(Row row) { rows_.push_back(std::move(row)); }
+    void print() const;
+
+private:
+    std::vector<Row> rows_;
+};
+
+std::string format(const char *fmt, double value);
+
+// The console on the simulated unit, on a MemoryPanel, COM open.
+class Session : public valdor::Host {
+public:
+    explicit Session(std::vector<std::string> unitOptions, bool showMessages);
+    ~Session() override;
+
+    valdor::Console &console() { return *console_; }
+    valdor::MemoryPanel &panel() { return panel_; }
+
+    // Waits until `line` has reached the message box `times` times in all.
+    bool waitForLine(const std::string &line, size_t times, std::chrono::seconds timeout);
+    // Every line so far.
+    std::vector<std::string> lines() const;
+
+    void answerFileDialogWith(std::string path) { answer_ = std::move(path); }
+
+    std::optional<std::string> chooseFile(std::span<const valdor::FileFilter>, std::string_view) override {
+        return std::exchange(answer_, std::nullopt);
+    }
+    void runBlocking(const std::function<void()> &call) override { call(); }
+    void closeWindow() override {}
+
+private:
+    valdor::MemoryPanel panel_;
+    std::unique_ptr<testsupport::Bdusim> unit_;
+    std::unique_ptr<valdor::Console> console_;
+    std::optional<std::string> answer_;
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> lines_;
+};
+
+// The phases.
+void measureExchanges(Table &table, int exchanges);
+void measurePtyFloor(Table &table, int roundTrips);
+void measureIdle(Table &table, int seconds);
+void measureSilentUnit(Table &table);
+void measureDownload(Table &table, size_t bytes, bool paced);
+// Returns false when the window cannot be built here (no Qt in this build).
+bool measureAppend(Table &table, int argc, char **argv);
+
+}  // namespace bench
