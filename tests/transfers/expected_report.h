@@ -30,7 +30,7 @@ inline std::string sixteenByteLines(const std::vector<uint8_t> &data) {
 
 inline std::string numberedLines(const std::vector<uint8_t> &data, int &number) {
     std::string out;
-    char text[8];
+    char text[16];
     for (size_t line = 0; line < data.size(); line += 32) {
         std::snprintf(text, sizeof text, "%04d ", number);
         out += text;

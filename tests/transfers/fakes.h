@@ -77,7 +77,11 @@ public:
         return true;
     }
 
-    const void *identity() const override { return this; }
+    bool downloadUnderWay() const override { return downloadRunning && downloadRunning(); }
+    bool acquisitionUnderWay() const override { return acquisitionRunning && acquisitionRunning(); }
+
+    // What the worker's hooks would answer: the test wires the procedures in.
+    std::function<bool()> downloadRunning, acquisitionRunning;
 
     // Runs `fn` on the worker, as the tests' stand-in for SendThread's calls.
     void run(const std::function<void()> &fn) { ASSERT_TRUE(runOnWorker(fn)); }

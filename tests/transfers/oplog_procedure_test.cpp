@@ -118,6 +118,8 @@ TEST_F(OplogTest, StartsThatCannotGoAhead) {
 
 TEST_F(OplogTest, TransfersExcludeEachOther) {
     valdor::DownloadProcedure download{panel, host, worker};
+    worker.downloadRunning = [&] { return download.underWay(); };
+    worker.acquisitionRunning = [&] { return oplog.underWay(); };
     host.answer = dir.file("first.txt");
     oplog.start();
 

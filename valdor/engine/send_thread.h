@@ -112,6 +112,11 @@ public:
     // Frames handled since start.
     uint64_t framesHandled() const { return framesHandled_.load(); }
 
+    // A transfer runs on this worker.  Safe from any thread: the hooks answer
+    // from atomics.
+    bool downloadUnderWay() const { return download_ && download_->underWay(); }
+    bool acquisitionUnderWay() const { return oplog_ && oplog_->underWay(); }
+
 private:
     class Worker;
     struct Call;

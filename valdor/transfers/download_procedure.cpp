@@ -9,7 +9,6 @@
 #include "valdor/console/panel.h"
 #include "valdor/engine/commands.h"
 #include "valdor/engine/request_builder.h"
-#include "valdor/transfers/transfer_registry.h"
 #include "valdor/transfers/worker_link.h"
 
 namespace valdor {
@@ -43,11 +42,9 @@ const DownloadProcedure::StepHandler DownloadProcedure::kAfterPositive[] = {
 };
 
 DownloadProcedure::DownloadProcedure(Panel &panel, Host &host, WorkerLink &worker)
-    : panel_(panel), host_(host), worker_(worker) {
-    transfer_registry::enrol(worker_.identity(), this);
-}
+    : panel_(panel), host_(host), worker_(worker) {}
 
-DownloadProcedure::~DownloadProcedure() { transfer_registry::leave(worker_.identity(), this); }
+DownloadProcedure::~DownloadProcedure() = default;
 
 // ---- window thread ---------------------------------------------------------
 
@@ -94,7 +91,7 @@ void DownloadProcedure::start() {
 }
 
 bool DownloadProcedure::refusedWhileAcquiring() {
-    if (!transfer_registry::acquisitionUnderWay(worker_.identity())) return false;
+    if (!worker_.acquisitionUnderWay()) return false;
     panel_.appendMessage(kWhileAcquiring);
     return true;
 }

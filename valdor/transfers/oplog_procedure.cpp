@@ -5,7 +5,6 @@
 #include "valdor/console/panel.h"
 #include "valdor/engine/commands.h"
 #include "valdor/transfers/oplog_report.h"
-#include "valdor/transfers/transfer_registry.h"
 #include "valdor/transfers/worker_link.h"
 
 namespace valdor {
@@ -35,11 +34,9 @@ const OplogSection *sectionInfo(uint8_t section) {
 }  // namespace
 
 OplogProcedure::OplogProcedure(Panel &panel, Host &host, WorkerLink &worker)
-    : panel_(panel), host_(host), worker_(worker) {
-    transfer_registry::enrol(worker_.identity(), this);
-}
+    : panel_(panel), host_(host), worker_(worker) {}
 
-OplogProcedure::~OplogProcedure() { transfer_registry::leave(worker_.identity(), this); }
+OplogProcedure::~OplogProcedure() = default;
 
 // ---- window thread ---------------------------------------------------------
 
@@ -74,7 +71,7 @@ bool OplogProcedure::refused() {
     // The worker gives every answer to a running download first, and one
     // report takes one acquisition: the operator stops it with "Operational
     // Log".
-    if (transfer_registry::downloadUnderWay(worker_.identity())) {
+    if (worker_.downloadUnderWay()) {
         panel_.appendMessage(kWhileDownloading);
         return true;
     }

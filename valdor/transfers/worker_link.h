@@ -18,9 +18,10 @@ public:
     // Posts WKM_COMMAND; false (after appending "Message send to SendThread
     // error") when the post failed.
     virtual bool postCommand(int command) = 0;
-    // Which worker this is: transfers that continue on the same worker must
-    // not run at the same time.
-    virtual const void *identity() const = 0;
+    // The worker gives every response to a running download first, so a
+    // download and an acquisition on one worker must never run together.
+    virtual bool downloadUnderWay() const = 0;
+    virtual bool acquisitionUnderWay() const = 0;
 };
 
 class SendThreadLink final : public WorkerLink {
@@ -28,7 +29,8 @@ public:
     explicit SendThreadLink(SendThread &worker) : worker_(worker) {}
     bool runOnWorker(const std::function<void()> &fn) override { return worker_.runOnWorker(fn); }
     bool postCommand(int command) override { return worker_.postCommand(command); }
-    const void *identity() const override { return &worker_; }
+    bool downloadUnderWay() const override { return worker_.downloadUnderWay(); }
+    bool acquisitionUnderWay() const override { return worker_.acquisitionUnderWay(); }
 
 private:
     SendThread &worker_;
