@@ -109,8 +109,8 @@ Console::Console(Panel &panel, Host &host)
     : panel_(panel),
       host_(host),
       worker_(panel, sequence_, &download_, &oplog_),
-      download_(panel, host, worker_),
-      oplog_(panel, host, worker_) {}
+      download_(panel, host, workerLink_),
+      oplog_(panel, host, workerLink_) {}
 
 Console::~Console() { worker_.stop(); }
 

@@ -6,8 +6,9 @@
 #pragma once
 
 #include "valdor/engine/send_thread.h"
-#include "valdor/transfers/oplog_acquisition.h"
-#include "valdor/transfers/program_download.h"
+#include "valdor/transfers/download_procedure.h"
+#include "valdor/transfers/oplog_procedure.h"
+#include "valdor/transfers/worker_link.h"
 
 namespace valdor {
 
@@ -80,8 +81,9 @@ private:
     // it calls them only once started, by then they exist.  They are
     // destroyed first, after the worker has been stopped.
     SendThread worker_;
-    ProgramDownload download_;
-    OplogAcquisition oplog_;
+    SendThreadLink workerLink_{worker_};
+    DownloadProcedure download_;
+    OplogProcedure oplog_;
     bool portOpen_ = false;
     bool exited_ = false;
 };

@@ -1,5 +1,5 @@
 // The program download itself: the start on the window thread, the chain of
-// frames on the worker.  ProgramDownload binds it to SendThread.
+// frames on the worker.
 #pragma once
 
 #include <array>

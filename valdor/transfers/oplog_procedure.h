@@ -1,5 +1,5 @@
 // The operational-log acquisition itself: the start on the window thread,
-// the report on the worker.  OplogAcquisition binds it to SendThread.
+// the report on the worker.
 #pragma once
 
 #include <atomic>
