@@ -61,7 +61,8 @@ public:
         ++posted;
         return true;
     }
-    const void *identity() const override { return this; }
+    bool downloadUnderWay() const override { return false; }
+    bool acquisitionUnderWay() const override { return false; }
     int posted = 0;
 };
 
