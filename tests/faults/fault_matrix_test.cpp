@@ -5,7 +5,7 @@
 // back, COM Close returns promptly and a new COM Open works.
 #include <gtest/gtest.h>
 
-#include <fstream>
+#include <algorithm>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -221,10 +221,14 @@ TEST_P(FaultMatrix, OutcomeLinesAndNothingLost) {
 
     const auto lines = rig.linesSince(from);
     const auto shapes = rig.shapesSince(from);
-    if (row.match == Match::Exact)
+    if (row.match == Match::Exact) {
         EXPECT_EQ(shapes, row.expected);
-    else
+        // The unit took each acknowledged request once, and no other.
+        const auto sent = std::count(row.expected.begin(), row.expected.end(), "Send Normal End");
+        EXPECT_EQ(rig.requests().size(), static_cast<size_t>(sent));
+    } else {
         EXPECT_TRUE(inOrder(shapes, row.expected)) << ::testing::PrintToString(shapes);
+    }
 
     if (row.extras & REPEAT_ON) {
         EXPECT_FALSE(rig.panel().checked(ctl::ContinuousMode)) << "a negative answer must end the repeat";
