@@ -75,67 +75,54 @@ protected:
     std::deque<MSG_BLK> releases;
 };
 
-TEST_F(WithUnit, StatusReadEndToEnd) {
-    start({});
-    Bytes request = kStatusRead;
-    ASSERT_EQ(send(request), BLK_SEND_OK);
-    EXPECT_TRUE(unitPrinted("REQ 00 01 1C"));
-    const Bytes response = receive();
-    ASSERT_GE(response.size(), 2u);
-    EXPECT_EQ(response[0], 0xE0);
-    EXPECT_EQ(response[1], 0x01);
-    EXPECT_TRUE(unitPrinted("RSP " + hex(response)));
+// The unit's options against Status Reads: the result of each send in turn,
+// and every request taken is answered once with its own response.
+struct Fault {
+    const char *name;
+    std::vector<std::string> options;
+    std::vector<int> results;
+    bool unitFrameFirst = false;  // the unit's own frame arrives before the result
+};
+
+const Fault kFaults[] = {
+    {"None", {}, {BLK_SEND_OK}},
+    {"FramesNakedThreeTimesThenTwice", {"--nak-frames", "5"}, {BLK_SEND_FAILED, BLK_SEND_OK}},
+    {"BidsRefused", {"--nak-bids"}, {BLK_SEND_FAILED}},
+    {"EnqAsAcknowledgement", {"--enq-ack"}, {BLK_SEND_OK}},
+    {"Contention", {"--contend", "1"}, {BLK_SEND_OK}, true},
+    {"BadCheckCodeRejectedAndResent", {"--bad-crc", "1"}, {BLK_SEND_OK}},
+    {"PacedLineWithNoise", {"--noise", "3", "--baud", "9600"}, {BLK_SEND_OK, BLK_SEND_OK, BLK_SEND_OK}},
+};
+
+void PrintTo(const Fault &f, std::ostream *out) { *out << f.name; }
+
+class FaultOption : public WithUnit, public ::testing::WithParamInterface<Fault> {};
+
+TEST_P(FaultOption, ResultsAndResponses) {
+    const Fault &f = GetParam();
+    start(f.options);
+    for (int expected : f.results) {
+        Bytes request = kStatusRead;
+        ASSERT_EQ(send(request), expected);
+        if (expected != BLK_SEND_OK) continue;
+        EXPECT_TRUE(unitPrinted("REQ 00 01 1C"));
+        if (f.unitFrameFirst) {
+            ASSERT_EQ(received.size(), 1u) << "the unit's own frame came before the result";
+            EXPECT_EQ(received[0][0], 0xE0);
+            received.clear();
+        }
+        const Bytes response = receive();
+        ASSERT_GE(response.size(), 2u);
+        EXPECT_EQ(response[0], 0xE0);
+        EXPECT_EQ(response[1], 0x01);
+        EXPECT_TRUE(unitPrinted("RSP " + hex(response)));
+    }
+    EXPECT_TRUE(received.empty());
     EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
 }
 
-TEST_F(WithUnit, FramesNakedTwiceStillGoThroughAndThreeTimesFail) {
-    start({"--nak-frames", "5"});
-    Bytes request = kStatusRead;
-    EXPECT_EQ(send(request), BLK_SEND_FAILED);  // NAKs 1-3
-    EXPECT_EQ(send(request), BLK_SEND_OK);      // NAKs 4-5, then taken
-    EXPECT_EQ(receive()[1], 0x01);
-}
-
-TEST_F(WithUnit, RefusedBidsFail) {
-    start({"--nak-bids"});
-    Bytes request = kStatusRead;
-    EXPECT_EQ(send(request), BLK_SEND_FAILED);
-}
-
-TEST_F(WithUnit, EnqAsAcknowledgementThenTheResponse) {
-    start({"--enq-ack"});
-    Bytes request = kStatusRead;
-    EXPECT_EQ(send(request), BLK_SEND_OK);
-    EXPECT_EQ(receive()[1], 0x01);
-}
-
-TEST_F(WithUnit, ContentionTakesTheUnitsFrameFirst) {
-    start({"--contend", "1"});
-    Bytes request = kStatusRead;
-    EXPECT_EQ(send(request), BLK_SEND_OK);
-    ASSERT_EQ(received.size(), 1u) << "the unit's own frame came before the result";
-    EXPECT_EQ(received[0][0], 0xE0);
-    EXPECT_EQ(receive()[1], 0x01);  // and the answer to the request
-    EXPECT_TRUE(unitPrinted("REQ 00 01 1C"));
-}
-
-TEST_F(WithUnit, BadCheckCodeIsRejectedAndTheResendTaken) {
-    start({"--bad-crc", "1"});
-    Bytes request = kStatusRead;
-    EXPECT_EQ(send(request), BLK_SEND_OK);
-    const Bytes response = receive();
-    ASSERT_FALSE(response.empty());
-    EXPECT_TRUE(unitPrinted("RSP " + hex(response)));
-}
-
-TEST_F(WithUnit, NoiseOnTheLineIsSkipped) {
-    start({"--noise", "3", "--baud", "9600"});
-    for (int i = 0; i < 3; ++i) {
-        Bytes request = kStatusRead;
-        EXPECT_EQ(send(request), BLK_SEND_OK);
-        EXPECT_EQ(receive()[1], 0x01);
-    }
-}
+INSTANTIATE_TEST_SUITE_P(Bdusim, FaultOption, ::testing::ValuesIn(kFaults),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // The unit vanishes in the middle of an exchange, as an unplugged adapter.
 TEST_F(WithUnit, UnitGoneMidExchangeFailsTheSendAndCloseReturns) {

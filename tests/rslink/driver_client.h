@@ -64,11 +64,11 @@ inline void unitTakesRequest(PtyPeer &unit, const Bytes &text) {
 }
 
 // The unit sends one text: bids, sends the frame once granted, expects ACK.
-inline void unitSends(PtyPeer &unit, const Bytes &text, const Bytes &answer = kAck) {
+inline void unitSends(PtyPeer &unit, const Bytes &text) {
     unit.send(kEnq);
     EXPECT_EQ(hex(unit.read(2)), hex(kAck));
     unit.send(frameOf(text));
-    EXPECT_EQ(hex(unit.read(2)), hex(answer));
+    EXPECT_EQ(hex(unit.read(2)), hex(kAck));
 }
 
 }  // namespace rslinktest

@@ -49,7 +49,6 @@ public:
     };
     rslink::core::ReadResult read(uint8_t *buffer, size_t size) override {
         if (input.empty()) {
-            ++idleReads;
             if (onIdle) onIdle();
             return {false, 0};
         }
@@ -68,7 +67,7 @@ public:
         if (ok && onWrite) onWrite(b);
         return ok;
     }
-    void wake() override { ++wakes; }
+    void wake() override {}
 
     void feed(const Bytes &bytes) {
         for (uint8_t b : bytes) input.push_back({false, b});
@@ -78,8 +77,6 @@ public:
     std::deque<Input> input;
     std::vector<Bytes> writes;
     int failWrites = 0;
-    int wakes = 0;
-    int idleReads = 0;
     std::function<void(const Bytes &)> onWrite;
     std::function<void()> onIdle;
     std::function<void(const Input &)> onRead;

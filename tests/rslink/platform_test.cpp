@@ -149,19 +149,6 @@ TEST_F(PortTest, PtyTakesRawBytesWithoutParityOrModemLines) {
     EXPECT_EQ(peer.read(2).size(), 2u);
 }
 
-TEST_F(PortTest, SecondOpenerFailsAndCloseGivesTheDeviceBack) {
-    auto port = open();
-    ASSERT_TRUE(port) << why;
-    std::string why2;
-    int error2 = 0;
-    EXPECT_FALSE(SerialPort::open(peer.path(), {}, why2, error2));
-    EXPECT_NE(why2.find(peer.path()), std::string::npos) << why2;
-    EXPECT_NE(error2, 0);
-    port->close();
-    auto again = open();
-    EXPECT_TRUE(again) << why;
-}
-
 TEST_F(PortTest, CloseRestoresSettingsAndClearsExclusiveUse) {
     int fd = ::open(peer.path().c_str(), O_RDWR | O_NOCTTY);
     ASSERT_GE(fd, 0);

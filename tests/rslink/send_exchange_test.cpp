@@ -12,12 +12,8 @@ using namespace rslink::core;
 namespace {
 
 struct HandOverRecorder : InboundHandOver {
-    void takeInboundFrame() override {
-        ++calls;
-        if (during) during();
-    }
+    void takeInboundFrame() override { ++calls; }
     int calls = 0;
-    std::function<void()> during;
 };
 
 class SendExchangeTest : public ::testing::Test {
@@ -54,78 +50,69 @@ protected:
 
 const Bytes kSilence{};
 
-TEST_F(SendExchangeTest, GrantedAndAcknowledged) {
-    EXPECT_TRUE(run());
-    ASSERT_EQ(port.writes.size(), 2u);
-    EXPECT_EQ(hex(port.writes[0]), "10 05");
-    EXPECT_EQ(hex(port.writes[1]), hex(frame));
+// One exchange against a unit that answers each bid and each frame from a
+// list, and what must come of it.  Budgets not named are untouched (3).
+struct Script {
+    const char *name;
+    std::vector<Bytes> bidAnswers, frameAnswers;
+    bool acknowledged;
+    int bids, frames, handOvers;
+    std::vector<std::pair<Budget, int>> budgetsLeft;
+    int bidWaits = -1;  // times the 4500 ms wait was (re)started; -1: not counted
+};
+
+const Script kScripts[] = {
+    {"GrantedAndAcknowledged", {kAck}, {kAck}, true, 1, 1, 0, {}},
+    {"EnqInPlaceOfTheAcknowledgement", {kAck}, {kEnq}, true, 1, 1, 0, {}},
+    {"FrameNakedThreeTimes", {kAck}, {kNak}, false, 1, 3, 0, {{BUDGET_TEXT_NAK, 0}}},
+    {"BidNakedThreeTimes", {kNak}, {}, false, 3, 0, 0, {{BUDGET_REPLY_NAK, 0}}},
+    {"SilenceCostsThreeBidsOf4500", {kSilence}, {}, false, 3, 0, 0, {{BUDGET_ENQ_TIMEOUT, 0}}, 3},
+    // Budgets of different kinds do not share a count: the fifth try passes.
+    {"TwoFrameTimeOutsAndTwoFrameNaks", {kAck}, {kSilence, kSilence, kNak, kNak, kAck}, true, 1, 5, 0,
+     {{BUDGET_TEXT_TIMEOUT, 1}, {BUDGET_TEXT_NAK, 1}}},
+    {"TwoBidTimeOutsAndTwoBidNaks", {kSilence, kNak, kSilence, kNak, kAck}, {kAck}, true, 5, 1, 0,
+     {{BUDGET_ENQ_TIMEOUT, 1}, {BUDGET_REPLY_NAK, 1}}},
+    // Each noise byte restarts the wait with the state's own time-out.
+    {"NoiseBeforeDleSpendsNothing", {hex("41 42 43 10 06")}, {hex("00 FF 10 06")}, true, 1, 1, 0, {}, 4},
+    {"UnexpectedByteAfterDleGoesBackOneState", {hex("10 41 10 06")}, {hex("10 41 10 06")}, true, 1, 1, 0, {}},
+    // The unit bids while we bid, then bids again: we grant, the receive
+    // path takes its frame, and we bid anew.
+    {"ContentionYieldsThenBidsAgain", {hex("10 05 10 05"), kAck}, {kAck}, true, 2, 1, 1, {}},
+    {"ContentionWithOtherPairWaitsForDle", {hex("10 05 41 42 10 06")}, {kAck}, true, 1, 1, 0, {}},
+    {"ContentionTimeOutBidsAgainWithoutSpending", {kEnq, kAck}, {kAck}, true, 2, 1, 0, {}},
+};
+
+void PrintTo(const Script &s, std::ostream *out) { *out << s.name; }
+
+class Scripted : public SendExchangeTest, public ::testing::WithParamInterface<Script> {};
+
+TEST_P(Scripted, EndsAsTheUnitDecides) {
+    const Script &s = GetParam();
+    bidAnswers = s.bidAnswers;
+    frameAnswers = s.frameAnswers;
+    EXPECT_EQ(run(), s.acknowledged);
+    EXPECT_EQ(bids, s.bids);
+    EXPECT_EQ(frames, s.frames);
+    EXPECT_EQ(handOver.calls, s.handOvers);
+    for (const Bytes &written : port.writes) EXPECT_TRUE(written == kEnq || written == frame) << hex(written);
+    EXPECT_TRUE(port.input.empty()) << "every answer byte is the exchange's";
     EXPECT_EQ(exchange.state(), TX_IDLE);
     EXPECT_FALSE(timer.running);
-}
-
-TEST_F(SendExchangeTest, EnqInPlaceOfTheAcknowledgementCounts) {
-    frameAnswers = {kEnq};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(frames, 1);
-    EXPECT_TRUE(port.input.empty());  // both bytes taken by the exchange
-}
-
-TEST_F(SendExchangeTest, FrameNakedThreeTimesFails) {
-    frameAnswers = {kNak};
-    EXPECT_FALSE(run());
-    EXPECT_EQ(bids, 1);
-    EXPECT_EQ(frames, 3);
-}
-
-TEST_F(SendExchangeTest, BidNakedThreeTimesFails) {
-    bidAnswers = {kNak};
-    EXPECT_FALSE(run());
-    EXPECT_EQ(bids, 3);
-    EXPECT_EQ(frames, 0);
-}
-
-TEST_F(SendExchangeTest, SilenceCostsThreeBidsOf4500) {
-    bidAnswers = {kSilence};
-    EXPECT_FALSE(run());
-    EXPECT_EQ(bids, 3);
-    EXPECT_EQ(timer.delays, (std::vector<unsigned>{4500, 4500, 4500}));
-}
-
-TEST_F(SendExchangeTest, BudgetsOfDifferentKindsDoNotShareACount) {
-    // Two frame time-outs, two frame NAKs, then acknowledged: the fifth try.
-    frameAnswers = {kSilence, kSilence, kNak, kNak, kAck};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(frames, 5);
-    EXPECT_EQ(exchange.budget(BUDGET_ACK_TIMEOUT) + exchange.budget(BUDGET_TEXT_TIMEOUT), 4);
-    EXPECT_EQ(exchange.budget(BUDGET_TEXT_NAK), 1);
+    for (int b = 0; b < BUDGET_COUNT; ++b) {
+        int left = kBudgetTries;
+        for (auto [which, n] : s.budgetsLeft)
+            if (which == b) left = n;
+        EXPECT_EQ(exchange.budget(Budget(b)), left) << "budget " << b;
+    }
+    if (s.bidWaits >= 0) {
+        EXPECT_EQ(std::count(timer.delays.begin(), timer.delays.end(), 4500u), s.bidWaits);
+    }
     exchange.resetBudgets();
-    EXPECT_EQ(exchange.budget(BUDGET_TEXT_NAK), 3);
+    for (int b = 0; b < BUDGET_COUNT; ++b) EXPECT_EQ(exchange.budget(Budget(b)), kBudgetTries);
 }
 
-TEST_F(SendExchangeTest, TwoBidTimeOutsAndTwoBidNaksStillSucceed) {
-    bidAnswers = {kSilence, kNak, kSilence, kNak, kAck};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(bids, 5);
-}
-
-TEST_F(SendExchangeTest, NoiseBeforeDleRestartsTheWaitAndSpendsNothing) {
-    bidAnswers = {hex("41 42 43 10 06")};
-    frameAnswers = {hex("00 FF 10 06")};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(bids, 1);
-    EXPECT_EQ(frames, 1);
-    for (int b = 0; b < BUDGET_COUNT; ++b) EXPECT_EQ(exchange.budget(Budget(b)), 3);
-    // Each noise byte restarted the wait with the state's own time-out.
-    EXPECT_EQ(std::count(timer.delays.begin(), timer.delays.end(), 4500u), 4);
-}
-
-TEST_F(SendExchangeTest, UnexpectedByteAfterDleGoesBackOneState) {
-    bidAnswers = {hex("10 41 10 06")};
-    frameAnswers = {hex("10 41 10 06")};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(bids, 1);
-    EXPECT_EQ(frames, 1);
-}
+INSTANTIATE_TEST_SUITE_P(Units, Scripted, ::testing::ValuesIn(kScripts),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(SendExchangeTest, ReadErrorsSpendTheirOwnBudgets) {
     port.onWrite = [this](const Bytes &written) {
@@ -157,17 +144,6 @@ TEST_F(SendExchangeTest, FailedWriteEndsAtOnce) {
     EXPECT_EQ(port.writes.size(), 2u);
 }
 
-// The unit bids while we bid, then bids again: we grant, the receive path
-// takes its frame, and we bid anew.
-TEST_F(SendExchangeTest, ContentionYieldsThenBidsAgain) {
-    bidAnswers = {hex("10 05 10 05"), kAck};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(handOver.calls, 1);
-    EXPECT_EQ(bids, 2);
-    EXPECT_EQ(frames, 1);
-    for (int b = 0; b < BUDGET_COUNT; ++b) EXPECT_EQ(exchange.budget(Budget(b)), 3);
-}
-
 TEST_F(SendExchangeTest, ContentionPairArrivingInPiecesIsAssembled) {
     int reads = 0;
     bidAnswers = {hex("10 05"), kAck};
@@ -178,22 +154,6 @@ TEST_F(SendExchangeTest, ContentionPairArrivingInPiecesIsAssembled) {
     };
     EXPECT_TRUE(run());
     EXPECT_EQ(handOver.calls, 1);
-}
-
-TEST_F(SendExchangeTest, ContentionWithOtherPairWaitsForDle) {
-    bidAnswers = {hex("10 05 41 42 10 06")};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(handOver.calls, 0);
-    EXPECT_EQ(bids, 1);
-}
-
-TEST_F(SendExchangeTest, ContentionTimeOutBidsAgainWithoutSpending) {
-    bidAnswers = {kEnq, kAck};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(bids, 2);
-    EXPECT_EQ(handOver.calls, 0);
-    EXPECT_EQ(exchange.budget(BUDGET_REPLY_TIMEOUT), 3);
-    EXPECT_EQ(exchange.budget(BUDGET_REPLY_READ_ERROR), 3);
 }
 
 TEST_F(SendExchangeTest, ReadErrorDuringContentionSpendsReplyReadError) {
