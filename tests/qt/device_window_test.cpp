@@ -1,5 +1,5 @@
-// The Device Information window: its arrangement and what each kind of
-// response shows in it.
+// The Device Information window: its arrangement, its life with the port, and
+// that it shows what the decoder writes.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -8,6 +8,8 @@
 #include "qt/qt_support.h"
 #include "valdor/console/qt/dialog_units.h"
 #include "valdor/console/qt/log_dlg.h"
+#include "valdor/console/memory_panel.h"
+#include "valdor/responses/device_info_decoder.h"
 
 using namespace valdor;
 using namespace qtsupport;
@@ -41,9 +43,6 @@ protected:
         text[1] = command;
         text[2] = enhanced ? 0xFF : 0x00;
         return text;
-    }
-    static void put(std::vector<uint8_t> &text, size_t at, std::string_view chars) {
-        for (size_t i = 0; i < chars.size(); ++i) text[at + i] = static_cast<uint8_t>(chars[i]);
     }
 
     testsupport::PtyPair pty;
@@ -86,101 +85,23 @@ TEST_F(DeviceWindow, EnterAndEscapeDoNotCloseIt) {
     EXPECT_TRUE(dev->isVisible());
 }
 
-TEST_F(DeviceWindow, StatusAndResetResponsesDoNotShowIt) {
-    show(response(0x01, false, 40));
-    show(response(0x02, true, 120));
-    EXPECT_FALSE(dev->isVisible());
-}
-
-TEST_F(DeviceWindow, BasicLogReadFillsFourColumnsAndKeepsFiveAndSix) {
-    w().setText(grid(5, 1), "55");
-    w().setText(grid(6, 13), "66");
-    auto text = response(0x12, false, 80 + 4 * 32);
-    put(text, 40, "LOG MESSAGE TEXT");
-    const uint8_t pick65536[] = {0x00, 0x01, 0x00, 0x00};
-    std::copy(std::begin(pick65536), std::end(pick65536), text.begin() + 80);
-    text[80 + 4] = 0x01;  // row 2 of cassette 1: 01 00
-    text[80 + 5] = 0x00;
-    text[80 + 32 * 3 + 27] = 0x07;  // row 13 of cassette 4: 00 07
-    show(text);
-    EXPECT_TRUE(dev->isVisible());
-    EXPECT_EQ(field(1390), "Total Log Counter");
-    EXPECT_EQ(field(1578), "LOG MESSAGE TEXT");
-    EXPECT_EQ(field(grid(1, 1)), "65536");
-    EXPECT_EQ(field(grid(1, 2)), "256");
-    EXPECT_EQ(field(grid(4, 13)), "7");
-    EXPECT_EQ(field(grid(3, 5)), "0");
-    EXPECT_EQ(field(grid(5, 1)), "55");
-    EXPECT_EQ(field(grid(6, 13)), "66");
-}
-
-TEST_F(DeviceWindow, BillCountAfterLogReadEmptiesTitleAndFirstRowButKeepsTheMessage) {
-    auto log = response(0x12, true, 80 + 51 + 6 * 32);
-    put(log, 40 + 51, "KEEP ME");
-    for (int c = 0; c < 6; ++c) log[80 + 51 + 32 * c + 3] = static_cast<uint8_t>(c + 1);
-    show(log);
-    ASSERT_EQ(field(grid(6, 1)), "6");
-
-    auto count = response(0x03, false, 120);
-    count[55] = 9;    // cassette 1, row 2
-    count[114] = 42;  // cassette 4, row 13
-    show(count);
-    EXPECT_EQ(field(1390), "");
-    for (int c = 1; c <= 6; ++c) EXPECT_EQ(field(grid(c, 1)), "") << "cassette " << c;
-    EXPECT_EQ(field(1578), "KEEP ME");
-    EXPECT_EQ(field(grid(1, 2)), "9");
-    EXPECT_EQ(field(grid(4, 13)), "42");
-}
-
-TEST_F(DeviceWindow, BasicBillDiagnosisShowsZerosForCassettesFiveAndSix) {
-    auto text = response(0x0F, false, 56);
-    text[40] = 0x1A;  // cassette 1 denomination
-    text[41] = 150;   // length
-    text[42] = 123;   // thickness
-    text[43] = 0xFF;  // reservation
-    text[46] = 5;     // cassette 2 thickness
-    show(text);
-    EXPECT_EQ(field(1579), "1a");
-    EXPECT_EQ(field(1585), "150");
-    EXPECT_EQ(field(1591), "0.123");
-    EXPECT_EQ(field(1597), "ff");
-    EXPECT_EQ(field(1592), "0.05");
-    for (int c : {5, 6}) {
-        EXPECT_EQ(field(1578 + c), "0");
-        EXPECT_EQ(field(1584 + c), "0");
-        EXPECT_EQ(field(1590 + c), "0.0");
-        EXPECT_EQ(field(1596 + c), "0");
+// What each kind of response shows is the decoder's business (tests/responses);
+// here, that the window's fields show exactly what it writes, response after
+// response, and that the window comes up for them.
+TEST_F(DeviceWindow, ShowsWhatTheDecoderWrites) {
+    MemoryPanel decoded;
+    decoded.createDeviceWindow();
+    for (auto [command, enhanced] : {std::pair{0x12, false}, {0x12, true}, {0x09, true}, {0x0F, false}, {0x0E, true}}) {
+        SCOPED_TRACE(command);
+        auto text = response(static_cast<uint8_t>(command), enhanced, 400);
+        for (size_t i = 3; i < text.size(); ++i) text[i] = static_cast<uint8_t>('0' + (i * 7 + command) % 75);
+        showDeviceResponse(decoded, text);
+        show(text);
+        EXPECT_TRUE(dev->isVisible());
+        for (int id : {1390, 1578}) EXPECT_EQ(field(id), decoded.text(id)) << id;
+        for (int id = 1500; id <= 1577; ++id) EXPECT_EQ(field(id), decoded.text(id)) << id;
+        for (int id = 1579; id <= 1616; ++id) EXPECT_EQ(field(id), decoded.text(id)) << id;
     }
-}
-
-TEST_F(DeviceWindow, DeviceInformationChoicesAndTexts) {
-    auto text = response(0x0E, false, 40 + 92);
-    const size_t b = 40;
-    text[b] = 0;  // user setting data starts with a zero byte: empty
-    put(text, b + 1, "HIDDEN");
-    put(text, b + 40, "CODE0001");
-    put(text, b + 56, "200");
-    text[b + 59] = '3';  // machine type outside the list
-    text[b + 60] = '2';  // front option: capture box
-    text[b + 61] = '1';  // rear option: shutter
-    text[b + 62] = '0';
-    text[b + 63] = '1';
-    put(text, b + 66, "V12");
-    text[b + 69] = '2';  // reject option outside the list
-    put(text, b + 72, "FOURTH FIELD");
-    show(text);
-    EXPECT_TRUE(dev->isVisible());
-    EXPECT_EQ(field(1603), "");
-    EXPECT_EQ(field(1604), "CODE0001");
-    EXPECT_EQ(field(1607), "200");
-    EXPECT_EQ(field(1608), "3");
-    EXPECT_EQ(field(1609), "Capture Box");
-    EXPECT_EQ(field(1610), "Shutter");
-    EXPECT_EQ(field(1611), "Not available");
-    EXPECT_EQ(field(1612), "Available");
-    EXPECT_EQ(field(1615), "V12");
-    EXPECT_EQ(field(1616), "2");
-    EXPECT_EQ(field(1614), "FOURTH FIELD");
 }
 
 TEST_F(DeviceWindow, NothingIsClipped) {

@@ -33,25 +33,13 @@ TEST(Screenshots, BothWindowsAfterAFewExchanges) {
     sim.mapCom(1);
     Shown shown;
     auto &w = *shown.window;
-    // Parameters an engineer would set for a count on cassettes 1 and 2.
-    w.setSelection(1100, 40);  // Length-L 148
-    w.setSelection(1106, 40);  // Length-H 149
-    w.setSelection(1112, 2);   // 0.11
-    w.setSelection(1101, 2);
-    w.setSelection(1107, 2);
-    w.setSelection(1113, 3);
-    w.setSelection(1118, 5);   // 5 bills
-    w.setSelection(1119, 3);
-    w.setSelection(1143, 2);   // +10mm
-    w.setSelection(1136, 0);
-    w.setSelection(1141, 0);
-    w.setSelection(1142, 0);
-    w.setSelection(1138, 0);
-    w.setSelection(1139, 0);
-    click(w, 1282);
-    click(w, 1245);
-    click(w, 1251);
-    click(w, ctl::SequenceFront);
+    // Parameters an engineer would set for a count on cassettes 1 and 2:
+    // lengths 148 and 149, 0.11 mm, 5 bills, "+10mm", the first of each mode.
+    for (auto [combo, position] : {std::pair{1100, 40}, {1106, 40}, {1112, 2}, {1101, 2}, {1107, 2}, {1113, 3},
+                                   {1118, 5}, {1119, 3}, {1143, 2}, {1136, 0}, {1141, 0}, {1142, 0}, {1138, 0},
+                                   {1139, 0}})
+        w.setSelection(combo, position);
+    for (int box : {1282, 1245, 1251, int(ctl::SequenceFront)}) click(w, box);
     w.setSelection(ctl::ComPort, 0);
     click(w, ctl::ComOpen);
     ASSERT_TRUE(w.console().portOpen()) << w.text(ctl::MessageBox);
