@@ -149,34 +149,30 @@ TEST_F(ComClose, DuringADownloadNoFrameFollowsTheReopen) {
     EXPECT_EQ(count("DOWNLOAD NORMAL END"), 0u);
 }
 
-TEST_F(ComClose, DuringTheRepeatModeNothingIsResentAfterTheReopen) {
+// The repeat mode, then the count-and-transport sequence, on one console.
+TEST_F(ComClose, DuringAnAutomaticModeNothingIsResentAfterTheReopen) {
     startUnit();
-    panel.setChecked(ctl::ContinuousMode, true);
-    console->press(ctl::StatusRead);
-    ASSERT_TRUE(waitUntil([&] { return frames() >= 3; }));
-    console->press(ctl::ComClose);
-    EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
+    for (bool sequence : {false, true}) {
+        SCOPED_TRACE(sequence ? "count and transport" : "repeat");
+        const uint64_t before = frames();
+        if (sequence) {
+            panel.setChecked(ctl::SequenceFront, true);
+            console->press(ctl::BillCountTransport);
+        } else {
+            panel.setChecked(ctl::ContinuousMode, true);
+            console->press(ctl::StatusRead);
+        }
+        ASSERT_TRUE(waitUntil([&] { return frames() >= before + 4; }));
+        console->press(ctl::ComClose);
+        EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
+        EXPECT_FALSE(console->sequence().active);
+        EXPECT_EQ(console->sequence().step, 255);
 
-    open();
-    staysQuiet();
-    statusReadWorks();
-    staysQuiet();
-}
-
-TEST_F(ComClose, DuringTheSequenceNothingIsResentAfterTheReopen) {
-    startUnit();
-    panel.setChecked(ctl::SequenceFront, true);
-    console->press(ctl::BillCountTransport);
-    ASSERT_TRUE(waitUntil([&] { return frames() >= 4; }));
-    console->press(ctl::ComClose);
-    EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
-    EXPECT_FALSE(console->sequence().active);
-    EXPECT_EQ(console->sequence().step, 255);
-
-    open();
-    staysQuiet();
-    statusReadWorks();
-    staysQuiet();
+        open();
+        staysQuiet();
+        statusReadWorks();
+        staysQuiet();
+    }
 }
 
 // Holds the worker inside a call until released, so that notifications pile

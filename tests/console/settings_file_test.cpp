@@ -50,31 +50,32 @@ protected:
     MemoryPanel panel;
 };
 
-TEST_F(SettingsFile, RecordOrderIsTheFileLayout) {
-    auto combos = settingsCombos();
-    ASSERT_EQ(combos.size(), 37u);
-    std::vector<int> expected;
-    for (int c = 1100; c <= 1117; ++c) expected.push_back(c);
-    expected.push_back(1140);
-    for (int c = 1118; c <= 1135; ++c) expected.push_back(c);
-    EXPECT_EQ(std::vector<int>(combos.begin(), combos.end()), expected);
+// The boxes of the record in file order: lengths L and H, thicknesses,
+// "Special specification", bills, rejects and pick retries.
+std::vector<int> fileLayout() {
+    std::vector<int> boxes;
+    for (int c = 1100; c <= 1117; ++c) boxes.push_back(c);
+    boxes.push_back(1140);
+    for (int c = 1118; c <= 1135; ++c) boxes.push_back(c);
+    return boxes;
 }
 
-TEST_F(SettingsFile, SaveWritesPositionsNotValues) {
-    panel.setSelection(ctl::LengthL1, 2);        // "110"
-    panel.setSelection(ctl::LengthL1 + 1, 2);    // cassette 2: " 76"
-    panel.setSelection(ctl::SpecialSpec, 3);     // "11" -> value 192
-    panel.setSelection(ctl::PickRetry1 + 5, 15);
-    panel.setSelection(ctl::ComPort, 4);         // not saved
+TEST_F(SettingsFile, SaveWritesEachPositionAtItsOffsetAndLoadRestoresIt) {
+    selectPattern();
+    panel.setSelection(ctl::ComPort, 4);  // not saved
     saveSettings(panel, path);
-    auto bytes = readFile();
-    ASSERT_EQ(bytes.size(), 37u);
-    EXPECT_EQ(bytes[0], 2);
-    EXPECT_EQ(bytes[1], 2);
-    EXPECT_EQ(bytes[18], 3);
-    EXPECT_EQ(bytes[36], 15);
-    for (size_t i : {2u, 6u, 12u, 19u, 25u, 31u}) EXPECT_EQ(bytes[i], 255) << "offset " << i;
+    const auto bytes = readFile();
+    const auto layout = fileLayout();
+    ASSERT_EQ(bytes.size(), layout.size());
+    for (size_t i = 0; i < layout.size(); ++i) EXPECT_EQ(bytes[i], *panel.selection(layout[i])) << "offset " << i;
     EXPECT_TRUE(panel.messages().empty());
+
+    const auto saved = collectSettings(panel);
+    for (int combo : settingsCombos()) panel.setSelection(combo, std::nullopt);
+    loadSettings(panel, path);
+    EXPECT_EQ(collectSettings(panel), saved);
+    saveSettings(panel, path);  // overwrites rather than appends
+    EXPECT_EQ(readFile(), bytes);
 }
 
 TEST_F(SettingsFile, AllEmptySavesAll255AndLoadsBackEmpty) {
@@ -87,41 +88,27 @@ TEST_F(SettingsFile, AllEmptySavesAll255AndLoadsBackEmpty) {
     EXPECT_TRUE(panel.messages().empty());
 }
 
-TEST_F(SettingsFile, SaveThenLoadRestoresEverySelection) {
-    selectPattern();
-    auto saved = collectSettings(panel);
-    saveSettings(panel, path);
-    for (int combo : settingsCombos()) panel.setSelection(combo, std::nullopt);
-    loadSettings(panel, path);
-    EXPECT_EQ(collectSettings(panel), saved);
-    // A second save overwrites rather than appends.
-    saveSettings(panel, path);
-    EXPECT_EQ(readFile().size(), 37u);
-}
-
-TEST_F(SettingsFile, ShortFileReportsAndChangesNothing) {
-    selectPattern();
-    auto before = collectSettings(panel);
-    writeFile(std::vector<uint8_t>(36, 1));
-    loadSettings(panel, path);
-    EXPECT_EQ(panel.messages(), std::vector<std::string>{"FILE READ ERROR CODE=0x00000000"});
-    EXPECT_EQ(collectSettings(panel), before);
-
-    writeFile({});
-    loadSettings(panel, path);
-    EXPECT_EQ(panel.messages().size(), 2u);
-    EXPECT_EQ(collectSettings(panel), before);
-}
-
-TEST_F(SettingsFile, LongFileLoadsItsFirst37Bytes) {
-    std::vector<uint8_t> bytes(40, 1);
-    bytes[36] = 4;
-    bytes[37] = 9;  // beyond the record: never read
-    writeFile(bytes);
-    loadSettings(panel, path);
-    EXPECT_TRUE(panel.messages().empty());
-    EXPECT_EQ(panel.selection(ctl::LengthL1), 1);
-    EXPECT_EQ(panel.selection(ctl::PickRetry1 + 5), 4);
+// Only a whole record loads: a short file reports and changes nothing; a
+// longer one loads from its first 37 bytes.
+TEST_F(SettingsFile, FileLengthDecidesWhetherTheRecordLoads) {
+    for (size_t size : {36u, 0u, 40u}) {
+        SCOPED_TRACE(size);
+        selectPattern();
+        const auto before = collectSettings(panel);
+        std::vector<uint8_t> bytes(size, 1);
+        if (size == 40) bytes[36] = 4, bytes[37] = 9;  // byte 37 is beyond the record
+        writeFile(bytes);
+        panel.clearMessages();
+        loadSettings(panel, path);
+        if (size < 37) {
+            EXPECT_EQ(panel.messages(), std::vector<std::string>{"FILE READ ERROR CODE=0x00000000"});
+            EXPECT_EQ(collectSettings(panel), before);
+        } else {
+            EXPECT_TRUE(panel.messages().empty());
+            EXPECT_EQ(panel.selection(ctl::LengthL1), 1);
+            EXPECT_EQ(panel.selection(ctl::PickRetry1 + 5), 4);
+        }
+    }
 }
 
 TEST_F(SettingsFile, MissingFileReportsTheSystemError) {
@@ -132,12 +119,18 @@ TEST_F(SettingsFile, MissingFileReportsTheSystemError) {
     std::snprintf(expected, sizeof expected, "FILE OPEN ERROR CODE=0x%08x", ENOENT);
     EXPECT_EQ(panel.messages(), std::vector<std::string>{expected});
     EXPECT_EQ(collectSettings(panel), before);
+    // Only while "Execution Message Display" is ticked.
+    panel.setChecked(ctl::ShowMessages, false);
+    loadSettings(panel, path);
+    EXPECT_EQ(panel.messages().size(), 1u);
 }
 
-TEST_F(SettingsFile, BytesBeyondAListLeaveItEmpty) {
-    std::vector<uint8_t> bytes(37, 0);
+// A byte is a position in that box's own list: the same byte is another
+// length for cassette 2, and a byte beyond the list leaves the box empty.
+TEST_F(SettingsFile, BytesArePositionsInEachBoxsOwnList) {
+    std::vector<uint8_t> bytes(37, 2);
     bytes[0] = static_cast<uint8_t>(listLength(ctl::LengthL1));          // one past cassette 1's list
-    bytes[1] = static_cast<uint8_t>(listLength(ctl::LengthL1 + 1) - 1);  // last of cassette 2's
+    bytes[7] = static_cast<uint8_t>(listLength(ctl::LengthH1 + 1) - 1);  // last of cassette 2's
     bytes[12] = 12;                                                      // thickness: 12 items
     bytes[13] = 21;                                                      // cassette 2: 22 items
     bytes[31] = 30;                                                      // pick retry: 16 items
@@ -146,25 +139,20 @@ TEST_F(SettingsFile, BytesBeyondAListLeaveItEmpty) {
     selectPattern();
     writeFile(bytes);
     loadSettings(panel, path);
-    EXPECT_FALSE(panel.selection(ctl::LengthL1));
-    EXPECT_EQ(panel.selection(ctl::LengthL1 + 1), listLength(ctl::LengthL1 + 1) - 1);
-    EXPECT_FALSE(panel.selection(ctl::Thickness1));
-    EXPECT_EQ(panel.selection(ctl::Thickness1 + 1), 21);
-    EXPECT_FALSE(panel.selection(ctl::PickRetry1));
-    EXPECT_EQ(panel.selection(ctl::PickRetry1 + 1), 15);
-    EXPECT_FALSE(panel.selection(ctl::SpecialSpec));
-    EXPECT_EQ(panel.selection(ctl::BillsCount1), 0);
-}
-
-TEST_F(SettingsFile, SameByteMeansADifferentLengthForCassette2) {
-    std::vector<uint8_t> bytes(37, 2);
-    writeFile(bytes);
-    loadSettings(panel, path);
     auto text = [&](int combo) {
-        return std::string(tableFor(combo)->items[static_cast<size_t>(*panel.selection(combo))].text);
+        auto position = panel.selection(combo);
+        return position ? std::string(tableFor(combo)->items[static_cast<size_t>(*position)].text) : "(none)";
     };
-    EXPECT_EQ(text(ctl::LengthL1), "110");
+    EXPECT_EQ(text(ctl::LengthL1), "(none)");
     EXPECT_EQ(text(ctl::LengthL1 + 1), " 76");
+    EXPECT_EQ(text(ctl::LengthL1 + 2), "110");
+    EXPECT_EQ(text(ctl::LengthH1 + 1), " 76");
+    EXPECT_EQ(text(ctl::Thickness1), "(none)");
+    EXPECT_EQ(text(ctl::Thickness1 + 1), "0.30");
+    EXPECT_EQ(text(ctl::PickRetry1), "(none)");
+    EXPECT_EQ(text(ctl::PickRetry1 + 1), "15");
+    EXPECT_EQ(text(ctl::SpecialSpec), "(none)");
+    EXPECT_EQ(text(ctl::BillsCount1), " 2");
 }
 
 TEST_F(SettingsFile, SaveFailuresAreReported) {
@@ -181,12 +169,6 @@ TEST_F(SettingsFile, SaveFailuresAreReported) {
         std::snprintf(expected, sizeof expected, "FILE WRITE ERROR CODE=0x%08x", ENOSPC);
         EXPECT_EQ(panel.messages(), std::vector<std::string>{expected});
     }
-}
-
-TEST_F(SettingsFile, MessagesOnlyWhileExecutionMessageDisplayIsTicked) {
-    panel.setChecked(ctl::ShowMessages, false);
-    loadSettings(panel, path);
-    EXPECT_TRUE(panel.messages().empty());
 }
 
 }  // namespace
