@@ -8,14 +8,12 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <thread>
 
 #include "console/fake_host.h"
 #include "rslink/rslink.h"
 #include "support/bdusim_process.h"
 #include "support/wait.h"
-#include "tools/bdusim/unit_data.h"
 #include "transfers/expected_report.h"
 #include "valdor/console/console.h"
 #include "valdor/console/controls.h"
@@ -30,19 +28,6 @@ using testsupport::waitUntil;
 namespace ctl = valdor::ctl;
 
 constexpr int kCom = 6;
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-std::vector<uint8_t> unitRecords(int section, int block) {
-    std::vector<uint8_t> data(bdusim::kOplogDataSize);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = bdusim::oplogByte(section, block, static_cast<int>(i));
-    return data;
-}
 
 class ComClose : public ::testing::Test {
 protected:
@@ -119,12 +104,12 @@ TEST_F(ComClose, DuringAnAcquisitionTheReportKeepsExactlyWhatArrived) {
     int blocks = static_cast<int>(frames());  // every frame handled was a block of section 0
     ASSERT_GE(blocks, 3);
     ASSERT_LT(blocks, 8);
-    std::string written = slurp(report);
-    EXPECT_EQ(written, transfers_test::expectedReport(unitRecords, false, 0, blocks));
+    std::string written = transfers_test::readText(report);
+    EXPECT_EQ(written, transfers_test::expectedReport(transfers_test::unitRecords, false, 0, blocks));
 
     open();
     statusReadWorks();
-    EXPECT_EQ(slurp(report), written);
+    EXPECT_EQ(transfers_test::readText(report), written);
     EXPECT_EQ(count("Operational Log NORMAL END"), 0u);
     staysQuiet();
 }

@@ -5,11 +5,15 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include <unistd.h>
+
+#include "tools/bdusim/unit_data.h"
 
 namespace transfers_test {
 
@@ -50,6 +54,13 @@ inline std::string numberedLines(const std::vector<uint8_t> &data, int &number) 
 
 inline constexpr int kBlocksPerSection[] = {8, 8, 4, 2};
 
+// The records the simulated unit holds.
+inline std::vector<uint8_t> unitRecords(int section, int block) {
+    std::vector<uint8_t> data(bdusim::kOplogDataSize);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = bdusim::oplogByte(section, block, static_cast<int>(i));
+    return data;
+}
+
 // The report after `sectionsDone` whole sections and `blocksOfNext` blocks
 // of the one after (with its heading); measuredOnly: "Measured inf" ticked.
 inline std::string expectedReport(const RecordSource &records, bool measuredOnly, int sectionsDone = 4,
@@ -65,6 +76,11 @@ inline std::string expectedReport(const RecordSource &records, bool measuredOnly
         for (int b = 0; b < count; ++b) out += s == 1 ? numberedLines(records(s, b), number) : sixteenByteLines(records(s, b));
     }
     return out;
+}
+
+inline std::string readText(const std::string &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // This process holds `path` open.

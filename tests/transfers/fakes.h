@@ -167,12 +167,20 @@ private:
     std::filesystem::path path_;
 };
 
-inline std::string readText(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+// A procedure's surroundings: a panel showing messages, the dialog, the
+// worker and a folder.
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override { panel.setChecked(valdor::ctl::ShowMessages, true); }
+    std::string lastMessage() const {
+        auto lines = panel.messages();
+        return lines.empty() ? "" : lines.back();
+    }
 
-// A panel as the console starts it: messages shown.
-inline void showMessages(valdor::MemoryPanel &panel) { panel.setChecked(valdor::ctl::ShowMessages, true); }
+    valdor::MemoryPanel panel;
+    FakeHost host;
+    FakeWorker worker{panel};
+    TempDir dir;
+};
 
 }  // namespace transfers_test

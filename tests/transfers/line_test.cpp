@@ -15,7 +15,6 @@
 #include "fakes.h"
 #include "support/bdusim_process.h"
 #include "support/wait.h"
-#include "tools/bdusim/unit_data.h"
 #include "valdor/console/console.h"
 
 namespace {
@@ -40,12 +39,6 @@ std::vector<uint8_t> unhex(const std::string &text) {
     std::string pair;
     while (in >> pair) bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
     return bytes;
-}
-
-std::vector<uint8_t> unitRecords(int section, int block) {
-    std::vector<uint8_t> data(bdusim::kOplogDataSize);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = bdusim::oplogByte(section, block, static_cast<int>(i));
-    return data;
 }
 
 class LineTest : public ::testing::Test {
@@ -128,63 +121,51 @@ std::vector<uint8_t> programIn(const std::vector<std::vector<uint8_t>> &frames) 
     return program;
 }
 
-TEST_F(LineTest, DownloadOfThreeBlocksReachesTheUnit) {
+// Files of three blocks, of exactly one (a second, empty block follows),
+// empty, and shorter than the 44 bytes that hold file_id (zeros stand for
+// the missing ones): each reaches the unit whole, one after the other.
+TEST_F(LineTest, DownloadsReachTheUnitWhole) {
     startUnit();
     openConsole();
-    auto program = pattern(2500);
-    host.answer = dir.write("unit.prg", program);
-    console->press(ctl::DownLoad);
-    ASSERT_TRUE(waitForMessage("DOWNLOAD NORMAL END"));
-
-    auto frames = requests();
-    ASSERT_EQ(frames.size(), 5u);
-    const size_t sizes[] = {1249, 1249, 107, 35, 33};
-    const uint8_t codes[] = {0xD1, 0xD1, 0xD1, 0xD2, 0xD4};
-    const char *fields[] = {"04CE", "04CE", "0058", "0010", "000E"};
-    for (int i = 0; i < 5; ++i) {
-        SCOPED_TRACE(i);
-        EXPECT_EQ(frames[i].size(), sizes[i]);
-        EXPECT_EQ(frames[i][1], codes[i]);
-        std::string length(frames[i].begin() + 14, frames[i].begin() + 18);
-        EXPECT_EQ(length, fields[i]);
-    }
-    EXPECT_EQ(programIn(frames), program);
-    EXPECT_EQ(std::string(frames[3].begin() + 18, frames[3].begin() + 22), "0004");
-    std::vector<uint8_t> fileId(program.begin() + 32, program.begin() + 44);
-    for (int i = 0; i < 4; ++i) EXPECT_EQ(std::vector<uint8_t>(frames[i].begin() + 22, frames[i].begin() + 34), fileId);
-
-    EXPECT_TRUE(unit->waitForLine([](const std::string &l) { return l.rfind("DOWNLOAD OK", 0) == 0; }));
-    EXPECT_EQ(panel.progressRange(), std::make_pair(0, 5));
-    EXPECT_EQ(panel.progressPosition(), 5);
-    EXPECT_EQ(panel.text(ctl::DownloadFileName), "unit.prg");
-    EXPECT_FALSE(heldOpen(*host.answer));
-}
-
-TEST_F(LineTest, ExactEmptyAndShortFilesDownload) {
-    startUnit();
-    openConsole();
-    const size_t sizes[] = {1214, 0, 40};
-    const std::vector<size_t> dataFrames[] = {{1214, 0}, {0}, {40}};
-    size_t seen = 0;
-    for (int i = 0; i < 3; ++i) {
-        SCOPED_TRACE(sizes[i]);
-        auto program = pattern(sizes[i]);
+    const struct {
+        size_t size;
+        std::vector<std::string> dataLengths;  // the "%04X" field of each data frame
+    } cases[] = {{2500, {"04CE", "04CE", "0058"}}, {1214, {"04CE", "0010"}}, {0, {"0010"}}, {40, {"0038"}}};
+    size_t seen = 0, downloads = 0;
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.size);
+        auto program = pattern(c.size);
         host.answer = dir.write("case.prg", program);
         console->press(ctl::DownLoad);
-        ASSERT_TRUE(waitForMessage("DOWNLOAD NORMAL END", static_cast<size_t>(i + 1)));
+        ASSERT_TRUE(waitForMessage("DOWNLOAD NORMAL END", ++downloads));
         auto all = requests();
         std::vector<std::vector<uint8_t>> frames(all.begin() + static_cast<long>(seen), all.end());
         seen = all.size();
-        ASSERT_EQ(frames.size(), dataFrames[i].size() + 2);
-        for (size_t f = 0; f < dataFrames[i].size(); ++f) EXPECT_EQ(frames[f].size(), dataFrames[i][f] + 35);
-        EXPECT_EQ(programIn(frames), program);
+        const size_t data = c.dataLengths.size();
+        ASSERT_EQ(frames.size(), data + 2);
         std::vector<uint8_t> fileId(12, 0);
         for (size_t b = 32; b < 44 && b < program.size(); ++b) fileId[b - 32] = program[b];
-        auto &end = frames[frames.size() - 2];
-        EXPECT_EQ(end[1], 0xD2);
-        EXPECT_EQ(std::vector<uint8_t>(end.begin() + 22, end.begin() + 34), fileId);
-        EXPECT_EQ(frames.back()[1], 0xD4);
+        for (size_t f = 0; f < frames.size(); ++f) {
+            SCOPED_TRACE(f);
+            const char *length = f < data ? c.dataLengths[f].c_str() : f == data ? "0010" : "000E";
+            EXPECT_EQ(frames[f][1], f < data ? 0xD1 : f == data ? 0xD2 : 0xD4);
+            EXPECT_EQ(std::string(frames[f].begin() + 14, frames[f].begin() + 18), length);
+            if (f <= data) {
+                EXPECT_EQ(std::vector<uint8_t>(frames[f].begin() + 22, frames[f].begin() + 34), fileId);
+            }
+        }
+        EXPECT_EQ(programIn(frames), program);
+        char endNumber[8];
+        std::snprintf(endNumber, sizeof endNumber, "%04zu", data + 1);
+        EXPECT_EQ(std::string(frames[data].begin() + 18, frames[data].begin() + 22), endNumber);
+        // The bar counts the blocks the size calls for, then the end and the time frame.
+        const int bar = static_cast<int>((c.size + 1213) / 1214) + 2;
+        EXPECT_EQ(panel.progressRange(), std::make_pair(0, bar));
+        EXPECT_EQ(panel.progressPosition(), bar);
+        EXPECT_EQ(panel.text(ctl::DownloadFileName), "case.prg");
+        EXPECT_FALSE(heldOpen(*host.answer));
     }
+    EXPECT_TRUE(unit->waitForLine([](const std::string &l) { return l.rfind("DOWNLOAD OK blocks=3 bytes=2500", 0) == 0; }));
 }
 
 TEST_F(LineTest, RefusedEndFrameEndsTheDownloadWithoutTheClock) {

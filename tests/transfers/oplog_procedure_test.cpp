@@ -38,10 +38,8 @@ std::vector<uint8_t> positiveAnswer(Request r, size_t length = 1114) {
 
 std::string fullReport() { return expectedReport(records, false); }
 
-class OplogTest : public ::testing::Test {
+class OplogTest : public TransferTest {
 protected:
-    void SetUp() override { showMessages(panel); }
-
     // Plays command 13 and the exchanges that follow: `unit` answers each
     // request (positively when empty); `afterEach` runs on the test thread
     // while an answer is on its way.
@@ -61,20 +59,13 @@ protected:
         return sent;
     }
 
-    std::string lastMessage() const {
-        auto lines = panel.messages();
-        return lines.empty() ? "" : lines.back();
-    }
-
-    valdor::MemoryPanel panel;
-    FakeHost host;
-    FakeWorker worker{panel};
     valdor::OplogProcedure oplog{panel, host, worker};
-    TempDir dir;
 };
 
-TEST_F(OplogTest, OperationalLogButtonStopsTheAcquisition) {
-    host.answer = dir.file("stop.txt");
+// A report that cannot be created, and the "Operational Log" button stopping
+// an acquisition, are checked through the console (line_test.cpp).
+TEST_F(OplogTest, StartsThatCannotGoAhead) {
+    host.answer.reset();
     oplog.start();
     ASSERT_EQ(host.filters.size(), 2u);
     EXPECT_EQ(host.filters[0].description, "Operational Log files(*.txt)");
@@ -82,30 +73,7 @@ TEST_F(OplogTest, OperationalLogButtonStopsTheAcquisition) {
     EXPECT_EQ(host.filters[1].description, "All files(*.*)");
     EXPECT_EQ(host.filters[1].pattern, "*.*");
     EXPECT_EQ(host.initialName, "*.txt");
-
-    auto sent = acquire({}, [&](size_t n) {
-        if (n == 3) oplog.stopAcquiring();  // pressed while the third answer is on its way
-    });
-    EXPECT_EQ(sent.size(), 3u);
-    EXPECT_FALSE(oplog.underWay());
-    // The button's own command 13 closes the report and asks for P1/P2.
-    EXPECT_TRUE(heldOpen(dir.file("stop.txt")));
-    std::optional<Request> plain{Request{9, 9}};
-    worker.run([&] { plain = oplog.beginRequest(); });
-    EXPECT_FALSE(plain.has_value());
-    EXPECT_FALSE(heldOpen(dir.file("stop.txt")));
-    EXPECT_EQ(readText(dir.file("stop.txt")), expectedReport(records, false, 0, 2));
-    EXPECT_TRUE(panel.messages().empty());
-}
-
-TEST_F(OplogTest, StartsThatCannotGoAhead) {
-    host.answer.reset();
-    oplog.start();
     EXPECT_EQ(lastMessage(), "Operational Log Cancel");
-
-    host.answer = dir.file("missing/folder/report.txt");
-    oplog.start();
-    EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=report.txt CODE=0x00000002)");
     EXPECT_TRUE(worker.posted().empty());
     EXPECT_FALSE(oplog.underWay());
 
