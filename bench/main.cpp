@@ -4,11 +4,12 @@
 //   valdor_bench            everything, with a 1 MiB download paced at 9600
 //                           baud (about 20 minutes of line time)
 //   valdor_bench --quick    the paced download with 64 KiB instead
-//   valdor_bench --only X   one phase: exchanges, floor, idle, silent,
-//                           download, paced, append
+//   valdor_bench --only X   only phase X (may be given again): exchanges,
+//                           floor, idle, silent, download, paced, append
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <set>
 #include <string>
 
 #include "measure.h"
@@ -26,18 +27,18 @@ void usage() {
 
 int main(int argc, char **argv) {
     bool quick = false;
-    std::string only;
+    std::set<std::string> only;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--quick")) {
             quick = true;
         } else if (!std::strcmp(argv[i], "--only") && i + 1 < argc) {
-            only = argv[++i];
+            only.insert(argv[++i]);
         } else {
             usage();
             return 2;
         }
     }
-    auto wanted = [&](const char *phase) { return only.empty() || only == phase; };
+    auto wanted = [&](const char *phase) { return only.empty() || only.count(phase) != 0; };
     const size_t paced = quick ? kQuickPaced : kMiB;
     if (wanted("paced"))
         std::fprintf(stderr, "valdor_bench: the paced download moves %zu KiB at 9600 baud (%s)\n", paced / 1024,
