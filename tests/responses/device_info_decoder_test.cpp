@@ -30,7 +30,8 @@ void putBigEndian(Bytes &bytes, size_t at, uint32_t value, int count) {
     for (int i = count - 1; i >= 0; --i, value >>= 8) bytes[at + static_cast<size_t>(i)] = static_cast<uint8_t>(value);
 }
 
-// Log read: cassette c's pick operations are 65536 * c, row r holds 256 * r + c.
+// Log read: cassette c's pick operations are 65536 * c (00 01 00 00 for the
+// first), row r holds 256 * (r - 1) + c - 1 (01 00 in row 2 of the first).
 Bytes logRead(bool enhanced) {
     const size_t shift = enhanced ? 51 : 0;
     Bytes bytes = response(enhanced, 0x12);
@@ -39,7 +40,7 @@ Bytes logRead(bool enhanced) {
         const size_t block = 80 + shift + 32 * static_cast<size_t>(c - 1);
         putBigEndian(bytes, block, 0x10000u * static_cast<uint32_t>(c), 4);
         for (int row = 2; row <= 13; ++row)
-            putBigEndian(bytes, block + 4 + 2 * static_cast<size_t>(row - 2), 256u * static_cast<uint32_t>(row) + static_cast<uint32_t>(c), 2);
+            putBigEndian(bytes, block + 4 + 2 * static_cast<size_t>(row - 2), 256u * static_cast<uint32_t>(row - 1) + static_cast<uint32_t>(c - 1), 2);
         for (size_t i = 28; i < 32; ++i) bytes[block + i] = 0xEE;  // not shown
     }
     return bytes;
@@ -57,7 +58,7 @@ TEST(DeviceInfoDecoder, LogReadFillsFourColumnsBasicAndSixEnhanced) {
             const bool reached = enhanced || c <= 4;
             EXPECT_EQ(panel.text(grid(c, 1)), reached ? std::to_string(65536 * c) : "old") << c;
             for (int row = 2; row <= 13; ++row)
-                EXPECT_EQ(panel.text(grid(c, row)), reached ? std::to_string(256 * row + c) : "old") << c << "," << row;
+                EXPECT_EQ(panel.text(grid(c, row)), reached ? std::to_string(256 * (row - 1) + c - 1) : "old") << c << "," << row;
         }
     }
     // The full unsigned range of the counters.

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <set>
 #include <string>
 
 namespace valdor {
@@ -20,7 +19,6 @@ TEST(ErrorCatalogue, HoldsTheMessagesThenTheEndEntry) {
     EXPECT_EQ(table.back().code, 0xFFFF);
     EXPECT_STREQ(table.back().text, kUnknown);
 
-    std::set<uint8_t> mainOnly;
     size_t longest = 0;
     for (size_t i = 0; i + 1 < table.size(); ++i) {
         const ERR_MSG_ENTRY &entry = table[i];
@@ -29,32 +27,11 @@ TEST(ErrorCatalogue, HoldsTheMessagesThenTheEndEntry) {
         EXPECT_GT(std::strlen(entry.text), 0u) << i;
         if (entry.kind == 1) {
             EXPECT_EQ(entry.code & 0xFF, 0) << i;
-            mainOnly.insert(static_cast<uint8_t>(entry.code >> 8));
         }
         longest = std::max(longest, std::strlen(entry.text));
     }
-    EXPECT_EQ(mainOnly, (std::set<uint8_t>{0x04, 0x52, 0x89, 0xA4, 0xA7, 0xAC, 0xAF, 0xB0, 0xB5,
-                                           0xB8, 0xB9, 0xBA, 0xBC, 0xBD, 0xBE, 0xE5, 0xE6, 0xE8,
-                                           0xEA, 0xEC, 0xEE, 0xEF, 0xF2, 0xF3, 0xF4, 0xF6}));
     EXPECT_EQ(longest, 141u);
     EXPECT_EQ(std::strlen(lookupErrorMessage(0x88, 0x00)), 141u);
-}
-
-TEST(ErrorCatalogue, KeepsTheTableOrder) {
-    const auto table = errorCatalogue();
-    const uint16_t head[] = {0x0000, 0x0301, 0x0302, 0x0400, 0x1000, 0x1100, 0x1200, 0x1201};
-    for (size_t i = 0; i < std::size(head); ++i) EXPECT_EQ(table[i].code, head[i]) << i;
-    EXPECT_EQ(table[285].code, 0xF8F0);
-    EXPECT_EQ(table[286].code, 0xFC00);
-    EXPECT_EQ(table[287].code, 0xFD00);
-    // E5 01 stands before the E5 entry for any sub-code.
-    size_t e501 = 0, e5any = 0;
-    for (size_t i = 0; i < table.size(); ++i) {
-        if (table[i].kind == 2 && table[i].code == 0xE501) e501 = i;
-        if (table[i].kind == 1 && table[i].code == 0xE500) e5any = i;
-    }
-    EXPECT_GT(e501, 0u);
-    EXPECT_EQ(e5any, e501 + 1);
 }
 
 TEST(ErrorCatalogue, EveryEntryAnswersItsOwnCode) {
@@ -71,7 +48,7 @@ TEST(ErrorCatalogue, EveryEntryAnswersItsOwnCode) {
 TEST(ErrorCatalogue, LookupExamples) {
     EXPECT_EQ(lookup(0x00, 0x00), "Normal end");
     EXPECT_EQ(lookup(0x04, 0x37), "Internal error 3");
-    EXPECT_EQ(lookup(0xE5, 0x01), "Count sequence specification error");
+    EXPECT_EQ(lookup(0xE5, 0x01), "Count sequence specification error");  // before the E5 entry for any sub-code
     EXPECT_EQ(lookup(0xE5, 0x02), "Specification error of total number of notes");
     EXPECT_EQ(lookup(0xE5, 0x00), "Specification error of total number of notes");
     EXPECT_EQ(lookup(0x12, 0x07), kUnknown);
