@@ -53,11 +53,14 @@ protected:
         EXPECT_EQ(hex(n->text), hex(text));
         return *n;
     }
-    void release(const Notice &n) {
-        MSG_BLK back{BLK_RELEASE, 0, 0, 0, n.copy.data};
-        releases.push_back(back);
-        ASSERT_EQ(RSSend(&releases.back()), 0);
+    // Hands a block to the driver; it stays put in the fixture till the end.
+    MSG_BLK &post(const MSG_BLK &block) {
+        blocks.push_back(block);
+        EXPECT_EQ(RSSend(&blocks.back()), 0);
+        return blocks.back();
     }
+    MSG_BLK &queue(Bytes &text) { return post(sendBlock(text)); }
+    void release(const Notice &n) { post({BLK_RELEASE, 0, 0, 0, n.copy.data}); }
     void expectNoNotice(milliseconds window) {
         auto n = client.next(window);
         EXPECT_FALSE(n) << "unexpected notice, code " << (n && n->block ? n->copy.code : 0);
@@ -65,7 +68,8 @@ protected:
 
     PtyPeer peer;
     Client client;
-    std::deque<MSG_BLK> releases;  // stays put until the driver has taken them
+    Bytes statusRead = hex("00 01 1C");
+    std::deque<MSG_BLK> blocks;
 };
 
 TEST_F(DriverTest, ReturnCodesOfTheExports) {
@@ -137,10 +141,8 @@ TEST_F(DriverTest, SecondOpenerOfTheSameDeviceFails) {
 TEST_F(DriverTest, StatusReadRoundTrip) {
     open();
     EXPECT_EQ(RTSControl(0), 0);  // on a pty: remembered only
-    Bytes request = hex("00 01 1C");
-    MSG_BLK b = sendBlock(request);
-    ASSERT_EQ(RSSend(&b), 0);
-    unitTakesRequest(peer, request);
+    MSG_BLK &b = queue(statusRead);
+    unitTakesRequest(peer, statusRead);
     expectResult(BLK_SEND_OK, b);
 
     const Bytes response = hex("E0 01 30 30 00 00 41 42");
@@ -158,13 +160,10 @@ TEST_F(DriverTest, StatusReadRoundTrip) {
 
 TEST_F(DriverTest, QueuedSendsGoOutInOrderEachWithItsOwnResult) {
     open();
-    Bytes first = hex("00 01 1C");
     Bytes second = hex("60 0E 01 00 1C");
-    MSG_BLK a = sendBlock(first);
-    MSG_BLK b = sendBlock(second);
-    ASSERT_EQ(RSSend(&a), 0);
-    ASSERT_EQ(RSSend(&b), 0);
-    unitTakesRequest(peer, first);
+    MSG_BLK &a = queue(statusRead);
+    MSG_BLK &b = queue(second);
+    unitTakesRequest(peer, statusRead);
     unitTakesRequest(peer, second);
     expectResult(BLK_SEND_OK, a);
     expectResult(BLK_SEND_OK, b);
@@ -172,9 +171,7 @@ TEST_F(DriverTest, QueuedSendsGoOutInOrderEachWithItsOwnResult) {
 
 TEST_F(DriverTest, SilentUnitCostsThreeBids4500Apart) {
     open();
-    Bytes request = hex("00 01 1C");
-    MSG_BLK b = sendBlock(request);
-    ASSERT_EQ(RSSend(&b), 0);
+    MSG_BLK &b = queue(statusRead);
     ASSERT_EQ(hex(peer.read(2)), hex(kEnq));
     for (int i = 0; i < 2; ++i) {
         milliseconds gap;
@@ -194,9 +191,7 @@ TEST_F(DriverTest, SilentUnitCostsThreeBids4500Apart) {
 // two reads: its frame comes first, then the host bids anew for its own.
 TEST_F(DriverTest, ContentionDeliversTheUnitsFrameThenBidsAgain) {
     open();
-    Bytes request = hex("00 01 1C");
-    MSG_BLK b = sendBlock(request);
-    ASSERT_EQ(RSSend(&b), 0);
+    MSG_BLK &b = queue(statusRead);
     EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
     peer.send(kEnq);
     std::this_thread::sleep_for(100ms);
@@ -208,7 +203,7 @@ TEST_F(DriverTest, ContentionDeliversTheUnitsFrameThenBidsAgain) {
     peer.send(frameOf(unsolicited));
     EXPECT_EQ(hex(peer.read(2)), hex(kAck));
     release(expectReceived(unsolicited));
-    unitTakesRequest(peer, request);
+    unitTakesRequest(peer, statusRead);
     expectResult(BLK_SEND_OK, b);
 }
 
@@ -257,8 +252,7 @@ TEST_F(DriverTest, LengthZeroOrAboveABufferIsRejected) {
 TEST_F(DriverTest, DleInsideTextsBothWays) {
     open();
     Bytes request = hex("60 10 02 10 03 10 1C");
-    MSG_BLK b = sendBlock(request);
-    ASSERT_EQ(RSSend(&b), 0);
+    MSG_BLK &b = queue(request);
     unitTakesRequest(peer, request);  // the frame carries each 0x10 single
     expectResult(BLK_SEND_OK, b);
     unitSends(peer, hex("E0 10 10 10 03 10 02"));
@@ -269,17 +263,14 @@ TEST_F(DriverTest, LongestTextGoesOutAndLongerIsRefusedUntouched) {
     open();
     Bytes longest(1488);
     for (size_t i = 0; i < longest.size(); ++i) longest[i] = static_cast<uint8_t>(i);
-    MSG_BLK ok = sendBlock(longest);
-    ASSERT_EQ(RSSend(&ok), 0);
+    MSG_BLK &ok = queue(longest);
     unitTakesRequest(peer, longest);
     expectResult(BLK_SEND_OK, ok);
 
     Bytes tooLong(1489, 0x41);
-    MSG_BLK refused = sendBlock(tooLong);
-    ASSERT_EQ(RSSend(&refused), 0);
+    MSG_BLK &refused = queue(tooLong);
     expectResult(BLK_SEND_FAILED, refused);
-    MSG_BLK noData{BLK_SEND, 0, 0, 5, nullptr};
-    ASSERT_EQ(RSSend(&noData), 0);
+    MSG_BLK &noData = post({BLK_SEND, 0, 0, 5, nullptr});
     expectResult(BLK_SEND_FAILED, noData);
     EXPECT_EQ(hex(peer.drain(200ms)), "");
 }
@@ -303,12 +294,10 @@ private:
 
 TEST_F(DriverTest, CloseWaitsForASendExchangeInProgress) {
     open();
-    Bytes request = hex("00 01 1C");
-    MSG_BLK b = sendBlock(request);
-    ASSERT_EQ(RSSend(&b), 0);
+    MSG_BLK &b = queue(statusRead);
     EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
     peer.send(kAck);
-    EXPECT_EQ(peer.read(frameOf(request).size()).size(), frameOf(request).size());
+    EXPECT_EQ(peer.read(frameOf(statusRead).size()).size(), frameOf(statusRead).size());
     {
         CloseInBackground closing;
         peer.send(kAck);
@@ -334,16 +323,13 @@ TEST_F(DriverTest, CloseWaitsForAnInboundExchangeInProgress) {
 // Queued blocks behind the exchange in progress fail once the close began.
 TEST_F(DriverTest, BlocksQueuedAtCloseFail) {
     open();
-    Bytes request = hex("00 01 1C");
-    MSG_BLK a = sendBlock(request);
-    MSG_BLK b = sendBlock(request);
-    ASSERT_EQ(RSSend(&a), 0);
-    ASSERT_EQ(RSSend(&b), 0);
+    MSG_BLK &a = queue(statusRead);
+    MSG_BLK &b = queue(statusRead);
     EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
     std::thread closer([] { RSClose(); });
     std::this_thread::sleep_for(300ms);
     peer.send(kAck);
-    EXPECT_EQ(peer.read(frameOf(request).size()).size(), frameOf(request).size());
+    EXPECT_EQ(peer.read(frameOf(statusRead).size()).size(), frameOf(statusRead).size());
     peer.send(kAck);
     closer.join();
     expectResult(BLK_SEND_OK, a);
@@ -362,9 +348,7 @@ double cpuSeconds() {
 // the send fails at once, no thread spins on the dead line, close works.
 TEST_F(DriverTest, VanishedLineFailsTheSendWithoutSpinningAndCloses) {
     open();
-    Bytes request = hex("00 01 1C");
-    MSG_BLK b = sendBlock(request);
-    ASSERT_EQ(RSSend(&b), 0);
+    MSG_BLK &b = queue(statusRead);
     EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
     peer.hangUp();
     const auto start = Clock::now();
@@ -375,8 +359,7 @@ TEST_F(DriverTest, VanishedLineFailsTheSendWithoutSpinningAndCloses) {
     std::this_thread::sleep_for(1500ms);
     EXPECT_LT(cpuSeconds() - before, 0.75) << "a thread spins on the dead line";
 
-    MSG_BLK again = sendBlock(request);
-    ASSERT_EQ(RSSend(&again), 0);
+    MSG_BLK &again = queue(statusRead);
     expectResult(BLK_SEND_FAILED, again, 4000ms);
     const auto closing = Clock::now();
     EXPECT_EQ(RSClose(), 0);
@@ -404,12 +387,9 @@ TEST_F(DriverTest, TextForAVanishedClientFreesItsBuffer) {
     ASSERT_EQ(RSOpen(gone.load(), kCom, 9600, 8, 2, 0), 0);
     unitSends(peer, hex("E0 01"));
     EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
-    Bytes request = hex("00 01 1C");
-    MSG_BLK b = sendBlock(request);
-    ASSERT_EQ(RSSend(&b), 0);
-    unitTakesRequest(peer, request);  // the driver goes on working
-    // No result can reach the client: close before the block goes away.
-    EXPECT_EQ(RSClose(), 0);
+    queue(statusRead);
+    unitTakesRequest(peer, statusRead);  // the driver goes on working
+    EXPECT_EQ(RSClose(), 0);            // although no result can reach the client
 }
 
 }  // namespace
