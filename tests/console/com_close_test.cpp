@@ -4,66 +4,24 @@
 #include <gtest/gtest.h>
 
 #include <condition_variable>
-#include <filesystem>
-#include <fstream>
-#include <memory>
 #include <mutex>
 #include <thread>
 
-#include "console/fake_host.h"
 #include "rslink/rslink.h"
-#include "support/bdusim_process.h"
-#include "support/wait.h"
+#include "transfers/console_rig.h"
 #include "transfers/expected_report.h"
-#include "valdor/console/console.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/memory_panel.h"
 
 namespace {
 
 using namespace std::chrono_literals;
-using testsupport::Bdusim;
-using testsupport::FakeHost;
 using testsupport::waitUntil;
 namespace ctl = valdor::ctl;
 
-constexpr int kCom = 6;
-
-class ComClose : public ::testing::Test {
+class ComClose : public transfers_test::ConsoleRig {
 protected:
-    void SetUp() override { dir = ::testing::TempDir(); }
-
-    void TearDown() override {
-        if (console) console->exit();
-    }
-
     void startUnit(std::vector<std::string> options = {}) {
-        options.push_back("--trace-requests");
-        unit = std::make_unique<Bdusim>(options);
-        unit->mapCom(kCom);
-        console = std::make_unique<valdor::Console>(panel, host);
-        console->initialise();
-        panel.setSelection(ctl::ComPort, kCom - 1);
-        open();
-    }
-
-    void open() {
-        console->press(ctl::ComOpen);
-        ASSERT_TRUE(console->portOpen());
-    }
-
-    uint64_t frames() { return console->worker().framesHandled(); }
-
-    size_t requestsStartingWith(const std::string &prefix) const {
-        size_t n = 0;
-        for (auto &l : unit->lines())
-            if (l.rfind("REQ " + prefix, 0) == 0) ++n;
-        return n;
-    }
-
-    size_t count(const std::string &line) const {
-        auto lines = panel.messages();
-        return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+        ConsoleRig::startUnit(std::move(options));
+        openConsole();
     }
 
     // A Status Read after the re-open is answered and decoded as such.
@@ -84,18 +42,12 @@ protected:
         EXPECT_EQ(unit->lines().size(), requests);
         EXPECT_EQ(frames(), seen);
     }
-
-    std::string dir;
-    valdor::MemoryPanel panel;
-    FakeHost host;
-    std::unique_ptr<Bdusim> unit;
-    std::unique_ptr<valdor::Console> console;
 };
 
 TEST_F(ComClose, DuringAnAcquisitionTheReportKeepsExactlyWhatArrived) {
     startUnit({"--delay", "150"});
-    std::string report = dir + "/close-midway.txt";
-    host.answers.push_back(report);
+    std::string report = dir.file("close-midway.txt");
+    host.answer = report;
     console->press(ctl::AcquireOpeLog);
     ASSERT_TRUE(waitUntil([&] { return frames() >= 3; }));
     console->press(ctl::ComClose);
@@ -116,21 +68,20 @@ TEST_F(ComClose, DuringAnAcquisitionTheReportKeepsExactlyWhatArrived) {
 
 TEST_F(ComClose, DuringADownloadNoFrameFollowsTheReopen) {
     startUnit({"--delay", "150"});
-    std::string program = dir + "/close-midway.prg";
-    std::ofstream(program, std::ios::binary) << std::string(1214 * 12, 'P');
-    host.answers.push_back(program);
+    host.answer = dir.write("close-midway.prg", std::vector<uint8_t>(1214 * 12, 'P'));
+    const std::string &program = *host.answer;
     console->press(ctl::DownLoad);
     ASSERT_TRUE(waitUntil([&] { return frames() >= 2; }));
     console->press(ctl::ComClose);
     EXPECT_FALSE(transfers_test::heldOpen(program));
-    size_t dataFrames = requestsStartingWith("60 D1");
+    size_t dataFrames = requests(0xD1).size();
     EXPECT_LT(dataFrames, 12u);
 
     open();
     statusReadWorks();
     staysQuiet();
-    EXPECT_EQ(requestsStartingWith("60 D1"), dataFrames);
-    EXPECT_EQ(requestsStartingWith("60 D2"), 0u);
+    EXPECT_EQ(requests(0xD1).size(), dataFrames);
+    EXPECT_TRUE(requests(0xD2).empty());
     EXPECT_EQ(count("DOWNLOAD NORMAL END"), 0u);
 }
 
