@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -21,6 +22,8 @@ Bdusim::Bdusim(std::vector<std::string> options) {
     pid_ = fork();
     if (pid_ < 0) throw std::runtime_error("fork failed");
     if (pid_ == 0) {
+        // A test program that crashes must not leave its unit running.
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         dup2(pipefd[1], STDOUT_FILENO);
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back(a.data());
