@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <functional>
 #include <iterator>
 
 #include "rslink/frame.h"
@@ -16,7 +17,7 @@ using rslink::NAK;
 using rslink::STX;
 using S = LineProtocol::State;
 
-const LineProtocol::StateRow LineProtocol::kStates[] = {
+const LineProtocol::StateRow LineProtocol::kStates[static_cast<size_t>(State::COUNT)] = {
     {S::U_IDLE, &LineProtocol::idleByte, &LineProtocol::noTimeout},
     {S::U_HOST_DLE, &LineProtocol::hostDleByte, &LineProtocol::backToIdle},
     {S::U_RECV_WAIT_DLE, &LineProtocol::recvWaitDleByte, &LineProtocol::backToIdle},
@@ -51,7 +52,7 @@ LineProtocol::LineProtocol(const LineFaults &faults, LineOutput &output, LineHoo
 void LineProtocol::onByte(uint8_t byte, TimePoint now) {
     if (faults_.silent) return;
     lastActivity_ = now;
-    (this->*kStates[static_cast<size_t>(state_)].onByte)(byte, now);
+    std::invoke(kStates[static_cast<size_t>(state_)].onByte, this, byte, now);
 }
 
 void LineProtocol::onTime(TimePoint now) {
@@ -64,7 +65,7 @@ void LineProtocol::onTime(TimePoint now) {
             if (state_ == S::U_IDLE) return;
         } else if (now >= deadline_) {
             deadline_ = TimePoint::max();
-            (this->*kStates[static_cast<size_t>(state_)].onTimeout)(now);
+            std::invoke(kStates[static_cast<size_t>(state_)].onTimeout, this, now);
         } else {
             return;
         }

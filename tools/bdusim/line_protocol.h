@@ -103,7 +103,7 @@ private:
         ByteHandler onByte;
         TimeoutHandler onTimeout;
     };
-    static const StateRow kStates[];
+    static const StateRow kStates[static_cast<size_t>(State::COUNT)];
 
     // One handler per state for a byte ...
     void idleByte(uint8_t, TimePoint);
