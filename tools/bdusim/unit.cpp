@@ -16,8 +16,8 @@ constexpr size_t kNone = SIZE_MAX;
 constexpr ErrorCode kUndefinedCommand{0xE0, 0x00};   // "RAS command undefined"
 constexpr ErrorCode kFormatError{0xEE, 0x00};        // "Command format error"
 constexpr ErrorCode kParameterError{0xEA, 0x00};     // "Parameter error"
-constexpr ErrorCode kCountOrderError{0xE5, 0x01};    // "Count sequence specification error"
-constexpr ErrorCode kTotalNotesError{0xE5, 0x02};    // "Specification error of total number of notes"
+constexpr ErrorCode kCountOrderError{0xE5, 0x01};    // a bad count order
+constexpr ErrorCode kTotalNotesError{0xE5, 0x02};    // too many bills asked for
 
 // ---- Requests ----------------------------------------------------------------
 
