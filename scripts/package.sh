@@ -13,11 +13,12 @@ jobs=$(nproc 2>/dev/null || echo 2)
 
 scripts/install-deps.sh package
 
-# Debian's hardening and optimisation flags, as a package build gets them.
+# Debian's hardening and optimisation flags, as a package build gets them
+# (all of the hardening, bindnow included).
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CFLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
-export CFLAGS CXXFLAGS LDFLAGS
 
 launcher=()
 if command -v ccache >/dev/null; then
@@ -26,6 +27,8 @@ fi
 # Prefix /usr: the library lands in the multiarch folder and the programs
 # carry no RPATH.  Build type None: the flags above are the only ones.
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_C_FLAGS="$CFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS" \
+  -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" \
   -DVALDOR_TESTS=OFF -DVALDOR_BENCH=OFF "${launcher[@]}" >/dev/null
 cmake --build "$build" -j "$jobs"
 
