@@ -2,7 +2,8 @@
 # Unpacks the Debian packages into a fresh root and runs the installed valdor
 # against the installed bdusim on example scripts of the installed
 # documentation, comparing the output with the installed expected output
-# (times of trace lines masked).  Nothing of the source or build tree is used
+# (times of trace lines masked), and validates the desktop entry and the
+# AppStream metainfo (scripts/install-deps.sh package).  Nothing of the source or build tree is used
 # once the packages are unpacked: the library path holds only the fresh
 # root's library folder.
 #   scripts/check-packages.sh [DIR]   (default build-pkg: the packages DIR/*.deb)
@@ -41,6 +42,13 @@ lib=$(run_installed ldd "$bin/valdor" | sed -n 's/.*librslink\.so\.[0-9]* => \([
 case "$lib" in "$root"/sys/*) s=0 ;; *) echo "valdor loads librslink from '$lib'" >&2; s=1 ;; esac
 ! readelf -d "$bin/valdor" | grep -qE 'R(UN)?PATH' || { echo "valdor has an RPATH" >&2; s=1; }
 result installed-library "$s"
+
+# The desktop entry and the metainfo as installed.
+share=$root/sys/usr/share
+desktop-file-validate "$share/applications/org.valdor.Valdor.desktop"
+result installed-desktop-entry $?
+appstreamcli validate --no-net "$share/metainfo/org.valdor.Valdor.metainfo.xml" >&2
+result installed-metainfo $?
 
 # A fresh simulated unit for each example, as the test suite runs them.
 start_sim() {
