@@ -3,9 +3,9 @@
 # against the installed bdusim on example scripts of the installed
 # documentation, comparing the output with the installed expected output
 # (times of trace lines masked), and validates the desktop entry and the
-# AppStream metainfo (scripts/install-deps.sh package).  Nothing of the source or build tree is used
-# once the packages are unpacked: the library path holds only the fresh
-# root's library folder.
+# AppStream metainfo (tools from scripts/install-deps.sh package).  Nothing of
+# the source or build tree is used once the packages are unpacked: the
+# library path holds only the fresh root's library folder.
 #   scripts/check-packages.sh [DIR]   (default build-pkg: the packages DIR/*.deb)
 # Prints one "PASS name" or "FAIL name" line a check; the exit status is the
 # number of failed checks (0: all passed).
