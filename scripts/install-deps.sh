@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, and only those missing, so
 # that a fresh Debian 12 gets there with this one script.
-# Usage: scripts/install-deps.sh [build|run|all]   (default: all)
+# Usage: scripts/install-deps.sh [build|run|package|all]   (default: all)
+#   package: what scripts/package.sh needs to build and check the Debian packages
 set -euo pipefail
 
 what=${1:-all}
@@ -9,12 +10,15 @@ build=(build-essential cmake git pkg-config libgtest-dev libgmock-dev
        qt6-base-dev libgl-dev fonts-dejavu-core
        clang-14 libclang-rt-14-dev)
 run=(xvfb xauth x11-utils)
+# dpkg-dev brings dpkg-shlibdeps and dpkg-buildflags.
+package=(dpkg-dev lintian desktop-file-utils appstream)
 
 case "$what" in
   build) want=("${build[@]}") ;;
   run)   want=("${run[@]}") ;;
+  package) want=("${build[@]}" "${package[@]}") ;;
   all)   want=("${build[@]}" "${run[@]}") ;;
-  *) echo "usage: $0 [build|run|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [build|run|package|all]" >&2; exit 2 ;;
 esac
 
 missing=()

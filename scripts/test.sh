@@ -5,6 +5,8 @@
 #   asan   the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   tsan   the driver's, the engine's and the fault tests under ThreadSanitizer
 #   fuzz   the libFuzzer targets (clang), each for a bounded time
+#   package  the Debian packages: built, checked by lintian, unpacked into a
+#          fresh root and run on example scripts there
 # This is the README's test command and what CI runs.
 #
 #   scripts/test.sh                  every stage
@@ -17,7 +19,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 fuzz_seconds=${FUZZ_SECONDS:-20}
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(main asan tsan fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(main asan tsan fuzz package)
 
 scripts/install-deps.sh build
 
@@ -94,10 +96,25 @@ stage_fuzz() {
   return "$status"
 }
 
+# The packages are built in build-pkg (scripts/package.sh: lintian must
+# report no error), then scripts/check-packages.sh runs the unpacked programs
+# with no build tree on the library path; each of its checks counts.
+stage_package() {
+  if scripts/package.sh; then passed=$((passed + 1)); else failed=$((failed + 1)); return 1; fi
+  local log=build-pkg/check.log status=0
+  scripts/check-packages.sh build-pkg 2>&1 | tee "$log" || status=$?
+  passed=$((passed + $(grep -c '^PASS ' "$log")))
+  failed=$((failed + $(grep -c '^FAIL ' "$log")))
+  if [ "$status" -ne 0 ] && ! grep -q '^FAIL ' "$log"; then
+    failed=$((failed + 1))  # it stopped before any check
+  fi
+  return "$status"
+}
+
 overall=0
 for s in "${stages[@]}"; do
   if ! declare -F "stage_$s" >/dev/null; then
-    echo "unknown stage: $s (main, asan, tsan, fuzz)" >&2
+    echo "unknown stage: $s (main, asan, tsan, fuzz, package)" >&2
     exit 2
   fi
   banner "stage $s"
@@ -107,7 +124,7 @@ for s in "${stages[@]}"; do
   # called as the left of ||.
   "stage_$s" || status=$?
   took=$(( $(date +%s) - start ))
-  timings+=("$(printf '%-5s %5d s  %s' "$s" "$took" "$([ $status -eq 0 ] && echo ok || echo FAILED)")")
+  timings+=("$(printf '%-7s %5d s  %s' "$s" "$took" "$([ $status -eq 0 ] && echo ok || echo FAILED)")")
   echo "=== stage $s: ${took} s"
   [ $status -eq 0 ] || overall=1
 done
