@@ -238,8 +238,10 @@ TEST_F(Worker, CommandsPressedDuringTheRepeatModeAreSentOnceEach) {
     EXPECT_EQ(count("Send Normal End"), count("Receive Normal End"));
 }
 
-TEST_F(Worker, ACommandPressedDuringTheSequenceLeavesItsOrder) {
-    start({"--delay", "30"});
+// The command's answer is negative here: it is not the sequence's answer,
+// so it ends nothing.
+TEST_F(Worker, ACommandPressedDuringTheSequenceLeavesItAlone) {
+    start({"--delay", "30", "--negative-at", "0x01:1"});
     panel.setSelection(ctl::DischargeAmount, 2);
     sequence.active = true;
     sequence.step = 1;
@@ -249,9 +251,11 @@ TEST_F(Worker, ACommandPressedDuringTheSequenceLeavesItsOrder) {
     ASSERT_TRUE(waitUntil([&] { return requests().size() >= 2; }, std::chrono::seconds(20)));
     worker->postCommand(CMD_STATUS_READ);
     ASSERT_TRUE(waitUntil([&] { return requests().size() >= 9; }, std::chrono::seconds(20)));
+    EXPECT_TRUE(panel.checked(ctl::ContinuousMode));
     panel.setChecked(ctl::ContinuousMode, false);
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
 
+    EXPECT_EQ(panel.text(ctl::Dh0Dh1).substr(0, 2), "E0") << "the last answer shown is the sequence's";
     auto r = requests();
     EXPECT_EQ(std::count(r.begin(), r.end(), "00 01 1C"), 1);
     std::erase(r, "00 01 1C");
