@@ -390,4 +390,33 @@ TEST_P(InterleavedCommand, TheTransferEndsAsIfItHadNotBeenPressed) {
 INSTANTIATE_TEST_SUITE_P(Transfers, InterleavedCommand, ::testing::ValuesIn(kInterleaves),
                          [](const ::testing::TestParamInfo<Interleave> &p) { return std::string(p.param.name); });
 
+// A download cancelled (from the file dialog) while its frame is still to be
+// answered, and started again at once: the late answer belongs to nobody, and
+// the new download runs its own chain to the end.
+TEST_F(InterleavedCommand, ALateAnswerToACancelledDownloadMovesTheNextOneNot) {
+    LineRig rig({"--delay", "400"});
+    const std::string program = dir_ + "/program.prg";
+    const size_t from = rig.mark();
+    rig.host().answerWith(program);
+    ASSERT_TRUE(rig.press(ctl::DownLoad));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return rig.requests().size() >= 1; }, 20s));
+    ASSERT_TRUE(rig.press(ctl::DownLoad));  // the dialog is cancelled: the download is reset
+    rig.host().answerWith(program);
+    ASSERT_TRUE(rig.press(ctl::DownLoad));
+    ASSERT_TRUE(rig.waitForLine("DOWNLOAD NORMAL END", 1, from, 60s));
+    ASSERT_TRUE(rig.waitForQuiet(1500ms, 30s));
+
+    const auto shapes = rig.shapesSince(from);
+    EXPECT_EQ(std::count(shapes.begin(), shapes.end(), "Download Cancel"), 1);
+    const auto end = std::find(shapes.begin(), shapes.end(), "DOWNLOAD NORMAL END");
+    const auto last = std::find(shapes.rbegin(), shapes.rend(), "RECV D4");
+    ASSERT_NE(last, shapes.rend());
+    EXPECT_GT(end, last.base() - 1) << "the end came before the answer to the time frame";
+    std::vector<std::string> verdicts;
+    for (const auto &line : rig.unit().lines())
+        if (line.rfind("DOWNLOAD OK", 0) == 0 || line.rfind("DOWNLOAD BAD", 0) == 0) verdicts.push_back(line);
+    ASSERT_EQ(verdicts.size(), 1u) << ::testing::PrintToString(verdicts);
+    EXPECT_EQ(verdicts[0].rfind("DOWNLOAD OK blocks=5 bytes=5000 ", 0), 0u);
+}
+
 }  // namespace

@@ -408,12 +408,23 @@ private:
         disown(Owner::Automatic);
     }
 
+    // A transfer that has ended (a cancelled dialog resets a download from
+    // the window through a call) leaves no claim on answers still to come:
+    // they must not move the next one along.
+    void forgetEndedTransfers() {
+        if (!(owner_.download_ && owner_.download_->underWay())) disown(Owner::Download);
+        if (!(owner_.oplog_ && owner_.oplog_->underWay())) disown(Owner::Oplog);
+    }
+
     void onCall(Call *call) {
         {
             std::lock_guard lock(owner_.callsMutex_);
             std::erase(owner_.calls_, call);
         }
+        // Transfers start and are reset from the window through calls.
+        forgetEndedTransfers();
         (*call->fn)();
+        forgetEndedTransfers();
         std::lock_guard lock(call->mutex);
         call->ran = true;
         call->finished = true;
