@@ -285,6 +285,14 @@ const Interleave kInterleaves[] = {
 
 void PrintTo(const Interleave &row, std::ostream *out) { *out << row.name; }
 
+// `endLine` came, and after the last `lastAnswer`.
+bool endsAfter(const std::vector<std::string> &shapes, const std::string &endLine, const std::string &lastAnswer) {
+    const auto end = std::find(shapes.begin(), shapes.end(), endLine);
+    const auto last = std::find(shapes.rbegin(), shapes.rend(), lastAnswer);
+    if (end == shapes.end() || last == shapes.rend()) return false;
+    return end - shapes.begin() > shapes.rend() - last - 1;
+}
+
 // What a transfer run leaves behind, and how the console told it.
 struct TransferRun {
     std::string product;  // what the unit said of the program it took, or the report
@@ -343,9 +351,7 @@ protected:
 
         const auto shapes = rig.shapesSince(from);
         out.answers = static_cast<size_t>(std::count(shapes.begin(), shapes.end(), "Receive Normal End"));
-        const auto end = std::find(shapes.begin(), shapes.end(), endLine);
-        const auto last = std::find(shapes.rbegin(), shapes.rend(), lastAnswer);
-        out.endAfterLastAnswer = end != shapes.end() && last != shapes.rend() && end > last.base();
+        out.endAfterLastAnswer = endsAfter(shapes, endLine, lastAnswer);
         for (const auto &line : shapes)
             if (line.find("ABNORMAL") != std::string::npos || line.find("ERROR") != std::string::npos)
                 out.abnormal.push_back(line);
@@ -408,10 +414,8 @@ TEST_F(InterleavedCommand, ALateAnswerToACancelledDownloadMovesTheNextOneNot) {
 
     const auto shapes = rig.shapesSince(from);
     EXPECT_EQ(std::count(shapes.begin(), shapes.end(), "Download Cancel"), 1);
-    const auto end = std::find(shapes.begin(), shapes.end(), "DOWNLOAD NORMAL END");
-    const auto last = std::find(shapes.rbegin(), shapes.rend(), "RECV D4");
-    ASSERT_NE(last, shapes.rend());
-    EXPECT_GT(end, last.base() - 1) << "the end came before the answer to the time frame";
+    EXPECT_TRUE(endsAfter(shapes, "DOWNLOAD NORMAL END", "RECV D4"))
+        << "the end came before the answer to the time frame";
     std::vector<std::string> verdicts;
     for (const auto &line : rig.unit().lines())
         if (line.rfind("DOWNLOAD OK", 0) == 0 || line.rfind("DOWNLOAD BAD", 0) == 0) verdicts.push_back(line);
