@@ -5,7 +5,9 @@
 
 #include <condition_variable>
 #include <mutex>
+#include <functional>
 #include <thread>
+#include <utility>
 
 #include "rslink/rslink.h"
 #include "transfers/console_rig.h"
@@ -144,31 +146,85 @@ private:
     std::thread holder_;
 };
 
+// Presses "COM Close" with the worker held; the worker is let go once the
+// port is closed, before COM Close ends what ran on it, so that whatever it
+// had queued meets a closed port.
+void closeUnderAHeldWorker(valdor::Console &console, transfers_test::FakeHost &host,
+                           const std::function<void()> &whileHeld = {}) {
+    WorkerLatch latch(console.worker());
+    if (whileHeld) whileHeld();
+    bool first = true;
+    host.afterBlockingCall = [&] {
+        if (std::exchange(first, false)) latch.release();  // after RSClose, before the reset
+    };
+    console.press(ctl::ComClose);
+    host.afterBlockingCall = nullptr;
+}
+
 TEST_F(ComClose, ReleasesAndRepeatsRefusedAfterTheCloseLeaveTheWorkerAlive) {
     startUnit({"--unsolicited", "50"});
     panel.setChecked(ctl::ContinuousMode, true);
     console->press(ctl::StatusRead);  // the repeat mode now has a request to resend
     ASSERT_TRUE(waitUntil([&] { return frames() >= 1; }));
-    uint64_t beforeHold = 0;
-    {
-        WorkerLatch latch(console->worker());
-        // Frames arrive while the worker is held: their buffers are lent,
-        // their notifications wait in the worker's queue.
-        beforeHold = frames();
-        ASSERT_TRUE(waitUntil([] { return RSBuffersLent() >= 3; }));
-        ASSERT_EQ(RSClose(), 0);
-        latch.release();
-    }
-    // The queued frames are handled with the port closed: their releases
-    // and the repeat they ask for are refused.
-    ASSERT_TRUE(waitUntil([&] { return frames() >= beforeHold + 3; }));
-    ASSERT_TRUE(waitUntil([&] { return count("Message send to SendThread error") == 1; }));
+    const uint64_t beforeHold = frames();
+    // Frames arrive while the worker is held: their buffers are lent, their
+    // notifications wait in the worker's queue and are handled with the
+    // port closed: their releases and the repeats they ask for are refused.
+    closeUnderAHeldWorker(*console, host,
+                          [] { ASSERT_TRUE(waitUntil([] { return RSBuffersLent() >= 3; })); });
+    EXPECT_GE(frames(), beforeHold + 3);
+    EXPECT_EQ(count("Message send to SendThread error"), 0u);
     EXPECT_FALSE(console->worker().ended());
     EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
 
-    console->press(ctl::ComClose);
     open();
     statusReadWorks();
+}
+
+// Commands pressed just before "COM Close": the driver refuses them because
+// the port is gone; each ends alone, the worker serves the next "COM Open".
+TEST_F(ComClose, CommandsPressedJustBeforeTheCloseEndAlone) {
+    startUnit();
+    closeUnderAHeldWorker(*console, host, [&] {
+        console->press(ctl::MechaReset);
+        console->press(ctl::StatusRead);
+    });
+    EXPECT_EQ(count("Message send to SendThread error"), 0u);
+    EXPECT_FALSE(console->worker().ended());
+    EXPECT_TRUE(requests().empty());
+
+    open();
+    statusReadWorks();
+    EXPECT_EQ(count("Message send to SendThread error"), 0u);
+    EXPECT_EQ(requests().size(), 1u);
+}
+
+// The answer to a download frame is handled after the close: the next frame
+// meets the closed port, and the download ends without a word of a refusal.
+TEST_F(ComClose, DuringADownloadTheNextFrameMeetsTheClosedPortQuietly) {
+    ConsoleRig::startUnit({"--delay", "400", "--trace-responses"});
+    openConsole();
+    host.answer = dir.write("close-answered.prg", std::vector<uint8_t>(1214 * 6, 'Q'));
+    console->press(ctl::DownLoad);
+    ASSERT_TRUE(waitUntil([&] { return requests(0xD1).size() >= 2; }));
+    closeUnderAHeldWorker(*console, host, [&] {
+        // The answer to the second frame reaches the worker's queue.
+        auto answers = [&] {
+            size_t n = 0;
+            for (auto &line : unit->lines()) n += line.rfind("RSP ", 0) == 0;
+            return n;
+        };
+        ASSERT_TRUE(waitUntil([&] { return answers() >= 2; }));
+        std::this_thread::sleep_for(300ms);
+    });
+    EXPECT_EQ(count("Message send to SendThread error"), 0u);
+    EXPECT_EQ(count("DOWNLOAD NORMAL END"), 0u);
+    EXPECT_FALSE(console->worker().ended());
+    EXPECT_FALSE(transfers_test::heldOpen(*host.answer));
+
+    open();
+    statusReadWorks();
+    staysQuiet();
 }
 
 }  // namespace

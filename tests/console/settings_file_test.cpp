@@ -1,7 +1,16 @@
 // "SaveData" and "LoadData": the 37-byte record of list positions.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
+#include <functional>
+#include <future>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -15,6 +24,7 @@
 
 using namespace valdor;
 namespace fs = std::filesystem;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -155,20 +165,128 @@ TEST_F(SettingsFile, BytesArePositionsInEachBoxsOwnList) {
     EXPECT_EQ(text(ctl::BillsCount1), " 2");
 }
 
-TEST_F(SettingsFile, SaveFailuresAreReported) {
-    fs::create_directory(path);  // a folder where the file should be
-    saveSettings(panel, path);
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "FILE OPEN ERROR CODE=0x%08x", EISDIR);
-    EXPECT_EQ(panel.messages(), std::vector<std::string>{expected});
+std::string openError(int error) {
+    char line[64];
+    std::snprintf(line, sizeof line, "FILE OPEN ERROR CODE=0x%08x", static_cast<unsigned>(error));
+    return line;
+}
 
-    // A write that fails (disk full) is not passed off as saved.
-    if (fs::exists("/dev/full")) {
-        panel.clearMessages();
-        saveSettings(panel, "/dev/full");
-        std::snprintf(expected, sizeof expected, "FILE WRITE ERROR CODE=0x%08x", ENOSPC);
-        EXPECT_EQ(panel.messages(), std::vector<std::string>{expected});
+// Runs `fn` and waits for it a while.  A call that blocks is let go by
+// `unblock` (so that the test ends) and counts as a failure.
+bool returnsWithoutBlocking(const std::function<void()> &fn, const std::function<void()> &unblock) {
+    auto done = std::async(std::launch::async, fn);
+    if (done.wait_for(5s) == std::future_status::ready) return true;
+    unblock();
+    done.wait();
+    return false;
+}
+
+// What may stand where the file should be, and how to let go of a call that
+// blocks on it.
+struct NotAFile {
+    const char *name;
+    bool linked;  // reached through a symbolic link, which a save replaces
+    std::function<void(const std::string &path)> make;
+    std::function<void(const std::string &path)> unblock;
+};
+
+const NotAFile kNotFiles[] = {
+    {"folder", false, [](const std::string &p) { fs::create_directory(p); }, [](const std::string &) {}},
+    {"pipe", false, [](const std::string &p) { ASSERT_EQ(::mkfifo(p.c_str(), 0600), 0); },
+     // Either end opened without blocking lets a blocked open on the other go.
+     [](const std::string &p) {
+         int r = ::open(p.c_str(), O_RDONLY | O_NONBLOCK);
+         int w = ::open(p.c_str(), O_WRONLY | O_NONBLOCK);
+         std::this_thread::sleep_for(200ms);
+         if (r >= 0) ::close(r);
+         if (w >= 0) ::close(w);
+     }},
+    {"device", true, [](const std::string &p) { fs::create_symlink("/dev/null", p); }, [](const std::string &) {}},
+    {"pipe through a link", true,
+     [](const std::string &p) {
+         ASSERT_EQ(::mkfifo((p + ".fifo").c_str(), 0600), 0);
+         fs::create_symlink(p + ".fifo", p);
+     },
+     [](const std::string &p) {
+         int w = ::open((p + ".fifo").c_str(), O_WRONLY | O_NONBLOCK);
+         std::this_thread::sleep_for(200ms);
+         if (w >= 0) ::close(w);
+     }},
+};
+
+// Neither button may block on a path that is not a regular file, nor touch
+// it: each is refused with EINVAL, and the selections stay as they were;
+// only a link is replaced by a save, never followed.
+TEST_F(SettingsFile, NotARegularFileIsRefusedWithoutBlocking) {
+    for (const auto &kind : kNotFiles) {
+        for (bool save : {false, true}) {
+            SCOPED_TRACE(std::string(kind.name) + (save ? " save" : " load"));
+            fs::remove_all(path);
+            fs::remove_all(path + ".fifo");
+            kind.make(path);
+            selectPattern();
+            auto before = collectSettings(panel);
+            panel.clearMessages();
+            ASSERT_TRUE(returnsWithoutBlocking(
+                [&] { save ? saveSettings(panel, path) : loadSettings(panel, path); },
+                [&] { kind.unblock(path); }));
+            EXPECT_EQ(collectSettings(panel), before);
+            if (save && kind.linked) {
+                EXPECT_TRUE(panel.messages().empty());
+                EXPECT_EQ(readFile(), std::vector<uint8_t>(before.begin(), before.end()));
+            } else {
+                EXPECT_EQ(panel.messages(), std::vector<std::string>{openError(EINVAL)});
+                EXPECT_FALSE(fs::is_regular_file(fs::symlink_status(path)));
+            }
+        }
     }
+}
+
+// A link planted where the file should be is replaced by the new file; what
+// it pointed at keeps its contents.
+TEST_F(SettingsFile, SaveReplacesALinkAndNeverWritesThroughIt) {
+    const std::string target = (dir / "elsewhere").string();
+    std::ofstream(target) << "keep me";
+    fs::create_symlink(target, path);
+    selectPattern();
+    saveSettings(panel, path);
+    EXPECT_TRUE(panel.messages().empty());
+    EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(path)));
+    auto record = collectSettings(panel);
+    EXPECT_EQ(readFile(), std::vector<uint8_t>(record.begin(), record.end()));
+    std::ifstream in(target);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "keep me");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 2);  // no leftovers
+}
+
+// A save that cannot be written (here: the file-size limit, as a full disk
+// would) is reported and leaves the old file whole, with no temporary behind.
+TEST_F(SettingsFile, AFailedWriteLeavesTheOldFileWhole) {
+    std::vector<uint8_t> old(kSettingsSize, 1);
+    writeFile(old);
+    selectPattern();
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 10;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    saveSettings(panel, path);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "FILE WRITE ERROR CODE=0x%08x", EFBIG);
+    EXPECT_EQ(panel.messages(), std::vector<std::string>{expected});
+    EXPECT_EQ(readFile(), old);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir), fs::directory_iterator()), 1);
+
+    // And the same save with room succeeds.
+    panel.clearMessages();
+    saveSettings(panel, path);
+    EXPECT_TRUE(panel.messages().empty());
+    auto record = collectSettings(panel);
+    EXPECT_EQ(readFile(), std::vector<uint8_t>(record.begin(), record.end()));
 }
 
 }  // namespace

@@ -217,6 +217,59 @@ TEST_F(Worker, ASendFailureDuringTheSequenceClears1242AndSendsNothingMore) {
     EXPECT_TRUE(requests().empty());
 }
 
+// Commands pressed while the repeat mode or the sequence runs are answered
+// once each; the mode goes on with the answers to its own requests only, and
+// the repeat mode resends the request that was answered.
+TEST_F(Worker, CommandsPressedDuringTheRepeatModeAreSentOnceEach) {
+    start({"--delay", "30"});
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postCommand(CMD_STATUS_READ);
+    ASSERT_TRUE(waitFrames(3));
+    worker->postCommand(CMD_CANCEL);
+    ASSERT_TRUE(waitFrames(6));
+    worker->postCommand(CMD_CANCEL);
+    ASSERT_TRUE(waitFrames(10));
+    panel.setChecked(ctl::ContinuousMode, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+
+    auto r = requests();
+    EXPECT_EQ(std::count(r.begin(), r.end(), "00 10 1C"), 2);
+    EXPECT_EQ(std::count(r.begin(), r.end(), "00 01 1C") + 2, static_cast<long>(r.size()));
+    EXPECT_EQ(count("Send Normal End"), count("Receive Normal End"));
+}
+
+// The command's answer is negative here: it is not the sequence's answer,
+// so it ends nothing.
+TEST_F(Worker, ACommandPressedDuringTheSequenceLeavesItAlone) {
+    start({"--delay", "30", "--negative-at", "0x01:1"});
+    panel.setSelection(ctl::DischargeAmount, 2);
+    sequence.active = true;
+    sequence.step = 1;
+    sequence.front = true;
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postCommand(CMD_BILL_COUNT);
+    ASSERT_TRUE(waitUntil([&] { return requests().size() >= 2; }, std::chrono::seconds(20)));
+    worker->postCommand(CMD_STATUS_READ);
+    ASSERT_TRUE(waitUntil([&] { return requests().size() >= 9; }, std::chrono::seconds(20)));
+    EXPECT_TRUE(panel.checked(ctl::ContinuousMode));
+    panel.setChecked(ctl::ContinuousMode, false);
+    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+
+    EXPECT_EQ(panel.text(ctl::Dh0Dh1).substr(0, 2), "E0") << "the last answer shown is the sequence's";
+    auto r = requests();
+    EXPECT_EQ(std::count(r.begin(), r.end(), "00 01 1C"), 1);
+    std::erase(r, "00 01 1C");
+    ASSERT_GE(r.size(), 6u);
+    for (size_t i = 0; i < r.size(); ++i) {
+        SCOPED_TRACE(i);
+        switch (i % 3) {
+            case 0: EXPECT_EQ(r[i].substr(0, 5), "60 03"); break;
+            case 1: EXPECT_EQ(r[i], "60 05 01 20 1C"); break;
+            case 2: EXPECT_EQ(r[i], "60 05 01 21 1C"); break;
+        }
+    }
+}
+
 TEST_F(Worker, WithMessagesOffNothingIsShownButTheWorkGoesOn) {
     start();
     panel.setChecked(ctl::ShowMessages, false);

@@ -6,10 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <numeric>
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include "line_rig.h"
@@ -97,13 +101,10 @@ std::vector<std::string> negative(Command c) {
 
 // The unit's status response first, then the exchange as usual.
 std::vector<std::string> unitFirst(Command c) {
+    // The unit's frame answers no request of the download: the chain goes
+    // on with the answers to its own frames.
     std::vector<std::string> lines{"RECV 01", "Receive Normal End"};
     auto rest = normal(c);
-    if (c == Command::Download) {
-        // The unit's frame is taken as the answer to the data frame, so the
-        // chain runs one answer ahead; on the line it stays in order.
-        rest = {"SEND D1", "Send Normal End", "DOWNLOAD NORMAL END"};
-    }
     lines.insert(lines.end(), rest.begin(), rest.end());
     return lines;
 }
@@ -126,8 +127,7 @@ std::vector<Row> matrix() {
         rows.push_back({"NakThreeFrames", {"--nak-frames", "3"}, c, Match::Exact, sendFails(c)});
         rows.push_back({"BadCrcOnce", {"--bad-crc", "1"}, c, Match::Exact, normal(c), ok});
         rows.push_back({"EnqForAck", {"--enq-ack"}, c, Match::Exact, normal(c), ok});
-        rows.push_back({"Contention", {"--contend", "1"}, c,
-                        c == Command::Download ? Match::InOrder : Match::Exact, unitFirst(c), ok});
+        rows.push_back({"Contention", {"--contend", "1"}, c, Match::Exact, unitFirst(c), ok});
         rows.push_back({"Noise", {"--noise", "3"}, c, Match::Exact, normal(c), ok});
         rows.push_back({"Negative", {"--negative", negativeCode(c)}, c, Match::Exact, negative(c), repeat});
         rows.push_back({"Unsolicited", {"--unsolicited", "700"}, c, Match::InOrder, normal(c),
@@ -257,5 +257,170 @@ TEST_P(FaultMatrix, OutcomeLinesAndNothingLost) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(matrix()), rowName);
+
+// ---- An operator's command during a transfer --------------------------------
+// "Status Read" pressed while a download or an acquisition runs, or pressed
+// just before one starts with its answer still to come, is sent and
+// answered as usual; the transfer goes on with the answers to its own
+// requests only, so that what it produces is byte for byte what an
+// undisturbed run produces.
+
+enum class Transfer { Download, Acquisition };
+
+struct Interleave {
+    const char *name;
+    Transfer transfer;
+    std::vector<std::string> options;
+    // Press "Status Read" once this many frames have been handled since the
+    // transfer's button; 0: just before that button.
+    std::vector<uint64_t> pressAt;
+};
+
+const Interleave kInterleaves[] = {
+    {"TwoPressesDuringADownload", Transfer::Download, {"--delay", "20"}, {1, 3, 3}},
+    {"PressedBeforeADownload", Transfer::Download, {"--delay", "200"}, {0}},
+    {"PressesDuringAnAcquisition", Transfer::Acquisition, {"--delay", "20"}, {2, 9, 9, 17}},
+    {"PressedBeforeAnAcquisition", Transfer::Acquisition, {"--delay", "200"}, {0}},
+};
+
+void PrintTo(const Interleave &row, std::ostream *out) { *out << row.name; }
+
+// `endLine` came, and after the last `lastAnswer`.
+bool endsAfter(const std::vector<std::string> &shapes, const std::string &endLine, const std::string &lastAnswer) {
+    const auto end = std::find(shapes.begin(), shapes.end(), endLine);
+    const auto last = std::find(shapes.rbegin(), shapes.rend(), lastAnswer);
+    if (end == shapes.end() || last == shapes.rend()) return false;
+    return end - shapes.begin() > shapes.rend() - last - 1;
+}
+
+// What a transfer run leaves behind, and how the console told it.
+struct TransferRun {
+    std::string product;  // what the unit said of the program it took, or the report
+    size_t statusReads = 0;     // "Status Read" requests the unit took
+    size_t answers = 0;         // "Receive Normal End" lines
+    bool endAfterLastAnswer = false;
+    std::vector<std::string> abnormal;
+};
+
+class InterleavedCommand : public ::testing::TestWithParam<Interleave> {
+protected:
+    void SetUp() override {
+        char name[] = "/tmp/faults-interleave-XXXXXX";
+        ASSERT_NE(mkdtemp(name), nullptr);
+        dir_ = name;
+        std::vector<uint8_t> program(5000);  // five data frames, the last one short
+        for (size_t i = 0; i < program.size(); ++i) program[i] = static_cast<uint8_t>(i * 7 + i / 251);
+        const int fd = ::open((dir_ + "/program.prg").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ASSERT_GE(fd, 0);
+        ASSERT_EQ(::write(fd, program.data(), program.size()), static_cast<ssize_t>(program.size()));
+        ::close(fd);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(dir_, ignored);
+    }
+
+    TransferRun run(const Interleave &row, bool disturbed) {
+        TransferRun out;
+        LineRig rig(row.options);
+        const bool download = row.transfer == Transfer::Download;
+        const std::string report = dir_ + (disturbed ? "/disturbed.txt" : "/undisturbed.txt");
+        rig.host().answerWith(download ? dir_ + "/program.prg" : report);
+        const char *endLine = download ? "DOWNLOAD NORMAL END" : "Operational Log NORMAL END";
+        const std::string lastAnswer = download ? "RECV D4" : "RECV 13";
+
+        const size_t from = rig.mark();
+        size_t presses = 0;
+        auto pressStatusRead = [&] {
+            EXPECT_TRUE(rig.press(ctl::StatusRead));
+            ++presses;
+        };
+        const auto pressAt = disturbed ? row.pressAt : std::vector<uint64_t>{};
+        for (uint64_t at : pressAt)
+            if (at == 0) pressStatusRead();
+        const uint64_t start = rig.console().worker().framesHandled();
+        EXPECT_TRUE(rig.press(download ? ctl::DownLoad : ctl::AcquireOpeLog));
+        for (uint64_t at : pressAt) {
+            if (at == 0) continue;
+            EXPECT_TRUE(testsupport::waitUntil(
+                [&] { return rig.console().worker().framesHandled() >= start + at; }, 30s));
+            pressStatusRead();
+        }
+        EXPECT_TRUE(rig.waitForLine(endLine, 1, from, 60s)) << "never saw \"" << endLine << "\"";
+        EXPECT_TRUE(rig.waitForQuiet(1500ms, 30s));
+
+        const auto shapes = rig.shapesSince(from);
+        out.answers = static_cast<size_t>(std::count(shapes.begin(), shapes.end(), "Receive Normal End"));
+        out.endAfterLastAnswer = endsAfter(shapes, endLine, lastAnswer);
+        for (const auto &line : shapes)
+            if (line.find("ABNORMAL") != std::string::npos || line.find("ERROR") != std::string::npos)
+                out.abnormal.push_back(line);
+        for (const auto &request : rig.requests())
+            if (request.size() > 1 && request[1] == 0x01) ++out.statusReads;
+        EXPECT_EQ(out.statusReads, presses);
+        if (download) {
+            // The clock the time frame set differs from run to run; that it
+            // was set counts.
+            for (const auto &line : rig.unit().lines())
+                if (line.rfind("DOWNLOAD ", 0) == 0)
+                    out.product += line.rfind("DOWNLOAD CLOCK ", 0) == 0 ? "DOWNLOAD CLOCK\n" : line + "\n";
+        } else {
+            std::ifstream in(report, std::ios::binary);
+            out.product.assign(std::istreambuf_iterator<char>(in), {});
+        }
+        return out;
+    }
+
+    std::string dir_;
+};
+
+TEST_P(InterleavedCommand, TheTransferEndsAsIfItHadNotBeenPressed) {
+    const Interleave &row = GetParam();
+    const TransferRun calm = run(row, false);
+    ASSERT_TRUE(calm.abnormal.empty()) << ::testing::PrintToString(calm.abnormal);
+    ASSERT_FALSE(calm.product.empty());
+    if (row.transfer == Transfer::Download) ASSERT_EQ(calm.product.rfind("DOWNLOAD OK blocks=5 bytes=5000 ", 0), 0u);
+
+    const TransferRun busy = run(row, true);
+    EXPECT_TRUE(busy.abnormal.empty()) << ::testing::PrintToString(busy.abnormal);
+    EXPECT_TRUE(busy.product == calm.product) << "the disturbed run produced something else ("
+                                              << busy.product.size() << " bytes against " << calm.product.size()
+                                              << ")";
+    // Every press answered once, and the transfer ended only after its own
+    // last answer.
+    EXPECT_EQ(busy.answers, calm.answers + row.pressAt.size());
+    EXPECT_TRUE(calm.endAfterLastAnswer);
+    EXPECT_TRUE(busy.endAfterLastAnswer);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, InterleavedCommand, ::testing::ValuesIn(kInterleaves),
+                         [](const ::testing::TestParamInfo<Interleave> &p) { return std::string(p.param.name); });
+
+// A download cancelled (from the file dialog) while its frame is still to be
+// answered, and started again at once: the late answer belongs to nobody, and
+// the new download runs its own chain to the end.
+TEST_F(InterleavedCommand, ALateAnswerToACancelledDownloadMovesTheNextOneNot) {
+    LineRig rig({"--delay", "400"});
+    const std::string program = dir_ + "/program.prg";
+    const size_t from = rig.mark();
+    rig.host().answerWith(program);
+    ASSERT_TRUE(rig.press(ctl::DownLoad));
+    ASSERT_TRUE(testsupport::waitUntil([&] { return rig.requests().size() >= 1; }, 20s));
+    ASSERT_TRUE(rig.press(ctl::DownLoad));  // the dialog is cancelled: the download is reset
+    rig.host().answerWith(program);
+    ASSERT_TRUE(rig.press(ctl::DownLoad));
+    ASSERT_TRUE(rig.waitForLine("DOWNLOAD NORMAL END", 1, from, 60s));
+    ASSERT_TRUE(rig.waitForQuiet(1500ms, 30s));
+
+    const auto shapes = rig.shapesSince(from);
+    EXPECT_EQ(std::count(shapes.begin(), shapes.end(), "Download Cancel"), 1);
+    EXPECT_TRUE(endsAfter(shapes, "DOWNLOAD NORMAL END", "RECV D4"))
+        << "the end came before the answer to the time frame";
+    std::vector<std::string> verdicts;
+    for (const auto &line : rig.unit().lines())
+        if (line.rfind("DOWNLOAD OK", 0) == 0 || line.rfind("DOWNLOAD BAD", 0) == 0) verdicts.push_back(line);
+    ASSERT_EQ(verdicts.size(), 1u) << ::testing::PrintToString(verdicts);
+    EXPECT_EQ(verdicts[0].rfind("DOWNLOAD OK blocks=5 bytes=5000 ", 0), 0u);
+}
 
 }  // namespace

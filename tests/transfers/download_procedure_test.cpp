@@ -116,13 +116,19 @@ TEST_F(DownloadTest, FailedStartsReportAndSendNothing) {
     EXPECT_EQ(lastMessage(), "FILE FIND ERROR(FILENAME=nothere.prg)");
     EXPECT_EQ(panel.text(ctl::DownloadFileName), "");
 
-    // A folder exists but cannot be read as a program; its name is shown.
+    // A folder or a pipe exists but is no program file: refused without
+    // blocking, its name shown.
     std::string folder = dir.file("adir.prg");
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
     host.answer = folder;
     download.start();
-    EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=adir.prg CODE=0x00000015)");
+    EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=adir.prg CODE=0x00000016)");
     EXPECT_EQ(panel.text(ctl::DownloadFileName), "adir.prg");
+    std::string fifo = dir.file("apipe.prg");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    host.answer = fifo;
+    download.start();
+    EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=apipe.prg CODE=0x00000016)");
 
     EXPECT_TRUE(worker.posted().empty());
     EXPECT_FALSE(download.underWay());

@@ -39,7 +39,14 @@ public:
         initialName = std::string(initial);
         return answer;
     }
-    void runBlocking(const std::function<void()> &call) override { call(); }
+    // Runs after each slow call has returned: a test's way in between the
+    // steps of COM Close.
+    std::function<void()> afterBlockingCall;
+
+    void runBlocking(const std::function<void()> &call) override {
+        call();
+        if (afterBlockingCall) afterBlockingCall();
+    }
     void closeWindow() override {}
 };
 

@@ -3,6 +3,14 @@
 // unit are checked in line_test.cpp.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <future>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -18,6 +26,7 @@
 namespace {
 
 using namespace transfers_test;
+using namespace std::chrono_literals;
 namespace ctl = valdor::ctl;
 using Request = std::pair<uint8_t, uint8_t>;
 
@@ -171,13 +180,48 @@ TEST_F(OplogTest, ShortAnswersWriteOnlyWhatArrived) {
     EXPECT_EQ(lastMessage(), "Operational Log ABNORMAL END -> ERR RESPONSE");
 }
 
+// A report that cannot be written to (here the file-size limit, as a full
+// disk would) ends the acquisition with the reason.
 TEST_F(OplogTest, FullDiskEndsTheAcquisitionWithItsReason) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    host.answer = "/dev/full";
+    host.answer = dir.file("full.txt");
     oplog.start();
-    EXPECT_EQ(acquire().size(), 1u);
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = saved;
+    small.rlim_cur = 100;  // the heading fits, the first answer's lines do not
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto sent = acquire();
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(sent.size(), 1u);
     EXPECT_FALSE(oplog.underWay());
-    EXPECT_EQ(lastMessage(), "Operational Log ABNORMAL END -> FILE WRITE ERROR(FILENAME=full CODE=0x0000001c)");
+    EXPECT_EQ(lastMessage(), "Operational Log ABNORMAL END -> FILE WRITE ERROR(FILENAME=full.txt CODE=0x0000001b)");
+}
+
+// A report named where a pipe or a device is must not block the window nor
+// be written to: refused as the download refuses such a program file.
+TEST_F(OplogTest, AReportThatIsNoRegularFileIsRefusedWithoutBlocking) {
+    const std::string fifo = dir.file("pipe.txt");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::string folder = dir.file("folder.txt");
+    ASSERT_EQ(::mkdir(folder.c_str(), 0700), 0);
+    for (const std::string &path : {fifo, std::string("/dev/null"), folder}) {
+        SCOPED_TRACE(path);
+        host.answer = path;
+        auto started = std::async(std::launch::async, [&] { oplog.start(); });
+        if (started.wait_for(5s) != std::future_status::ready) {
+            // Let a blocked open go, so that the test ends.
+            int r = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+            started.wait();
+            if (r >= 0) ::close(r);
+            ADD_FAILURE() << "the start blocked";
+        }
+        EXPECT_EQ(lastMessage(), valdor::formatMessage("FILE OPEN ERROR(FILENAME=%s CODE=0x%08x)",
+                                                       valdor::bareName(path).c_str(), EINVAL));
+        EXPECT_FALSE(oplog.underWay());
+        EXPECT_FALSE(worker.takePosted());
+    }
 }
 
 TEST(OplogReport, NumberedLinesAndTheRecordArea) {

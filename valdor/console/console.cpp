@@ -163,6 +163,7 @@ void Console::comOpen() {
     int result = RSOpen(worker_.threadId(), port, kLineSpeed, kLineDataBits, kLineParityEven,
                         kLineOneStopBit);
     if (result == 0) {
+        worker_.setPortClosed(false);
         portOpen_ = true;
         applyEnabling(panel_, PortState::Opened);
         panel_.createDeviceWindow();
@@ -177,6 +178,9 @@ void Console::comOpen() {
 // Closing the port also ends whatever the worker was running on it: a
 // transfer or an automatic mode must not outlive the port it ran on.
 void Console::closePort() {
+    // Before the close: a request the driver refuses from now on was pressed
+    // too late for this port, and must not end the worker.
+    worker_.setPortClosed(true);
     host_.runBlocking([] { RSClose(); });
     host_.runBlocking([this] { worker_.resetAfterClose(); });
     portOpen_ = false;

@@ -1,14 +1,11 @@
 #include "valdor/console/settings_file.h"
 
-#include <cerrno>
 #include <cstdio>
-
-#include <fcntl.h>
-#include <unistd.h>
 
 #include "valdor/console/controls.h"
 #include "valdor/console/panel.h"
 #include "valdor/console/param_tables.h"
+#include "valdor/transfers/transfer_file.h"
 
 namespace valdor {
 
@@ -39,34 +36,6 @@ void report(Panel &panel, const char *format, int error) {
     panel.appendMessage(line);
 }
 
-// Writes all of `data`, resuming after interruptions and partial writes.
-bool writeAll(int fd, const uint8_t *data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = EIO;
-            return false;
-        }
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Reads up to `size` bytes; returns the count, or -1 with errno set.
-ssize_t readUpTo(int fd, uint8_t *data, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        ssize_t n = ::read(fd, data + got, size - got);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return -1;
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
-}
-
 }  // namespace
 
 std::span<const int> settingsCombos() { return kCombos; }
@@ -93,34 +62,27 @@ void applySettings(Panel &panel, const SettingsRecord &record) {
 }
 
 void saveSettings(Panel &panel, const std::string &path) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        report(panel, "FILE OPEN ERROR CODE=0x%08x", errno);
+    SettingsRecord record = collectSettings(panel);
+    ReplaceResult result = replaceFile(path, record);
+    if (result.openError != 0) {
+        report(panel, "FILE OPEN ERROR CODE=0x%08x", result.openError);
         return;
     }
-    SettingsRecord record = collectSettings(panel);
-    bool written = writeAll(fd, record.data(), record.size());
-    int error = errno;
-    if (::close(fd) != 0 && written) {
-        written = false;
-        error = errno;
-    }
     // A full disk must not pass for a saved file.
-    if (!written) report(panel, "FILE WRITE ERROR CODE=0x%08x", error);
+    if (result.writeError != 0) report(panel, "FILE WRITE ERROR CODE=0x%08x", result.writeError);
 }
 
 void loadSettings(Panel &panel, const std::string &path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        report(panel, "FILE OPEN ERROR CODE=0x%08x", errno);
+    TransferFile file;
+    if (int error = file.openForReading(path)) {
+        report(panel, "FILE OPEN ERROR CODE=0x%08x", error);
         return;
     }
     SettingsRecord record{};
-    errno = 0;
-    ssize_t got = readUpTo(fd, record.data(), record.size());
-    int error = got < 0 ? errno : 0;
-    ::close(fd);
-    if (got != static_cast<ssize_t>(kSettingsSize)) {
+    size_t got = 0;
+    int error = file.read(record.data(), record.size(), got);
+    file.close();
+    if (error != 0 || got != kSettingsSize) {
         report(panel, "FILE READ ERROR CODE=0x%08x", error);
         return;
     }

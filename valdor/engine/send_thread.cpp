@@ -1,5 +1,6 @@
 #include "valdor/engine/send_thread.h"
 
+#include <algorithm>
 #include <array>
 #include <condition_variable>
 #include <cstdio>
@@ -24,12 +25,28 @@ constexpr unsigned WKM_CALL = 0x8001;
 constexpr uint8_t kPositive = 0xE0;
 constexpr char kRefused[] = "Message send to SendThread error";
 
-// Where a request comes from decides what a refusal by the driver means: a
-// command the operator posted ends the worker, as it always has; a request
-// the worker sends on its own (repeat, sequence, transfer, or one held back
-// behind earlier ones) only ends what sent it, so that a port closed under
-// a running mode does not leave the console without its worker.
-enum class Origin { Command, Continuation };
+// Who goes on when a request is answered.  Each continuation reacts only to
+// the answer to a request it sent itself, so that the answer to a command
+// pressed in between, a late answer or a frame the unit sends on its own
+// never moves a transfer or a mode along.
+enum class Owner : uint8_t {
+    Operator,   // a button's command: may start the repeat mode or the sequence
+    Automatic,  // sent by the repeat mode or the sequence
+    Download,
+    Oplog,
+    Nobody,     // its answer is shown and goes no further
+};
+
+// Requests sent and acknowledged but not yet answered.  A unit that never
+// answers some of them must not make the list grow for ever; the oldest go.
+constexpr size_t kMostAwaiting = 64;
+
+// The device command code of a request or of the request a response
+// answers (DH1): the second byte of either text.
+std::optional<uint8_t> commandCode(std::span<const uint8_t> text) {
+    if (text.size() < 2) return std::nullopt;
+    return text[1];
+}
 
 }  // namespace
 
@@ -85,6 +102,7 @@ public:
         panel_.setChecked(ctl::ContinuousMode, false);
         for (auto &slot : slots_) slot.busy = false;
         held_.clear();
+        awaiting_.clear();
     }
 
 private:
@@ -92,29 +110,37 @@ private:
         MSG_BLK block{};
         std::array<uint8_t, kRequestBufferSize> buffer{};
         bool busy = false;
+        Owner owner = Owner::Nobody;
     };
-    struct HeldRequest {
+    // A request not yet handed to the driver, or one awaiting its answer.
+    struct Request {
         std::vector<uint8_t> bytes;
-        Origin origin;
+        Owner owner;
     };
 
     // ---- commands ------------------------------------------------------
     void onCommand(int command) {
         requestLength_ = 0;
         if (command >= CMD_STATUS_READ && command <= CMD_LOG_WITH_MSG) {
-            requestLength_ = static_cast<uint16_t>(buildCommand(command));
-            send(request_.data(), requestLength_, Origin::Command);
+            Owner owner = Owner::Operator;
+            requestLength_ = static_cast<uint16_t>(buildCommand(command, owner));
+            send(request_.data(), requestLength_, owner);
         } else if (command == CMD_DOWNLOAD_BLOCK) {
             size_t n = owner_.download_ ? owner_.download_->takeBlock(request_.data(), request_.size()) : 0;
             requestLength_ = static_cast<uint16_t>(n);
-            if (requestLength_ != 0) send(request_.data(), requestLength_, Origin::Continuation);
+            if (requestLength_ != 0) send(request_.data(), requestLength_, Owner::Download);
         }
     }
 
-    size_t buildCommand(int command) {
+    size_t buildCommand(int command, Owner &owner) {
         if (command == CMD_OPERATIONAL_LOG && owner_.oplog_) {
-            if (auto at = owner_.oplog_->beginRequest())
+            if (auto at = owner_.oplog_->beginRequest()) {
+                // A new acquisition: what an earlier one still awaits is no
+                // longer anybody's.
+                disown(Owner::Oplog);
+                owner = Owner::Oplog;
                 return buildOperationalLogRequest(at->first, at->second, request_.data());
+            }
         }
         return buildRequest(command, panel_, request_.data(), localNow());
     }
@@ -123,33 +149,52 @@ private:
     // Each request gets a block and a buffer of its own until its outcome has
     // arrived, because the driver reads them only when its thread takes the
     // request, which may be long after RSSend returned.
-    void send(const uint8_t *bytes, size_t length, Origin origin) {
+    void send(const uint8_t *bytes, size_t length, Owner owner) {
         if (length == 0) return;
         SendSlot *slot = freeSlot();
         if (!slot) {
-            held_.push_back({std::vector<uint8_t>(bytes, bytes + length), origin});
+            held_.push_back({std::vector<uint8_t>(bytes, bytes + length), owner});
             return;
         }
-        transmit(*slot, bytes, length, origin);
+        transmit(*slot, bytes, length, owner);
     }
 
-    void transmit(SendSlot &slot, const uint8_t *bytes, size_t length, Origin origin) {
+    void transmit(SendSlot &slot, const uint8_t *bytes, size_t length, Owner owner) {
         std::memcpy(slot.buffer.data(), bytes, length);
         slot.block = MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(length), slot.buffer.data()};
         slot.busy = true;
+        slot.owner = owner;
         if (RSSend(&slot.block) == 0) return;
         slot.busy = false;
-        refused(origin);
+        refused(owner);
     }
 
-    void refused(Origin origin) {
-        panel_.appendMessage(kRefused);
-        if (origin == Origin::Command) {
+    // The driver refuses a block when no port is open.  When the console has
+    // closed the port (or is closing it), a command pressed just before COM
+    // Close, or the next step of a transfer or mode, simply has no port to go
+    // to: it ends, and what sent it with it, quietly; the close ends the rest.
+    // Any other refusal means the driver cannot take requests at all.
+    void refused(Owner owner) {
+        if (!owner_.portClosed_.load()) {
+            panel_.appendMessage(kRefused);
             stopping_ = true;
             return;
         }
-        panel_.setChecked(ctl::ContinuousMode, false);
-        abortAll();
+        switch (owner) {
+            case Owner::Download:
+                if (owner_.download_) owner_.download_->abort();
+                break;
+            case Owner::Oplog:
+                if (owner_.oplog_) owner_.oplog_->abort();
+                break;
+            case Owner::Automatic:
+                endSequence();
+                panel_.setChecked(ctl::ContinuousMode, false);
+                break;
+            case Owner::Operator:
+            case Owner::Nobody:
+                break;
+        }
     }
 
     SendSlot *freeSlot() {
@@ -158,18 +203,60 @@ private:
         return nullptr;
     }
 
-    void slotDone(const uint8_t *data) {
-        for (auto &slot : slots_)
-            if (slot.busy && slot.buffer.data() == data) slot.busy = false;
+    // The outcome of the request sent from `data` has arrived; with
+    // `acknowledged`, it now awaits its answer.
+    void slotDone(const MSG_BLK &block, bool acknowledged) {
+        for (auto &slot : slots_) {
+            if (!slot.busy || slot.buffer.data() != block.data) continue;
+            slot.busy = false;
+            if (acknowledged) {
+                if (awaiting_.size() >= kMostAwaiting) awaiting_.pop_front();
+                size_t n = std::min<size_t>(block.length, slot.buffer.size());
+                awaiting_.push_back({std::vector<uint8_t>(slot.buffer.begin(), slot.buffer.begin() + n), slot.owner});
+            }
+            break;
+        }
         while (!held_.empty() && !stopping_) {
             SendSlot *slot = freeSlot();
             if (!slot) break;
-            HeldRequest next = std::move(held_.front());
+            Request next = std::move(held_.front());
             held_.pop_front();
-            // Held back behind earlier requests: a refusal now is not the
-            // operator's press being refused.
-            transmit(*slot, next.bytes.data(), next.bytes.size(), Origin::Continuation);
+            transmit(*slot, next.bytes.data(), next.bytes.size(), next.owner);
         }
+    }
+
+    // The request a response answers: the oldest acknowledged one with the
+    // command code the response names.  Each is answered at most once.
+    std::optional<Request> takeAnswered(std::span<const uint8_t> response) {
+        auto code = commandCode(response);
+        if (!code) return std::nullopt;
+        for (auto it = awaiting_.begin(); it != awaiting_.end(); ++it) {
+            if (commandCode(it->bytes) != code) continue;
+            Request answered = std::move(*it);
+            awaiting_.erase(it);
+            return answered;
+        }
+        return std::nullopt;
+    }
+
+    // Requests of `owner` still to be answered now belong to nobody.
+    void disown(Owner owner) {
+        for (auto &slot : slots_)
+            if (slot.busy && slot.owner == owner) slot.owner = Owner::Nobody;
+        for (auto &r : held_)
+            if (r.owner == owner) r.owner = Owner::Nobody;
+        for (auto &r : awaiting_)
+            if (r.owner == owner) r.owner = Owner::Nobody;
+    }
+
+    // A request of the repeat mode or the sequence is on its way or awaits
+    // its answer: the mode runs, and goes on with that answer.
+    bool automaticRunning() const {
+        for (const auto &slot : slots_)
+            if (slot.busy && slot.owner == Owner::Automatic) return true;
+        auto automatic = [](const Request &r) { return r.owner == Owner::Automatic; };
+        return std::any_of(held_.begin(), held_.end(), automatic) ||
+               std::any_of(awaiting_.begin(), awaiting_.end(), automatic);
     }
 
     void release(const MSG_BLK &received) {
@@ -197,7 +284,7 @@ private:
     void onSendOk(const MSG_BLK &block) {
         panel_.appendMessage(traceLine("SEND[", localNow(), {block.data, block.length}));
         panel_.appendMessage("Send Normal End");
-        slotDone(block.data);
+        slotDone(block, true);
     }
 
     void onSendFailed(const MSG_BLK &block) {
@@ -205,7 +292,7 @@ private:
         abortAll();
         panel_.appendMessage(traceLine("SEND[", localNow(), {block.data, block.length}));
         panel_.appendMessage("Send Abnormal End");
-        slotDone(block.data);
+        slotDone(block, false);
     }
 
     void onApiError() {
@@ -225,27 +312,44 @@ private:
         panel_.appendMessage("Receive Normal End");
         // A frame without text has no response code: not positive.
         uint8_t code = text.empty() ? 0 : text[0];
-        decideWhatFollows(code, text);
+        if (auto answered = takeAnswered(text)) decideWhatFollows(code, text, *answered);
         owner_.framesHandled_.fetch_add(1);
         if (owner_.frameObserver_) owner_.frameObserver_();
     }
 
-    void decideWhatFollows(uint8_t code, std::span<const uint8_t> text) {
-        if (owner_.download_ && owner_.download_->underWay()) {
-            owner_.download_->onResponse(code);
-        } else if (owner_.oplog_ && owner_.oplog_->underWay()) {
-            if (auto next = owner_.oplog_->onResponse(text)) {
-                // "Operational Log" may have stopped the acquisition while
-                // the response was written: look again just before sending.
-                if (owner_.oplog_->underWay()) {
-                    uint8_t bytes[16];
-                    size_t n = buildOperationalLogRequest(next->first, next->second, bytes);
-                    send(bytes, n, Origin::Continuation);
-                }
-            }
-        } else {
-            repeatOrSequence(code);
+    bool transferUnderWay() const {
+        return (owner_.download_ && owner_.download_->underWay()) || (owner_.oplog_ && owner_.oplog_->underWay());
+    }
+
+    void decideWhatFollows(uint8_t code, std::span<const uint8_t> text, const Request &answered) {
+        switch (answered.owner) {
+            case Owner::Download:
+                if (owner_.download_ && owner_.download_->underWay()) owner_.download_->onResponse(code);
+                break;
+            case Owner::Oplog:
+                if (owner_.oplog_ && owner_.oplog_->underWay()) continueAcquisition(text);
+                break;
+            case Owner::Automatic:
+                repeatOrSequence(code, answered.bytes);
+                break;
+            case Owner::Operator:
+                // A command pressed while a transfer or a mode runs leaves
+                // them to their own answers.
+                if (!transferUnderWay() && !automaticRunning()) repeatOrSequence(code, answered.bytes);
+                break;
+            case Owner::Nobody:
+                break;
         }
+    }
+
+    void continueAcquisition(std::span<const uint8_t> text) {
+        auto next = owner_.oplog_->onResponse(text);
+        // "Operational Log" may have stopped the acquisition while the
+        // response was written: look again just before sending.
+        if (!next || !owner_.oplog_->underWay()) return;
+        uint8_t bytes[16];
+        size_t n = buildOperationalLogRequest(next->first, next->second, bytes);
+        send(bytes, n, Owner::Oplog);
     }
 
     // ---- automatic modes -----------------------------------------------
@@ -254,7 +358,9 @@ private:
         sequence_.step = 255;
     }
 
-    void repeatOrSequence(uint8_t code) {
+    // `answered`: the request whose answer this is, which the repeat mode
+    // sends again.
+    void repeatOrSequence(uint8_t code, const std::vector<uint8_t> &answered) {
         if (!panel_.checked(ctl::ContinuousMode)) {
             endSequence();
             return;
@@ -265,7 +371,7 @@ private:
             return;
         }
         if (!sequence_.active) {
-            send(request_.data(), requestLength_, Origin::Continuation);  // repeat mode
+            send(answered.data(), answered.size(), Owner::Automatic);  // repeat mode
             return;
         }
         bool front = sequence_.front;
@@ -286,7 +392,7 @@ private:
                 endSequence();
                 return;
         }
-        send(request_.data(), requestLength_, Origin::Continuation);
+        send(request_.data(), requestLength_, Owner::Automatic);
     }
 
     // A send failure, a driver error or a closed port: every transfer and
@@ -295,7 +401,19 @@ private:
         if (owner_.download_) owner_.download_->abort();
         if (owner_.oplog_) owner_.oplog_->abort();
         endSequence();
-        std::erase_if(held_, [](const HeldRequest &r) { return r.origin == Origin::Continuation; });
+        std::erase_if(held_, [](const Request &r) { return r.owner != Owner::Operator; });
+        // Their answers, should they still come, go no further.
+        disown(Owner::Download);
+        disown(Owner::Oplog);
+        disown(Owner::Automatic);
+    }
+
+    // A transfer that has ended (a cancelled dialog resets a download from
+    // the window through a call) leaves no claim on answers still to come:
+    // they must not move the next one along.
+    void forgetEndedTransfers() {
+        if (!(owner_.download_ && owner_.download_->underWay())) disown(Owner::Download);
+        if (!(owner_.oplog_ && owner_.oplog_->underWay())) disown(Owner::Oplog);
     }
 
     void onCall(Call *call) {
@@ -303,7 +421,10 @@ private:
             std::lock_guard lock(owner_.callsMutex_);
             std::erase(owner_.calls_, call);
         }
+        // Transfers start and are reset from the window through calls.
+        forgetEndedTransfers();
         (*call->fn)();
+        forgetEndedTransfers();
         std::lock_guard lock(call->mutex);
         call->ran = true;
         call->finished = true;
@@ -318,7 +439,8 @@ private:
     std::array<uint8_t, kRequestBufferSize> request_{};
     uint16_t requestLength_ = 0;
     std::array<SendSlot, 32> slots_{};
-    std::deque<HeldRequest> held_;
+    std::deque<Request> held_;
+    std::deque<Request> awaiting_;
     std::array<MSG_BLK, 16> releases_{};
     size_t nextRelease_ = 0;
 };

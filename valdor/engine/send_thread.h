@@ -104,6 +104,11 @@ public:
     // Host::runBlocking.
     void stop();
 
+    // The console has closed the port or is about to (true), or has opened
+    // it (false).  A request the driver refuses while the port is closed
+    // ends quietly instead of ending the worker.
+    void setPortClosed(bool closed) { portClosed_ = closed; }
+
     // Called on the worker after each received frame has been handled to its
     // end (decoded, traced, given back, what follows decided).  Set before
     // start().
@@ -133,6 +138,7 @@ private:
     std::thread thread_;
     std::atomic<unsigned long> threadId_{0};
     std::atomic<bool> ended_{false};
+    std::atomic<bool> portClosed_{false};
     std::atomic<uint64_t> framesHandled_{0};
     Worker *worker_ = nullptr;  // touched on the worker thread only
 

@@ -1,6 +1,8 @@
 #include "valdor/transfers/transfer_file.h"
 
+#include <atomic>
 #include <cerrno>
+#include <string>
 #include <utility>
 
 #include <fcntl.h>
@@ -19,20 +21,46 @@ TransferFile &TransferFile::operator=(TransferFile &&other) noexcept {
     return *this;
 }
 
+namespace {
+
+// Only a regular file may be opened: a named pipe would block the open or
+// the first read, and a device could be any terminal or disk.  Looked at
+// before the open, so that opening a device has no effect on it, and again
+// on the descriptor, in case the path was swapped in between.
+int refuseUnlessRegular(const struct stat &st) { return S_ISREG(st.st_mode) ? 0 : EINVAL; }
+
+int checkPath(const std::string &path, bool mayBeMissing) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) return mayBeMissing && errno == ENOENT ? 0 : errno;
+    return refuseUnlessRegular(st);
+}
+
+int writeAll(int fd, const void *data, size_t count) {
+    auto *bytes = static_cast<const uint8_t *>(data);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(fd, bytes + done, count - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        done += static_cast<size_t>(n);
+    }
+    return 0;
+}
+
+int checkDescriptor(int fd) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return errno;
+    return refuseUnlessRegular(st);
+}
+
+}  // namespace
+
 int TransferFile::openForReading(const std::string &path) {
     close();
-    // Not blocking: a named pipe picked by mistake must not hang the window.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (int error = checkPath(path, false)) return error;
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return errno;
-    struct stat st {};
-    int error = 0;
-    if (::fstat(fd, &st) != 0)
-        error = errno;
-    else if (S_ISDIR(st.st_mode))
-        error = EISDIR;
-    else if (!S_ISREG(st.st_mode))
-        error = EINVAL;
-    if (error != 0) {
+    if (int error = checkDescriptor(fd)) {
         ::close(fd);
         return error;
     }
@@ -42,10 +70,48 @@ int TransferFile::openForReading(const std::string &path) {
 
 int TransferFile::createForWriting(const std::string &path) {
     close();
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) return errno;
+    if (int error = checkPath(path, true)) return error;
+    // Emptied only once it is known to be a regular file.
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
+    if (fd < 0) return errno == ENXIO ? EINVAL : errno;  // a pipe that nobody reads
+    int error = checkDescriptor(fd);
+    if (error == 0 && ::ftruncate(fd, 0) != 0) error = errno;
+    if (error != 0) {
+        ::close(fd);
+        return error;
+    }
     fd_ = fd;
     return 0;
+}
+
+ReplaceResult replaceFile(const std::string &path, std::span<const uint8_t> bytes) {
+    // A symbolic link at `path` is replaced by the new file, never followed:
+    // lstat, not stat.  Anything else that is not a regular file stays.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return {EINVAL, 0};
+    } else if (errno != ENOENT) {
+        return {errno, 0};
+    }
+    // The new contents go to a file of their own in the same folder (rename
+    // cannot cross file systems), which then takes the old one's place in
+    // one step: a crash or a full disk leaves the old file as it was.
+    static std::atomic<unsigned> serial{0};
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST) return {errno, 0};
+    }
+    if (fd < 0) return {EEXIST, 0};
+
+    int error = writeAll(fd, bytes.data(), bytes.size());
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
+    if (error != 0) ::unlink(temporary.c_str());
+    return {0, error};
 }
 
 uint64_t TransferFile::size() const {
@@ -82,15 +148,7 @@ int TransferFile::readAt(uint64_t offset, uint8_t *out, size_t count, size_t &go
 
 int TransferFile::write(const void *data, size_t count) {
     if (fd_ < 0) return EBADF;
-    auto *bytes = static_cast<const uint8_t *>(data);
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(fd_, bytes + done, count - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        done += static_cast<size_t>(n);
-    }
-    return 0;
+    return writeAll(fd_, data, count);
 }
 
 void TransferFile::close() {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -21,10 +22,11 @@ public:
     TransferFile &operator=(const TransferFile &) = delete;
 
     // Opens an existing regular file for reading: 0, or the error number
-    // (EISDIR for a directory, EINVAL for a device or pipe).
+    // (EINVAL for anything that is not a regular file: a folder, a device,
+    // a pipe).  Never blocks.
     int openForReading(const std::string &path);
     // Creates the file, or empties it if it exists, for writing: 0 or the
-    // error number.
+    // error number (EINVAL as above).  Never blocks.
     int createForWriting(const std::string &path);
 
     bool isOpen() const { return fd_ >= 0; }
@@ -43,6 +45,19 @@ public:
 private:
     int fd_ = -1;
 };
+
+// What replaceFile() ran into: the error number of creating the new file
+// (EINVAL when `path` is there but is neither a regular file nor a symbolic
+// link), or of writing it and putting it in place.  Both 0 on success.
+struct ReplaceResult {
+    int openError = 0;
+    int writeError = 0;
+};
+
+// Puts `bytes` at `path` as a new regular file that takes the old one's
+// place in one step; the old file is untouched by any failure, and a
+// symbolic link at `path` is replaced, not followed.
+ReplaceResult replaceFile(const std::string &path, std::span<const uint8_t> bytes);
 
 // The final component of a path: what the console's messages call the file name.
 std::string bareName(std::string_view path);
