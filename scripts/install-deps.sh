@@ -8,7 +8,9 @@ what=${1:-all}
 build=(build-essential cmake git pkg-config libgtest-dev libgmock-dev
        qt6-base-dev libgl-dev fonts-dejavu-core
        clang-14 libclang-rt-14-dev)
-run=(xvfb xauth x11-utils)
+# tshark runs the Wireshark dissector in the tests; strace counts system
+# calls for the benchmark's capture rows.
+run=(xvfb xauth x11-utils tshark strace)
 
 case "$what" in
   build) want=("${build[@]}") ;;
@@ -35,4 +37,6 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update
-"${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+# tshark's package asks about capturing as non-root: noninteractive takes
+# the default (no), also through sudo, which drops the environment.
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
