@@ -109,8 +109,10 @@ Parsed parse(std::span<const uint8_t> file) {
                            std::to_string(kVersion) + ")");
     size_t at = kHeaderSize;
     while (at < file.size()) {
-        if (file.size() - at < kRecordHeaderSize) return stop(at, "a record header is cut short");
         const uint8_t type = file[at];
+        // The zero bytes a capture that was never finished ends in.
+        if (type == 0) break;
+        if (file.size() - at < kRecordHeaderSize) return stop(at, "a record header is cut short");
         const size_t length = static_cast<size_t>(get(file, at + 2, 2));
         const size_t body = at + kRecordHeaderSize;
         if (file.size() - body < length)
@@ -163,7 +165,9 @@ int64_t wallTime(const std::vector<Record> &records, size_t index) {
     for (size_t i = index + 1; i-- > 0;) {
         const Record &c = records[i];
         if (c.type == RecordType::Clock && c.device == r.device)
-            return c.wallMicros + static_cast<int64_t>(r.micros - c.micros);
+            // In unsigned arithmetic: a damaged or foreign clock wraps
+            // instead of overflowing.
+            return static_cast<int64_t>(static_cast<uint64_t>(c.wallMicros) + (r.micros - c.micros));
     }
     return static_cast<int64_t>(r.micros);
 }

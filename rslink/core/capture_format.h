@@ -59,7 +59,9 @@ struct Parsed {
     bool ok() const { return error.empty(); }
 };
 
-// Records of unknown type are skipped (a later minor addition); a newer
+// A zero byte where a record's type belongs ends the file (the unused tail
+// of a capture that was not finished).  Records of unknown type are skipped
+// (a later minor addition); a newer
 // version, a bad magic, a short or malformed record stop the reading with an
 // error at its offset.
 Parsed parse(std::span<const uint8_t> file);

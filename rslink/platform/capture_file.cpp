@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include "rslink/core/capture_format.h"
@@ -17,12 +18,8 @@ CaptureFile::~CaptureFile() { stop(); }
 
 bool CaptureFile::start(const std::string &path, const char *origin) {
     std::lock_guard lock(mutex_);
-    if (fd_ >= 0) {
-        flushPending();
-        ::close(fd_);
-        fd_ = -1;
-    }
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    finishFile();
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         const int error = errno;
         diag("cannot create the capture %s: %s", path.c_str(), std::strerror(error));
@@ -31,6 +28,8 @@ bool CaptureFile::start(const std::string &path, const char *origin) {
     }
     fd_ = fd;
     path_ = path;
+    used_ = mapped_ = 0;
+    map_ = nullptr;
     origin_ = Clock::now();
     const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::system_clock::now().time_since_epoch());
@@ -47,11 +46,45 @@ bool CaptureFile::start(const std::string &path, const char *origin) {
 
 void CaptureFile::stop() {
     std::lock_guard lock(mutex_);
+    finishFile();
+}
+
+// The last burst, then the file cut to what was used.
+void CaptureFile::finishFile() {
     if (fd_ < 0) return;
     flushPending();
+    if (map_) munmap(map_, mapped_);
+    if (ftruncate(fd_, static_cast<off_t>(used_)) != 0)
+        diag("capture %s: cannot cut the file to its %zu bytes: %s", path_.c_str(), used_,
+             std::strerror(errno));
     ::close(fd_);
     fd_ = -1;
+    map_ = nullptr;
+    mapped_ = used_ = 0;
     path_.clear();
+}
+
+// Makes room for `more` bytes: the file's blocks are allocated before they
+// are mapped, so a full disk stops the capture here instead of faulting a
+// write into the map.
+bool CaptureFile::reserve(size_t more) {
+    if (used_ + more <= mapped_) return true;
+    const size_t want = ((used_ + more) / kGrowth + 1) * kGrowth;
+    const int error = posix_fallocate(fd_, static_cast<off_t>(mapped_), static_cast<off_t>(want - mapped_));
+    if (error != 0) {
+        diag("capture %s: cannot grow the file to %zu bytes (%s); capture stopped", path_.c_str(), want,
+             std::strerror(error));
+        return false;
+    }
+    void *map = map_ ? mremap(map_, mapped_, want, MREMAP_MAYMOVE)
+                     : mmap(nullptr, want, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+    if (map == MAP_FAILED) {
+        diag("capture %s: cannot map the file (%s); capture stopped", path_.c_str(), std::strerror(errno));
+        return false;
+    }
+    map_ = static_cast<uint8_t *>(map);
+    mapped_ = want;
+    return true;
 }
 
 bool CaptureFile::active() const {
@@ -118,22 +151,15 @@ void CaptureFile::flushPending() {
     put(record_);
 }
 
-// One write per record; a failing file ends the capture, not the session.
+// A file that cannot grow ends the capture, not the session.
 void CaptureFile::put(const std::vector<uint8_t> &record) {
-    size_t done = 0;
-    while (done < record.size()) {
-        const ssize_t n = ::write(fd_, record.data() + done, record.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        diag("capture %s: write failed (%s); capture stopped", path_.c_str(),
-             n < 0 ? std::strerror(errno) : "nothing written");
-        ::close(fd_);
-        fd_ = -1;
+    if (!reserve(record.size())) {
+        pending_.clear();
+        finishFile();
         return;
     }
+    std::memcpy(map_ + used_, record.data(), record.size());
+    used_ += record.size();
 }
 
 }  // namespace rslink::platform

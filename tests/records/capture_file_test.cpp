@@ -8,6 +8,9 @@
 #include <fstream>
 #include <iterator>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 #include "rslink/core/capture_format.h"
@@ -98,6 +101,49 @@ TEST(CaptureFile, StoppedOrUnstartedItWritesNothingAndAFileThatCannotBeMadeIsRep
     c.received(b, 1);
     c.closed();
     EXPECT_EQ(readBack(path).records.size(), 1u);  // the clock record only
+}
+
+}  // namespace
+
+namespace {
+
+// A process that dies while capturing leaves the file at its grown size,
+// ending in zero bytes: everything written before is there and reads clean.
+TEST(CaptureFile, ACaptureNeverFinishedReadsCleanUpToItsLastRecord) {
+    const fs::path path = tempFile("crashed.rslcap");
+    const pid_t child = fork();
+    if (child == 0) {
+        CaptureFile c;
+        if (!c.start(path.string(), "test")) _exit(2);
+        const uint8_t enq[] = {0x10, 0x05}, ack[] = {0x10, 0x06};
+        for (int i = 0; i < 1000; ++i) {
+            c.sent(enq, 2);
+            c.received(ack, 2);
+        }
+        c.sent(enq, 2);
+        _exit(0);  // no stop(), no destructor: as a crash would leave it
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_GT(fs::file_size(path), 1000u * 2 * 15) << "the tail of the map is in the file";
+    const cap::Parsed p = readBack(path);
+    ASSERT_TRUE(p.ok()) << p.error;
+    ASSERT_EQ(p.records.size(), 1u + 2001u);
+    EXPECT_EQ(p.records.back().direction, cap::Direction::HostToUnit);
+}
+
+TEST(CaptureFile, AFinishedCaptureIsCutToWhatItHolds) {
+    const fs::path path = tempFile("finished.rslcap");
+    CaptureFile c;
+    ASSERT_TRUE(c.start(path.string(), "test"));
+    std::vector<uint8_t> big(3000, 0x41);  // several records, across a growth step
+    for (int i = 0; i < 400; ++i) c.sent(big.data(), big.size());
+    c.stop();
+    const cap::Parsed p = readBack(path);
+    ASSERT_TRUE(p.ok()) << p.error;
+    EXPECT_EQ(p.records.size(), 401u);
+    EXPECT_EQ(fs::file_size(path), p.records.back().offset + cap::kRecordHeaderSize + 9 + big.size());
 }
 
 }  // namespace

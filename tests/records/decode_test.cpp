@@ -102,7 +102,9 @@ TEST_P(ExampleTrace, DecodesEveryFrameAndShowsResponsesAsTheConsoleDid) {
         ++compared;
         EXPECT_EQ(decoded[i], shown[i]) << "response " << i + 1;
     }
-    if (std::string(GetParam()) == "status-check") EXPECT_EQ(compared, 2u);
+    if (std::string(GetParam()) == "status-check") {
+        EXPECT_EQ(compared, 2u);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Examples, ExampleTrace,
