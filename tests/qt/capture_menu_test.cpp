@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -46,11 +47,17 @@ std::vector<QString> pick(valdor::qt::CRsDlg &window, const QString &entry, cons
         menu->close();
     });
     QTimer dialogWatch;
+    bool answered = false;
     QObject::connect(&dialogWatch, &QTimer::timeout, [&] {
-        if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget())) {
-            dialog->selectFile(file);
-            QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
-        }
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        if (answered || !dialog || !dialog->isVisible()) return;
+        // Typed into the name field, as the operator does; the dialog's
+        // own selection may still be settling.
+        auto *name = dialog->findChild<QLineEdit *>("fileNameEdit");
+        if (!name) return;
+        answered = true;
+        name->setText(file);
+        QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
     });
     menuWatch.start(20);
     dialogWatch.start(20);
