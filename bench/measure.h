@@ -94,6 +94,9 @@ void measurePtyFloor(Table &table, int roundTrips);
 void measureIdle(Table &table, int seconds);
 void measureSilentUnit(Table &table);
 void measureDownload(Table &table, size_t bytes, bool paced);
+// The capture's cost: rates in this process, system calls of `valdor`
+// (the program at `valdor`) under strace.
+void measureCapture(Table &table, const std::string &valdor);
 // Returns false when the window cannot be built here (no Qt in this build).
 bool measureAppend(Table &table, int argc, char **argv);
 

@@ -120,10 +120,72 @@ def download():
     }
 
 
+def record(kind, device, micros, payload):
+    body = struct.pack("<Q", micros) + payload
+    return struct.pack("<BBH", kind, device, len(body)) + body
+
+
+def capture(*records, version=1):
+    return b"RSLCAP" + struct.pack("<H", version) + b"".join(records)
+
+
+def clock(device, micros, wall, origin=b"rslink"):
+    return record(1, device, micros, struct.pack("<q", wall) + origin)
+
+
+def com_open(micros, path=b"/dev/ttyUSB0"):
+    return record(2, 0, micros, struct.pack("<IBBBB", 9600, 8, 2, 0, 1) + path)
+
+
+def burst(device, micros, direction, data):
+    return record(4, device, micros, bytes([direction]) + bytes(data))
+
+
+def capture_reader():
+    status = frame([0x00, 0x01, 0x1C])
+    response = frame([0xE0, 0x01, 0x00, 0x00, 0x00, 0x2A, 0x3C] + [0] * 20)
+    bad = response[:-1] + bytes([response[-1] ^ 0x5A])
+    session = [clock(0, 0, 1765200000000000), com_open(10),
+               burst(0, 500000, 0, pair(ENQ)), burst(0, 500100, 1, pair(ACK)),
+               burst(0, 500200, 0, status), burst(0, 500300, 1, pair(NAK)),
+               burst(0, 500400, 0, status), burst(0, 500500, 1, pair(ACK) + pair(ENQ)),
+               burst(0, 500600, 0, pair(ACK)), burst(0, 500700, 1, bad),
+               burst(0, 500800, 0, pair(NAK)), burst(0, 500900, 1, response),
+               burst(0, 501000, 0, pair(ACK)), record(3, 0, 600000, b"")]
+    whole = capture(*session)
+    return {
+        "session": whole,
+        "two_devices": capture(clock(1, 0, 1765200000000000, b"tap A"),
+                               clock(2, 7, 1765200000000300, b"tap B"),
+                               burst(1, 100, 0, pair(ENQ)), burst(2, 90, 1, pair(ACK)),
+                               burst(1, 300, 0, status[:5]), burst(1, 310, 0, status[5:]),
+                               record(0x7F, 0, 400, b"unknown kind")),
+        "cut_short": whole[:-5],
+        "newer_version": capture(*session[:3], version=2),
+        "noise": capture(clock(0, 0, 0), burst(0, 1, 1, b"\x41\x42" + pair(ACK) + b"\x10\x41")),
+    }
+
+
+def trace_decoder():
+    return {
+        "status_check": (b"COM OPEN Completed.\r\n"
+                         b"SEND[09:05:01:007]>00 01 1C \r\nSend Normal End\r\n"
+                         b"RECV[09:05:01:120]>E0 01 00 00 00 2A 3C 35 32 12 34 56 05 42 18 26 21 04 "
+                         b"88 14 02 01 E0 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 \r\n"
+                         b"Receive Normal End\r\n"),
+        "enhanced": (b"SEND[hh:mm:ss:mmm]>60 01 FF 00 00 01 00 1C \n"
+                     b"RECV[hh:mm:ss:mmm]>E0 01 FF 00 00 55 00 00 00 00 00 00 12 34 56 \n"),
+        "negative": b"RECV[10:00:00:000]>F0 12 00 A1 00 \n",
+        "bad_hex": b"SEND[10:00:00:000]>00 01 1C\nRECV[10:00:00:100]>E0 XY\n",
+        "no_time": b"RECV[10:00]>E0 01\n",
+    }
+
+
 def main():
     for target, seeds in [("receive_path", receive_path()), ("send_exchange", send_exchange()),
                           ("response_decoders", response_decoders()),
-                          ("settings_file", settings_file()), ("download", download())]:
+                          ("settings_file", settings_file()), ("download", download()),
+                          ("capture_reader", capture_reader()), ("trace_decoder", trace_decoder())]:
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         for name, data in seeds.items():

@@ -81,6 +81,14 @@ RSLINK_API int RSSend(MSG_BLK *block);
 RSLINK_API int DTRControl(int on);
 RSLINK_API int RTSControl(int on);
 
+/* Capture of the line: from now on every burst in both directions, with
+ * COM Open and COM Close marks, goes to the file at path (created or
+ * truncated; layout in docs/capture-format.md).  A null or empty path ends
+ * the capture.  Without this call, RSOpen starts a capture to the file named
+ * by the environment variable RSLINK_CAPTURE when it is set.  Returns 0, or
+ * -4 when the file cannot be created (errno tells why). */
+RSLINK_API int RSCapture(const char *path);
+
 /* Diagnostics: the number of receive buffers lent to the client now (0..10),
  * or -2 when nothing is open. */
 RSLINK_API int RSBuffersLent(void);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, and only those missing, so
 # that a fresh Debian 12 gets there with this one script.
-# Usage: scripts/install-deps.sh [build|run|package|all]   (default: all)
+# Usage: scripts/install-deps.sh [build|run|test|package|all]   (default: all)
+#   test:    what scripts/test.sh needs: the build, plus the tools the tests drive
 #   package: what scripts/package.sh needs to build and check the Debian packages
 set -euo pipefail
 
@@ -12,13 +13,17 @@ build=(build-essential cmake git pkg-config libgtest-dev libgmock-dev
 run=(xvfb xauth x11-utils)
 # dpkg-dev brings dpkg-shlibdeps and dpkg-buildflags.
 package=(dpkg-dev lintian desktop-file-utils appstream)
+# tshark runs the Wireshark dissector in the tests; strace counts system
+# calls for the benchmark's capture rows.
+testing=(tshark strace "${package[@]}")
 
 case "$what" in
   build) want=("${build[@]}") ;;
   run)   want=("${run[@]}") ;;
+  test)  want=("${build[@]}" "${testing[@]}") ;;
   package) want=("${build[@]}" "${package[@]}") ;;
-  all)   want=("${build[@]}" "${run[@]}") ;;
-  *) echo "usage: $0 [build|run|package|all]" >&2; exit 2 ;;
+  all)   want=("${build[@]}" "${run[@]}" "${testing[@]}") ;;
+  *) echo "usage: $0 [build|run|test|package|all]" >&2; exit 2 ;;
 esac
 
 missing=()
@@ -39,4 +44,6 @@ if [ "$(id -u)" -ne 0 ]; then
 fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo[@]}" apt-get update
-"${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+# tshark's package asks about capturing as non-root: noninteractive takes
+# the default (no), also through sudo, which drops the environment.
+"${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"

@@ -21,7 +21,7 @@ fuzz_seconds=${FUZZ_SECONDS:-20}
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=(main asan tsan fuzz package)
 
-scripts/install-deps.sh build
+scripts/install-deps.sh test
 
 passed=0
 failed=0
@@ -86,7 +86,8 @@ stage_fuzz() {
   cmake --build build-fuzz -j "$jobs" || return 1
   local status=0 t
   fuzz/run.sh build-fuzz "$fuzz_seconds" || status=$?
-  for t in receive_path send_exchange response_decoders settings_file download; do
+  for t in receive_path send_exchange response_decoders settings_file download \
+           capture_reader trace_decoder; do
     if [ -f "build-fuzz/fuzz_$t.log" ] && grep -q '^Done [0-9]* runs' "build-fuzz/fuzz_$t.log"; then
       passed=$((passed + 1))
     else

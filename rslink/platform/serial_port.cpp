@@ -273,6 +273,8 @@ core::ReadResult SerialPort::read(uint8_t *buffer, size_t size) {
     if (line & POLLIN) {
         const ssize_t n = ::read(fds[0].fd, buffer, size);
         if (n > 0) {
+            if (auto *l = listener_.load(std::memory_order_acquire))
+                l->received(buffer, static_cast<size_t>(n));
             if (lineErrorFlagged()) return {true, 0};
             return {false, static_cast<size_t>(n)};
         }
@@ -284,6 +286,7 @@ core::ReadResult SerialPort::read(uint8_t *buffer, size_t size) {
         markGone("poll", 0);
         return {true, 0};
     }
+    if (auto *l = listener_.load(std::memory_order_acquire)) l->quiet();
     return {false, 0};
 }
 
@@ -310,6 +313,7 @@ bool SerialPort::write(const uint8_t *data, size_t size) {
     if (gone_.load()) return false;
     const bool pulseRts = !rtsControl_ && !pty_;
     if (pulseRts) setModemLine(TIOCM_RTS, true);
+    if (auto *l = listener_.load(std::memory_order_acquire)) l->sent(data, size);
     bool ok = writeAll(data, size);
     if (pulseRts) {
         if (ok && tcdrain(fd_.load()) != 0) ok = false;

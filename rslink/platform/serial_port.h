@@ -11,6 +11,7 @@
 
 #include <termios.h>
 
+#include "rslink/core/line_listener.h"
 #include "rslink/core/line_port.h"
 
 namespace rslink::platform {
@@ -52,6 +53,10 @@ public:
 
     // The DTR and RTS controls of the line-control record, applied at once
     // on a real line, only remembered on a pty.
+    // Every byte read or written goes to the listener too, while one is set
+    // (null: none).  The listener must outlive the port.
+    void setListener(core::LineListener *listener) { listener_.store(listener); }
+
     void setDtrControl(bool on);
     void setRtsControl(bool on);
     bool dtrControl() const;
@@ -88,6 +93,7 @@ private:
     const bool pty_;
     const termios saved_;
     std::atomic<bool> gone_{false};
+    std::atomic<core::LineListener *> listener_{nullptr};
 
     mutable std::mutex lineMutex_;  // writes and the line-control record
     bool dtrControl_ = true;

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <future>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "rslink/core/receive_path.h"
 #include "rslink/core/send_exchange.h"
 #include "rslink/frame.h"
+#include "rslink/platform/capture_file.h"
 #include "rslink/platform/diag.h"
 #include "rslink/platform/serial_port.h"
 #include "rslink/platform/timer_service.h"
@@ -85,6 +87,13 @@ Notices &notices() {
     static auto *n = new Notices;
     return *n;
 }
+
+// The capture outlives every session (a session's port points at it).
+platform::CaptureFile &capture() {
+    static auto *c = new platform::CaptureFile;
+    return *c;
+}
+std::atomic<bool> g_captureEnvTaken{false};  // RSLINK_CAPTURE starts one capture a process
 
 std::atomic<bool> g_open{false};
 std::atomic<unsigned long> g_client{0};
@@ -409,6 +418,27 @@ int startSession(std::unique_ptr<SerialPort> serial) {
     }
 }
 
+// Marks the open port in the capture and lets the port feed it.  Caller
+// holds g_lifecycle.
+void listenTo(SerialPort &serial) {
+    capture().opened({static_cast<uint32_t>(g_settings.speed),
+                      static_cast<uint8_t>(g_settings.dataBits),
+                      static_cast<uint8_t>(g_settings.parity),
+                      static_cast<uint8_t>(g_settings.stopBits), static_cast<uint8_t>(g_port),
+                      serial.path()});
+    serial.setListener(&capture());
+}
+
+// Caller holds g_lifecycle.
+void attachCapture(SerialPort &serial) {
+    if (!capture().active() && !g_captureEnvTaken.exchange(true)) {
+        const char *path = std::getenv("RSLINK_CAPTURE");
+        if (path && *path && !capture().start(path, "rslink"))
+            diag("RSLINK_CAPTURE=%s: no capture: %s", path, std::strerror(errno));
+    }
+    if (capture().active()) listenTo(serial);
+}
+
 int openPort(int port) {
     if (port < 1 || port > 8) return -4;
     g_port = port;
@@ -420,6 +450,7 @@ int openPort(int port) {
         diag("COM%d: %s", port, why.c_str());
         return -4;
     }
+    attachCapture(*serial);
     return startSession(std::move(serial));
 }
 
@@ -463,8 +494,10 @@ int RSClose(void) {
     std::lock_guard life(g_lifecycle);
     if (!g_open.load()) return 0;
     std::unique_ptr<Session> session = withdraw();
+    const bool hadPort = session != nullptr;
     if (session) session->close();
     session.reset();
+    if (hadPort) capture().closed();
     g_open.store(false);
     return 0;
 }
@@ -479,6 +512,20 @@ int RSSend(MSG_BLK *block) {
 int DTRControl(int on) { return lineControl(&SerialPort::setDtrControl, on); }
 
 int RTSControl(int on) { return lineControl(&SerialPort::setRtsControl, on); }
+
+int RSCapture(const char *path) {
+    std::lock_guard life(g_lifecycle);
+    std::lock_guard lock(g_sessionMutex);
+    if (g_session) g_session->port().setListener(nullptr);
+    g_captureEnvTaken.store(true);  // the client's choice overrides the environment
+    if (!path || !*path) {
+        capture().stop();
+        return 0;
+    }
+    if (!capture().start(path, "rslink")) return -4;
+    if (g_session) listenTo(g_session->port());
+    return 0;
+}
 
 int RSBuffersLent(void) { return g_open.load() ? pool().lent() : -2; }
 

@@ -25,6 +25,5 @@ int main(int argc, char **argv) {
     // The first line of standard output is the terminal's path.
     std::printf("%s\n", simulator.path().c_str());
     std::fflush(stdout);
-    simulator.run();
-    return 0;
+    return simulator.run();
 }

@@ -165,6 +165,21 @@ constexpr OptionSpec kOptions[] = {
      "bdusim --trace-responses", [](Options &o, std::string_view) { return o.traceResponses = true; }},
     {"--link", "PATH", "Make PATH a symbolic link to the pseudo-terminal (removed at exit).",
      "bdusim --link /tmp/bdu", [](Options &o, std::string_view v) { o.linkPath = v; return !v.empty(); }},
+    {"--replay", "CAPTURE",
+     "Play the unit's side of a session recorded with valdor --capture (or RSLINK_CAPTURE):\n"
+     "each recorded burst of the unit, once the host has sent what preceded it, after the\n"
+     "recorded pause.  Each frame of the host that differs from the recording is reported on\n"
+     "standard error with both texts (date and time bytes are not compared), and bdusim then\n"
+     "exits with status 1.",
+     "bdusim --replay field.rslcap",
+     [](Options &o, std::string_view v) { o.replayPath = v; return !v.empty(); }},
+    {"--replay-no-delays", nullptr, "With --replay: answer at once instead of after the recorded pauses.",
+     "bdusim --replay field.rslcap --replay-no-delays",
+     [](Options &o, std::string_view) { return o.replayNoDelays = true; }},
+    {"--replay-stop-on-mismatch", nullptr,
+     "With --replay: stop replaying at the first frame of the host that differs.",
+     "bdusim --replay field.rslcap --replay-stop-on-mismatch",
+     [](Options &o, std::string_view) { return o.replayStopOnMismatch = true; }},
     {"--help", nullptr, "Show this text.", "bdusim --help",
      [](Options &o, std::string_view) { return o.help = true; }},
 };
@@ -208,6 +223,11 @@ bool parseOptions(const std::vector<std::string> &args, Options &options, std::s
                     (spec->argument ? spec->argument : "value");
             return false;
         }
+    }
+    if ((options.replayNoDelays || options.replayStopOnMismatch) && options.replayPath.empty()) {
+        error = std::string(options.replayNoDelays ? "--replay-no-delays" : "--replay-stop-on-mismatch") +
+                " needs --replay CAPTURE";
+        return false;
     }
     return true;
 }

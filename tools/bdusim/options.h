@@ -17,6 +17,9 @@ struct Options {
     bool traceResponses = false;
     std::string logPath;
     std::string linkPath;
+    std::string replayPath;     // play a recorded session instead of the unit
+    bool replayNoDelays = false;
+    bool replayStopOnMismatch = false;
     bool help = false;
 };
 

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <fstream>
+#include <iterator>
 
 #include <poll.h>
 #include <unistd.h>
@@ -76,6 +78,7 @@ Simulator::Simulator(const Options &options)
 
 bool Simulator::start(std::string &error) {
     if (!options_.logPath.empty() && !log_.open(options_.logPath, error)) return false;
+    if (!options_.replayPath.empty() && !loadReplay(error)) return false;
     if (!port_.open(error)) return false;
     if (!options_.linkPath.empty()) {
         struct stat existing{};
@@ -97,6 +100,33 @@ bool Simulator::start(std::string &error) {
     return true;
 }
 
+bool Simulator::loadReplay(std::string &error) {
+    std::ifstream in(options_.replayPath, std::ios::binary);
+    if (!in) {
+        error = "cannot open " + options_.replayPath + ": " + std::strerror(errno);
+        return false;
+    }
+    const std::vector<uint8_t> content((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
+    const auto parsed = rslink::capture::parse(content);
+    if (!parsed.ok()) {
+        const std::string where = options_.replayPath + ": offset " +
+                                  std::to_string(parsed.errorOffset) + ": " + parsed.error;
+        if (parsed.records.empty()) {
+            error = where;
+            return false;
+        }
+        diagnostic(where + " (replaying what comes before it)");
+    }
+    replay_ = std::make_unique<Replay>(buildReplayScript(parsed.records),
+                                       ReplayOptions{options_.replayNoDelays, options_.replayStopOnMismatch},
+                                       port_, [this](const std::string &text) {
+                                           diagnostic(text);
+                                           log_.event(text);
+                                       });
+    return true;
+}
+
 void Simulator::removeLink() {
     if (!linked_) return;
     char target[256];
@@ -108,15 +138,22 @@ void Simulator::removeLink() {
 
 void Simulator::noticeHostChange(bool wasPresent, TimePoint now) {
     if (wasPresent == port_.hostPresent()) return;
-    line_.reset(now);
+    if (replay_) replay_->reset(now);
+    else line_.reset(now);
     diagnostic(port_.hostPresent() ? "the host opened the line" : "the host closed the line");
 }
 
 // Everything that is due now: bytes to the protocol, time-outs, writes.
 void Simulator::step(TimePoint now) {
     const bool wasPresent = port_.hostPresent();
-    port_.deliverDue(now, [&](uint8_t byte) { line_.onByte(byte, now); });
-    if (port_.hostPresent()) line_.onTime(now);
+    port_.deliverDue(now, [&](uint8_t byte) {
+        if (replay_) replay_->onByte(byte, now);
+        else line_.onByte(byte, now);
+    });
+    if (port_.hostPresent()) {
+        if (replay_) replay_->onTime(now);
+        else line_.onTime(now);
+    }
     if (port_.hostPresent()) port_.writeDue(now);
     noticeHostChange(wasPresent, now);
 }
@@ -130,7 +167,8 @@ void Simulator::wait(TimePoint now) {
         noticeHostChange(wasPresent, Clock::now());
         return;
     }
-    const TimePoint deadline = std::min(line_.nextDeadline(), port_.nextEvent());
+    const TimePoint unitDeadline = replay_ ? replay_->nextDeadline() : line_.nextDeadline();
+    const TimePoint deadline = std::min(unitDeadline, port_.nextEvent());
     pollfd p{port_.fd(), static_cast<short>(POLLIN | (port_.blocked() ? POLLOUT : 0)), 0};
     const timespec timeout = until(now, deadline);
     const int ready = ppoll(&p, 1, deadline == TimePoint::max() ? nullptr : &timeout, &waitMask);
@@ -142,13 +180,15 @@ void Simulator::wait(TimePoint now) {
     noticeHostChange(wasPresent, woke);
 }
 
-void Simulator::run() {
-    diagnostic("unit ready on " + port_.slavePath());
+int Simulator::run() {
+    diagnostic((replay_ ? "replay of " + options_.replayPath + " ready on " : "unit ready on ") +
+               port_.slavePath());
     while (!stopSignal) {
         step(Clock::now());
         wait(Clock::now());
     }
     removeLink();
+    return replay_ && replay_->mismatches() > 0 ? 1 : 0;
 }
 
 }  // namespace bdusim

@@ -10,6 +10,7 @@
 #include "tools/bdusim/line_protocol.h"
 #include "tools/bdusim/options.h"
 #include "tools/bdusim/pty_port.h"
+#include "tools/bdusim/replay.h"
 #include "tools/bdusim/unit.h"
 
 namespace bdusim {
@@ -22,20 +23,23 @@ public:
     bool start(std::string &error);
     const std::string &path() const { return port_.slavePath(); }
 
-    // Runs until SIGTERM or SIGINT.
-    void run();
+    // Runs until SIGTERM or SIGINT.  Returns the exit status: 1 when a
+    // replay met a host frame that differs from the recording, else 0.
+    int run();
 
 private:
     void step(TimePoint now);
     void wait(TimePoint now);
     void noticeHostChange(bool wasPresent, TimePoint now);
     void removeLink();
+    bool loadReplay(std::string &error);
 
     Options options_;
     ByteLog log_;
     PtyPort port_;
     Unit unit_;
     LineProtocol line_;
+    std::unique_ptr<Replay> replay_;  // set: the recording plays the unit
     bool linked_ = false;
 };
 

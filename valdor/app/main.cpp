@@ -3,11 +3,19 @@
 //   valdor                 the console window
 //   valdor --script FILE   runs FILE without a window ("-": standard input)
 //   valdor --help          usage
+//   valdor --decode FILE   prints a capture or saved trace decoded
+//   valdor --export-pcap CAPTURE OUT.pcap
+//   --capture FILE and --log FILE go before any of the above.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "valdor/console/capture_control.h"
+#include "valdor/console/session_log.h"
 #include "valdor/headless/script_runner.h"
+#include "valdor/records/decode.h"
+#include "valdor/records/pcap_export.h"
 
 #ifdef VALDOR_WITH_QT
 #include "valdor/console/qt/rs_app.h"
@@ -16,14 +24,22 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: valdor [--script FILE] [--help]\n"
+    "usage: valdor [--capture FILE] [--log FILE] [--script FILE]\n"
+    "       valdor --decode FILE | --export-pcap CAPTURE OUT.pcap | --help\n"
     "\n"
     "  (no option)     open the console window\n"
     "  --script FILE   run the same console without a window, one statement per line from\n"
     "                  FILE (- for standard input); no display is needed\n"
+    "  --capture FILE  capture every byte on the line, both directions, to FILE\n"
+    "  --log FILE      append every message line with date and time to FILE\n"
+    "  --decode FILE   print a capture, or a saved message box with SEND/RECV trace lines,\n"
+    "                  frame by frame: requests by name, responses field by field\n"
+    "  --export-pcap CAPTURE OUT.pcap\n"
+    "                  convert a capture for Wireshark (tools/wireshark/rslink.lua)\n"
     "  --help          show this text\n"
     "\n"
     "COM n opens the device named by the environment variable RSLINK_COM<n>, or /dev/ttyS<n-1>.\n"
+    "RSLINK_CAPTURE=FILE captures the line of any program that uses librslink.\n"
     "\n"
     "Script statements (# starts a comment; \"text\" in double quotes, \\\" and \\\\ inside):\n"
     "  select CONTROL POSITION | \"ITEM TEXT\" | none   choose an item of a list (1100-1143)\n"
@@ -36,6 +52,7 @@ constexpr char kUsage[] =
     "  wait message \"TEXT\" [SECONDS]               a message line equal to TEXT since then\n"
     "  wait idle SECONDS                           no message line for SECONDS\n"
     "  show response | device | enabled            print fields, indicators or enabled buttons\n"
+    "  capture \"FILE\" | off                        capture the line to FILE from now on, or stop\n"
     "Waits time out after 10 s unless SECONDS is given.  Message lines go to standard output as\n"
     "they come; show prints @NNNN<TAB>TEXT (or on); errors go to standard error.  At the end the\n"
     "console shuts down as Exit does.\n"
@@ -65,9 +82,56 @@ int runWindow(int &argc, char **argv) {
 #endif
 }
 
+// --capture FILE and --log FILE, taken off the front of the command line.
+// 0 when all went well, else the exit status.
+int takeRecordOptions(int &argc, char **argv) {
+    while (argc >= 3) {
+        const std::string option = argv[1];
+        const std::string file = argv[2];
+        if (option == "--capture") {
+            int error = 0;
+            if (!valdor::startCapture(file, error)) {
+                std::fprintf(stderr, "valdor: cannot create the capture %s: %s\n", file.c_str(),
+                             std::strerror(error));
+                return 2;
+            }
+        } else if (option == "--log") {
+            if (!valdor::sessionLog().open(file)) {
+                std::fprintf(stderr, "valdor: cannot open the log %s: %s\n", file.c_str(),
+                             std::strerror(errno));
+                return 2;
+            }
+        } else {
+            return 0;
+        }
+        for (int i = 1; i + 2 <= argc; ++i) argv[i] = argv[i + 2];
+        argc -= 2;
+    }
+    if (argc == 2 && (std::strcmp(argv[1], "--capture") == 0 || std::strcmp(argv[1], "--log") == 0)) {
+        std::fprintf(stderr, "valdor: %s needs a FILE\n", argv[1]);
+        return 2;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--decode") == 0) {
+        if (argc != 3) {
+            std::fputs("valdor: --decode needs exactly one FILE\n", stderr);
+            return 2;
+        }
+        return valdor::records::decodeFile(argv[2], stdout, stderr);
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "--export-pcap") == 0) {
+        if (argc != 4) {
+            std::fputs("valdor: --export-pcap needs CAPTURE and OUT.pcap\n", stderr);
+            return 2;
+        }
+        return valdor::records::exportPcapFile(argv[2], argv[3], stderr);
+    }
+    if (const int status = takeRecordOptions(argc, argv)) return status;
     if (argc >= 2) {
         std::string option = argv[1];
         if (option == "--help" || option == "-h") {

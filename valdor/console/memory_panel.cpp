@@ -1,5 +1,7 @@
 #include "valdor/console/memory_panel.h"
 
+#include "valdor/console/session_log.h"
+
 #include "valdor/console/controls.h"
 
 namespace valdor {
@@ -96,6 +98,7 @@ std::string MemoryPanel::committedMessageText() const {
 
 void MemoryPanel::appendMessage(std::string_view line) {
     std::lock_guard lock(mutex_);
+    sessionLog().line(line);
     if (checked_.count(ctl::ShowMessages) == 0) return;
     lines_.emplace_back(line);
     if (observer_) observer_(lines_.back());

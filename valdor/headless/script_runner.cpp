@@ -13,11 +13,13 @@
 #include <mutex>
 
 #include "valdor/console/buttons.h"
+#include "valdor/console/capture_control.h"
 #include "valdor/console/console.h"
 #include "valdor/console/controls.h"
 #include "valdor/console/host.h"
 #include "valdor/console/memory_panel.h"
 #include "valdor/console/param_tables.h"
+#include "valdor/headless/show_lines.h"
 
 namespace valdor {
 
@@ -204,6 +206,7 @@ private:
         if (verb == "choose") return choose(t);
         if (verb == "wait") return wait(t);
         if (verb == "show") return show(t);
+        if (verb == "capture") return capture(t);
         fail(kScriptError, "unknown statement '" + verb + "'");
     }
 
@@ -352,6 +355,16 @@ private:
         events_.mark();
     }
 
+    // capture "FILE" | capture off: the line capture, from now on.
+    void capture(const std::vector<ScriptToken> &t) {
+        arity(t, 2, 2, "capture \"FILE\" | off");
+        if (!t[1].quoted && t[1].text == "off") return stopCapture();
+        if (!t[1].quoted) fail(kScriptError, "capture: say \"FILE\" or off, not " + shown(t[1]));
+        int error = 0;
+        if (!startCapture(t[1].text, error))
+            fail(kScriptError, "capture " + shown(t[1]) + ": cannot create it: " + std::strerror(error));
+    }
+
     void show(const std::vector<ScriptToken> &t) {
         arity(t, 2, 2, "show response|device|enabled");
         // Read everything first, print after: the panel's observer prints
@@ -360,9 +373,7 @@ private:
         auto field = [&](int id) { out.push_back("@" + std::to_string(id) + "\t" + panel_.text(id)); };
         auto on = [&](int id) { out.push_back("@" + std::to_string(id) + "\ton"); };
         if (t[1].text == "response" && !t[1].quoted) {
-            for (int id = ctl::FirstResponseField; id <= ctl::LastResponseField; ++id) field(id);
-            for (int id = ctl::FirstIndicator; id <= ctl::LastIndicator; ++id)
-                if (ctl::isIndicator(id) && panel_.checked(id)) on(id);
+            out = responseLines(panel_);
         } else if (t[1].text == "device" && !t[1].quoted) {
             if (!panel_.deviceWindowExists()) {
                 out.push_back("@device\tabsent");

@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
@@ -21,16 +22,20 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <condition_variable>
+#include <cstdio>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <type_traits>
 
+#include "valdor/console/capture_control.h"
 #include "valdor/console/console.h"
 #include "valdor/console/controls.h"
 #include "valdor/console/param_tables.h"
 #include "valdor/console/qt/console_layout.h"
 #include "valdor/console/qt/icons.h"
 #include "valdor/console/qt/log_dlg.h"
+#include "valdor/console/session_log.h"
 #include "valdor/responses/response_decoder.h"
 
 namespace valdor::qt {
@@ -126,6 +131,32 @@ void CRsDlg::build() {
     messages_->setUndoRedoEnabled(false);
     form_.place(messages_, ctl::MessageBox, kMessageBoxPlace.x, kMessageBoxPlace.y, kMessageBoxPlace.w,
                 kMessageBoxPlace.h);
+    // The box's own menu plus the line capture.
+    messages_->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(messages_, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        std::unique_ptr<QMenu> menu(messages_->createStandardContextMenu(at));
+        menu->addSeparator();
+        const std::string current = capturePath();
+        QAction *capture = menu->addAction(
+            current.empty() ? QStringLiteral("Capture Line to File...")
+                            : QStringLiteral("Stop Line Capture (%1)").arg(QString::fromStdString(current)));
+        if (menu->exec(messages_->viewport()->mapToGlobal(at)) != capture) return;
+        if (!current.empty()) {
+            stopCapture();
+            return;
+        }
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Capture Line to File"),
+                                                          QStringLiteral("line.rslcap"),
+                                                          QStringLiteral("Line captures (*.rslcap);;All files (*)"),
+                                                          nullptr, QFileDialog::DontUseNativeDialog);
+        if (path.isEmpty()) return;
+        int error = 0;
+        if (!startCapture(path.toStdString(), error)) {
+            char line[64];
+            std::snprintf(line, sizeof line, "CAPTURE FILE OPEN ERROR CODE=0x%08x", static_cast<unsigned>(error));
+            appendMessage(line);
+        }
+    });
 
     progress_ = new QProgressBar(this);
     progress_->setTextVisible(false);
@@ -273,6 +304,7 @@ void CRsDlg::appendMessage(std::string_view line) {
     onWindowThread([&] {
         // Checked and appended in one step on this thread, so no line slips
         // past a change of 1241 and lines keep the order they came in.
+        sessionLog().line(line);
         if (!checked(ctl::ShowMessages)) return;
         QTextCursor cursor(messages_->document());
         cursor.movePosition(QTextCursor::End);
