@@ -11,8 +11,12 @@ namespace valdor {
 
 // The most characters the box holds, counted as its text reads back: every
 // line with its "\r\n".  Lines run from 15 to about 3,400 characters, so this
-// is well over a thousand of the longest.
-inline constexpr size_t kMessageBoxMaxChars = 4 * 1024 * 1024;
+// is over nine hundred of the longest.  The window's document keeps its text
+// as UTF-16 in a buffer that grows to powers of two and is compacted only when
+// nearly full; 3 MiB characters (6 MiB) leave that buffer room to take the
+// dropped lines' garbage before it compacts, so the window's memory settles
+// once the box is full.
+inline constexpr size_t kMessageBoxMaxChars = 3 * 1024 * 1024;
 
 // The characters a line takes in the box.
 constexpr size_t messageBoxChars(std::string_view line) { return line.size() + 2; }
