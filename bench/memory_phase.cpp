@@ -5,15 +5,14 @@
 
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdio>
 #include <fstream>
-#include <mutex>
+#include <istream>
 #include <stdexcept>
 #include <string>
-#include <streambuf>
 #include <thread>
 
+#include "support/held_script.h"
 #include "valdor/console/controls.h"
 #include "valdor/console/message_limit.h"
 #include "valdor/headless/script_runner.h"
@@ -49,60 +48,6 @@ void addRows(Table &table, const char *where, double full, double after, size_t 
                growth < kGrowthLimitMiB ? format("met (+%.1f MiB)", growth) : format("MISSED (+%.1f MiB)", growth)});
 }
 
-// A script that gives its first statements, then holds the runner between
-// statements (where it keeps lines for a later wait) until released, then
-// ends.
-class HeldScript : public std::streambuf {
-public:
-    explicit HeldScript(std::string head) : head_(std::move(head)) {
-        setg(head_.data(), head_.data(), head_.data() + head_.size());
-    }
-    void release() {
-        std::lock_guard lock(mutex_);
-        released_ = true;
-        changed_.notify_all();
-    }
-
-protected:
-    int_type underflow() override {
-        std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return released_; });
-        return traits_type::eof();
-    }
-
-private:
-    std::string head_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    bool released_ = false;
-};
-
-// Standard output of the script: counted, then thrown away.  The box's
-// characters are the lines' plus "\r\n" for each "\n".
-struct CountingOutput {
-    std::mutex mutex;
-    std::condition_variable changed;
-    size_t boxChars = 0;
-    size_t lines = 0;
-
-    static ssize_t write(void *cookie, const char *data, size_t size) {
-        auto *self = static_cast<CountingOutput *>(cookie);
-        size_t newlines = 0;
-        for (size_t i = 0; i < size; ++i) newlines += data[i] == '\n';
-        {
-            std::lock_guard lock(self->mutex);
-            self->boxChars += size + newlines;
-            self->lines += newlines;
-        }
-        self->changed.notify_all();
-        return static_cast<ssize_t>(size);
-    }
-    bool waitFor(size_t chars, std::chrono::seconds timeout) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, timeout, [&] { return boxChars >= chars; });
-    }
-};
-
 }  // namespace
 
 void measureMemoryHeadless(Table &table) {
@@ -110,30 +55,23 @@ void measureMemoryHeadless(Table &table) {
     testsupport::Bdusim unit;
     unit.mapCom(kCom);
     // The operational log in the repeat mode: its answers make the longest lines.
-    HeldScript script("select 1137 \"COM6\"\npress \"COM Open\"\nwait message \"COM OPEN Completed.\"\n"
-                      "check 1241 on\ncheck 1242 on\npress \"Operational Log\"\n");
+    testsupport::HeldScript script("select 1137 \"COM6\"\npress \"COM Open\"\nwait message \"COM OPEN Completed.\"\n"
+                                   "check 1241 on\ncheck 1242 on\npress \"Operational Log\"\n",
+                                   "");
     std::istream in(&script);
-    CountingOutput counted;
-    cookie_io_functions_t io{};
-    io.write = &CountingOutput::write;
-    std::FILE *out = fopencookie(&counted, "w", io);
+    testsupport::CountedOutput counted;
     std::FILE *err = std::fopen("/dev/null", "w");
     int status = -1;
-    std::thread runner([&] { status = valdor::runScript(in, out, err); });
+    std::thread runner([&] { status = valdor::runScript(in, counted.file(), err); });
 
     const size_t full = valdor::kMessageBoxMaxChars;
-    bool ok = counted.waitFor(full, std::chrono::seconds(300));
+    bool ok = counted.reach(full, std::chrono::seconds(300));
     const double atFull = residentMiB();
-    size_t fullLines = 0;
-    {
-        std::lock_guard lock(counted.mutex);
-        fullLines = counted.lines;
-    }
-    ok = ok && counted.waitFor(full * (1 + kMoreBoxes), std::chrono::seconds(1200));
+    const size_t fullLines = counted.lines();
+    ok = ok && counted.reach(full * (1 + kMoreBoxes), std::chrono::seconds(1200));
     const double after = residentMiB();
     script.release();
     runner.join();
-    std::fclose(out);
     std::fclose(err);
     if (!ok || status != valdor::kScriptOk) throw std::runtime_error("the headless repeat mode stopped early");
     addRows(table, "headless, \"Operational Log\" repeated", atFull, after, fullLines);
