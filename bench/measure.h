@@ -99,5 +99,8 @@ void measureDownload(Table &table, size_t bytes, bool paced);
 void measureCapture(Table &table, const std::string &valdor);
 // Returns false when the window cannot be built here (no Qt in this build).
 bool measureAppend(Table &table, int argc, char **argv);
+// Resident memory as the message box fills and keeps filling.
+void measureMemoryHeadless(Table &table);
+bool measureMemoryWindow(Table &table, int argc, char **argv);
 
 }  // namespace bench

@@ -163,6 +163,23 @@ TEST(Script, TestEndIsTheLastLineEvenWhenTheRepeatModeRuns) {
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), "*** Test END ***"), 1);
 }
 
+// A wait sees the lines since the previous wait, those of a press included,
+// and none from before it, whichever kind of wait that was.
+TEST(Script, EachWaitCountsFromTheEndOfThePreviousOne) {
+    Bdusim sim;
+    sim.mapCom(2);
+    const std::string open = "select 1137 \"COM2\"\npress \"COM Open\"\n";
+    for (const char *between : {"wait idle 0.3\n", "wait responses 0\n", "wait message \"COM OPEN Completed.\"\n"}) {
+        auto r = run(open + between + "wait message \"COM OPEN Completed.\" 0.3\n");
+        EXPECT_EQ(r.status, kScriptTimedOut) << between << r.err;
+        EXPECT_NE(r.err.find("line 4: wait message"), std::string::npos) << between << r.err;
+    }
+    // Lines of a press that came before the wait, and lines that come during it.
+    auto r = run(open + "press \"Status Read\"\nshow enabled\nwait message \"Send Normal End\"\n"
+                        "press \"Status Read\"\nwait message \"Receive Normal End\"\n");
+    EXPECT_EQ(r.status, kScriptOk) << r.err;
+}
+
 TEST(Script, WaitMessageTimesOutWhenTheLineNeverComes) {
     auto r = run("wait message \"COM OPEN Completed.\" 0.2\n");
     EXPECT_EQ(r.status, kScriptTimedOut);

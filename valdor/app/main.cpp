@@ -57,7 +57,8 @@ constexpr char kUsage[] =
     "they come; show prints @NNNN<TAB>TEXT (or on); errors go to standard error.  At the end the\n"
     "console shuts down as Exit does.\n"
     "Exit status: 0 the script ran to its end, 1 a wait timed out, 2 a script error (unknown\n"
-    "statement or control, bad argument, disabled control).\n"
+    "statement or control, bad argument, disabled control, a script that cannot be read,\n"
+    "standard output closed).\n"
     "Examples: docs/examples/*.vds\n";
 
 // The headless front end: the same console on an in-memory panel.

@@ -100,6 +100,7 @@ void MemoryPanel::appendMessage(std::string_view line) {
     std::lock_guard lock(mutex_);
     sessionLog().line(line);
     if (checked_.count(ctl::ShowMessages) == 0) return;
+    for (size_t drop = budget_.add(line); drop > 0; --drop) lines_.pop_front();
     lines_.emplace_back(line);
     if (observer_) observer_(lines_.back());
 }
@@ -107,6 +108,7 @@ void MemoryPanel::appendMessage(std::string_view line) {
 void MemoryPanel::clearMessages() {
     std::lock_guard lock(mutex_);
     lines_.clear();
+    budget_.clear();
 }
 
 void MemoryPanel::setProgressRange(int low, int high) {
@@ -148,7 +150,7 @@ void MemoryPanel::showDeviceWindow() {
 
 std::vector<std::string> MemoryPanel::messages() const {
     std::lock_guard lock(mutex_);
-    return lines_;
+    return {lines_.begin(), lines_.end()};
 }
 
 std::pair<int, int> MemoryPanel::progressRange() const {

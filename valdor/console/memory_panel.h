@@ -2,6 +2,7 @@
 // front end run the console on.  Safe to use from any number of threads.
 #pragma once
 
+#include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -9,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "valdor/console/message_limit.h"
 #include "valdor/console/panel.h"
 
 namespace valdor {
@@ -35,7 +37,9 @@ public:
     void showDeviceWindow() override;
 
     // For tests and the headless front end.
-    std::vector<std::string> messages() const;  // the box's lines, oldest first
+    // The box's lines, oldest first: at most kMessageBoxMaxChars characters
+    // (each line with its "\r\n"), the oldest whole lines dropped first.
+    std::vector<std::string> messages() const;
     std::pair<int, int> progressRange() const;
     int progressPosition() const;
     bool deviceWindowVisible() const;
@@ -52,7 +56,8 @@ private:
     std::set<int> disabled_;
     std::map<int, std::string> texts_;
     std::string committed_;
-    std::vector<std::string> lines_;
+    std::deque<std::string> lines_;
+    MessageBoxBudget budget_;
     int progressLow_ = 0, progressHigh_ = 100, progressPos_ = 0;
     bool deviceExists_ = false, deviceVisible_ = false;
     std::function<void(const std::string &)> observer_;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cerrno>
+#include <csignal>
 #include <cmath>
 #include <condition_variable>
 #include <cstdlib>
@@ -12,12 +13,15 @@
 #include <iostream>
 #include <mutex>
 
+#include <sys/stat.h>
+
 #include "valdor/console/buttons.h"
 #include "valdor/console/capture_control.h"
 #include "valdor/console/console.h"
 #include "valdor/console/controls.h"
 #include "valdor/console/host.h"
 #include "valdor/console/memory_panel.h"
+#include "valdor/console/message_limit.h"
 #include "valdor/console/param_tables.h"
 #include "valdor/headless/show_lines.h"
 
@@ -34,33 +38,66 @@ struct ScriptFailure {
     std::string message;
 };
 
-// Lines go out whole and in order, whichever thread appended them.
+// Lines go out whole and in order, whichever thread appended them.  Once
+// standard output fails (the reader of a pipe has gone) nothing more is
+// written there, and the script ends.
 class Output {
 public:
     Output(std::FILE *out, std::FILE *err) : out_(out), err_(err) {}
-    void line(const std::string &text) { write(out_, text); }
-    void error(const std::string &text) { write(err_, text); }
+    // False once standard output has failed.
+    bool line(const std::string &text) {
+        std::lock_guard lock(mutex_);
+        if (outError_ == 0 && !write(out_, text)) outError_ = errno != 0 ? errno : EIO;
+        return outError_ == 0;
+    }
+    void error(const std::string &text) {
+        std::lock_guard lock(mutex_);
+        write(err_, text);
+    }
+    // The error number standard output failed with, or 0.
+    int outError() const {
+        std::lock_guard lock(mutex_);
+        return outError_;
+    }
 
 private:
-    void write(std::FILE *f, const std::string &text) {
-        std::lock_guard lock(mutex_);
-        std::fwrite(text.data(), 1, text.size(), f);
-        std::fputc('\n', f);
-        std::fflush(f);
+    static bool write(std::FILE *f, const std::string &text) {
+        errno = 0;
+        bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
+        ok = std::fputc('\n', f) != EOF && ok;
+        return std::fflush(f) == 0 && ok;
     }
-    std::mutex mutex_;
+    mutable std::mutex mutex_;
     std::FILE *out_;
     std::FILE *err_;
+    int outError_ = 0;
 };
 
+// `from` plus `seconds`, or the end of time when the clock cannot count that
+// far: a very long wait waits, it does not wrap round into the past.
+Clock::time_point later(Clock::time_point from, double seconds) {
+    const double room = std::chrono::duration<double>(Clock::time_point::max() - from).count();
+    // Half the room leaves a margin for the rounding of the conversion.
+    if (!(seconds < room / 2)) return Clock::time_point::max();
+    return from + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
 // What the waits count: frames handled and lines appended since the end of
-// the previous wait.
+// the previous wait.  Only what a later wait can still use is kept: while a
+// wait runs, each new line is checked once on arrival and not stored; between
+// waits the lines are held for the next `wait message`, as many as the
+// message box would hold.  Every wait also ends when standard output closes.
 class Events {
 public:
     void line(const std::string &text) {
         std::lock_guard lock(mutex_);
-        lines_.push_back(text);
         lastLine_ = Clock::now();
+        if (target_) {
+            matched_ = matched_ || text == *target_;
+        } else if (!waiting_) {
+            for (size_t drop = budget_.add(text); drop > 0; --drop) pending_.pop_front();
+            pending_.push_back(text);
+        }
         changed_.notify_all();
     }
     void frame() {
@@ -68,43 +105,71 @@ public:
         ++frames_;
         changed_.notify_all();
     }
+    void outputClosed() {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        changed_.notify_all();
+    }
     // Starts counting anew: what came before is forgotten.
     void mark() {
         std::lock_guard lock(mutex_);
         frames_ = 0;
-        lines_.clear();
+        forgetPending();
     }
     bool waitFrames(uint64_t n, Clock::time_point deadline) {
         std::unique_lock lock(mutex_);
-        return changed_.wait_until(lock, deadline, [&] { return frames_ >= n; });
+        Waiting during(*this);
+        return changed_.wait_until(lock, deadline, [&] { return closed_ || frames_ >= n; }) && !closed_;
     }
     bool waitLine(const std::string &text, Clock::time_point deadline) {
         std::unique_lock lock(mutex_);
-        size_t seen = 0;
-        return changed_.wait_until(lock, deadline, [&] {
-            for (; seen < lines_.size(); ++seen)
-                if (lines_[seen] == text) return true;
-            return false;
-        });
+        matched_ = false;
+        for (const auto &held : pending_) matched_ = matched_ || held == text;
+        Waiting during(*this);
+        target_ = text;
+        const bool found = changed_.wait_until(lock, deadline, [&] { return closed_ || matched_; }) && matched_;
+        target_.reset();
+        return found;
     }
-    // Until no line has come for `quiet`, counted from the later of now and
-    // the last line.
-    void waitIdle(Clock::duration quiet) {
+    // Until no line has come for `quiet` seconds, counted from the later of
+    // now and the last line.
+    void waitIdle(double quiet) {
         std::unique_lock lock(mutex_);
+        Waiting during(*this);
         Clock::time_point from = std::max(Clock::now(), lastLine_);
-        for (;;) {
-            Clock::time_point until = from + quiet;
-            changed_.wait_until(lock, until, [&] { return lastLine_ > from; });
+        while (!closed_) {
+            Clock::time_point until = later(from, quiet);
+            changed_.wait_until(lock, until, [&] { return closed_ || lastLine_ > from; });
             if (lastLine_ <= from && Clock::now() >= until) return;
             from = std::max(from, lastLine_);
         }
     }
 
 private:
+    // Marks a wait in progress (the lock held): lines that come during it
+    // are not stored, since the wait's end forgets them anyway.
+    struct Waiting {
+        explicit Waiting(Events &events) : events(events) {
+            events.waiting_ = true;
+            events.forgetPending();
+        }
+        ~Waiting() { events.waiting_ = false; }
+        Events &events;
+    };
+    void forgetPending() {
+        pending_.clear();
+        budget_.clear();
+    }
+
     std::mutex mutex_;
     std::condition_variable changed_;
     uint64_t frames_ = 0;
-    std::vector<std::string> lines_;
+    std::deque<std::string> pending_;  // lines since the previous wait
+    MessageBoxBudget budget_;          // bounds pending_
+    bool waiting_ = false;
+    std::optional<std::string> target_;  // the text a `wait message` looks for
+    bool matched_ = false;
+    bool closed_ = false;
     Clock::time_point lastLine_{};
 };
 
@@ -161,7 +226,7 @@ public:
     Runner(std::FILE *out, std::FILE *err)
         : output_(out, err), host_(output_, line_), console_(panel_, host_) {
         panel_.setMessageObserver([this](const std::string &text) {
-            output_.line(text);
+            if (!output_.line(text)) events_.outputClosed();
             events_.line(text);
         });
         console_.worker().setFrameObserver([this] { events_.frame(); });
@@ -176,10 +241,18 @@ public:
             if (!text.empty() && text.back() == '\r') text.pop_back();
             try {
                 runLine(text);
+                // Nobody reads what follows: end as a failure would.
+                if (int error = output_.outError())
+                    fail(kScriptError, std::string("standard output is closed (") + std::strerror(error) +
+                                           "): the script ends");
             } catch (const ScriptFailure &failure) {
                 output_.error("line " + std::to_string(line_) + ": " + failure.message);
                 status = failure.status;
             }
+        }
+        if (status == kScriptOk && in.bad()) {
+            output_.error("line " + std::to_string(line_ + 1) + ": the script could not be read further");
+            status = kScriptError;
         }
         // Whatever happened, the port is closed and the worker stopped.
         console_.exit();
@@ -320,9 +393,7 @@ private:
         return s;
     }
 
-    static Clock::time_point deadline(double s) {
-        return Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
-    }
+    static Clock::time_point deadline(double s) { return later(Clock::now(), s); }
 
     static std::string secondsText(double s) {
         char buf[32];
@@ -338,17 +409,17 @@ private:
             long n = 0;
             if (t[2].quoted || !parseInt(t[2].text, n) || n < 0) fail(kScriptError, "wait responses: bad N '" + t[2].text + "'");
             double s = seconds(t, 3, kDefaultWaitSeconds);
-            if (!events_.waitFrames(static_cast<uint64_t>(n), deadline(s)))
+            if (!events_.waitFrames(static_cast<uint64_t>(n), deadline(s)) && !output_.outError())
                 fail(kScriptTimedOut, "wait responses " + t[2].text + ": timed out after " + secondsText(s) + " s");
         } else if (what == "message" && !t[1].quoted) {
             arity(t, 3, 4, "wait message \"TEXT\" [SECONDS]");
             double s = seconds(t, 3, kDefaultWaitSeconds);
-            if (!events_.waitLine(t[2].text, deadline(s)))
+            if (!events_.waitLine(t[2].text, deadline(s)) && !output_.outError())
                 fail(kScriptTimedOut, "wait message " + shown(t[2]) + ": timed out after " + secondsText(s) + " s");
         } else if (what == "idle" && !t[1].quoted) {
             arity(t, 3, 3, "wait idle SECONDS");
             double s = seconds(t, 2, 0);
-            events_.waitIdle(std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s)));
+            events_.waitIdle(s);
         } else {
             fail(kScriptError, "wait: say responses, message or idle, not " + shown(t[1]));
         }
@@ -387,7 +458,8 @@ private:
         } else {
             fail(kScriptError, "show: say response, device or enabled, not " + shown(t[1]));
         }
-        for (auto &l : out) output_.line(l);
+        for (auto &l : out)
+            if (!output_.line(l)) break;
     }
 
     int line_ = 0;
@@ -440,12 +512,19 @@ int runScript(std::istream &in, std::FILE *out, std::FILE *err) {
 }
 
 int runScriptFile(const std::string &path) {
+    // A reader that goes away (`| head -1`) makes writes fail instead of
+    // killing the process, so the console still shuts down as Exit does.
+    std::signal(SIGPIPE, SIG_IGN);
     if (path == "-") return runScript(std::cin, stdout, stderr);
-    std::ifstream file(path, std::ios::binary);
-    if (!file) {
-        std::fprintf(stderr, "valdor: cannot open script %s: %s\n", path.c_str(), std::strerror(errno));
+    auto refuse = [&](int error) {
+        std::fprintf(stderr, "valdor: cannot open script %s: %s\n", path.c_str(), std::strerror(error));
         return kScriptError;
-    }
+    };
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return refuse(errno != 0 ? errno : EIO);
+    // A folder opens, but reads as nothing at all: it is no script.
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) return refuse(EISDIR);
     return runScript(file, stdout, stderr);
 }
 

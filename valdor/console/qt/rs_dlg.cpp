@@ -306,6 +306,7 @@ void CRsDlg::appendMessage(std::string_view line) {
         // past a change of 1241 and lines keep the order they came in.
         sessionLog().line(line);
         if (!checked(ctl::ShowMessages)) return;
+        dropOldestMessages(messageBudget_.add(line));
         QTextCursor cursor(messages_->document());
         cursor.movePosition(QTextCursor::End);
         if (messageLines_ > 0) cursor.insertBlock();
@@ -320,7 +321,24 @@ void CRsDlg::clearMessages() {
     onWindowThread([&] {
         messages_->clear();
         messageLines_ = 0;
+        messageBudget_.clear();
     });
+}
+
+void CRsDlg::dropOldestMessages(size_t lines) {
+    if (lines == 0) return;
+    if (lines >= static_cast<size_t>(messageLines_)) {
+        messages_->clear();
+        messageLines_ = 0;
+        return;
+    }
+    // Only the leading blocks go: the layout drops them without touching the
+    // rest of the document, as a block-count limit would.
+    QTextCursor cursor(messages_->document());
+    cursor.movePosition(QTextCursor::Start);
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor, static_cast<int>(lines));
+    cursor.removeSelectedText();
+    messageLines_ -= static_cast<int>(lines);
 }
 
 std::string CRsDlg::messageText() const {

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "valdor/console/host.h"
+#include "valdor/console/message_limit.h"
 #include "valdor/console/panel.h"
 #include "valdor/console/qt/form.h"
 #include "valdor/console/qt/log_dlg.h"
@@ -91,6 +92,7 @@ private:
     void onButton(int id);
     void placeDeviceWindow();
     std::string messageText() const;
+    void dropOldestMessages(size_t lines);
     QButtonGroup *radioGroupOf(int control) const;
 
     // Runs `fn` on the window thread and returns its result; directly when
@@ -101,6 +103,7 @@ private:
     Form form_;
     QPlainTextEdit *messages_ = nullptr;
     int messageLines_ = 0;
+    MessageBoxBudget messageBudget_;  // keeps the box within kMessageBoxMaxChars
     QProgressBar *progress_ = nullptr;
     QButtonGroup *transport_ = nullptr;
     QButtonGroup *retrieval_ = nullptr;
