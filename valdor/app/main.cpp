@@ -2,11 +2,13 @@
 //
 //   valdor                 the console window
 //   valdor --script FILE   runs FILE without a window ("-": standard input)
+//   valdor --list-ports    the serial devices present
 //   valdor --help          usage
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "rslink/platform/serial_devices.h"
 #include "valdor/headless/script_runner.h"
 
 #ifdef VALDOR_WITH_QT
@@ -16,14 +18,20 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: valdor [--script FILE] [--help]\n"
+    "usage: valdor [--script FILE] [--list-ports] [--help]\n"
     "\n"
     "  (no option)     open the console window\n"
     "  --script FILE   run the same console without a window, one statement per line from\n"
     "                  FILE (- for standard input); no display is needed\n"
+    "  --list-ports    list the serial devices present, one a line: the device, its\n"
+    "                  /dev/serial/by-id name, and for a USB adapter vendor:product ids,\n"
+    "                  maker, product and serial number\n"
     "  --help          show this text\n"
     "\n"
-    "COM n opens the device named by the environment variable RSLINK_COM<n>, or /dev/ttyS<n-1>.\n"
+    "COM n opens, in this order: the device named by the environment variable RSLINK_COM<n>;\n"
+    "the device of the line COM<n>=PATH in the ports file $XDG_CONFIG_HOME/valdor/ports\n"
+    "(~/.config/valdor/ports); for COM1 only, the one USB serial adapter when exactly one is\n"
+    "present; otherwise /dev/ttyS<n-1>.\n"
     "\n"
     "Script statements (# starts a comment; \"text\" in double quotes, \\\" and \\\\ inside):\n"
     "  select CONTROL POSITION | \"ITEM TEXT\" | none   choose an item of a list (1100-1143)\n"
@@ -42,6 +50,15 @@ constexpr char kUsage[] =
     "Exit status: 0 the script ran to its end, 1 a wait timed out, 2 a script error (unknown\n"
     "statement or control, bad argument, disabled control).\n"
     "Examples: docs/examples/*.vds\n";
+
+// One line a device; a note on standard error when there is none.
+int listPorts() {
+    const auto devices = rslink::platform::listSerialDevices();
+    for (const auto &device : devices)
+        std::printf("%s\n", rslink::platform::describeDevice(device).c_str());
+    if (devices.empty()) std::fputs("valdor: no serial device found\n", stderr);
+    return 0;
+}
 
 // The headless front end: the same console on an in-memory panel.
 int runScript(const std::string &path) { return valdor::runScriptFile(path); }
@@ -73,6 +90,13 @@ int main(int argc, char **argv) {
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (option == "--list-ports") {
+            if (argc != 2) {
+                std::fputs("valdor: --list-ports takes no argument\n", stderr);
+                return 2;
+            }
+            return listPorts();
         }
         if (option == "--script") {
             if (argc != 3) {
