@@ -7,7 +7,8 @@ set -euo pipefail
 what=${1:-all}
 build=(build-essential cmake git pkg-config libgtest-dev libgmock-dev
        qt6-base-dev libgl-dev fonts-dejavu-core
-       clang-14 libclang-rt-14-dev)
+       clang-14 libclang-rt-14-dev
+       umockdev)  # fakes a USB serial adapter for the port tests
 run=(xvfb xauth x11-utils)
 
 case "$what" in
