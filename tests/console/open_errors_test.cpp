@@ -218,3 +218,50 @@ TEST(OpenDetail, RSOpenInfoTellsTheLastOpenOnly) {
 }
 
 }  // namespace
+
+namespace {
+
+// What the window says COM n is, for each kind of device it may reach.
+TEST(PortDescription, SaysTheDeviceTheRuleAndWhatItIs) {
+    rslinktest::FakeSystem sys;
+    testsupport::PtyPair pty;
+    sys.addUsbSerial("ttyUSB0", {"abcd", "0042", "Maker", "Cable", "S1"}, "usb-cable", pty.path());
+    sys.addTtyS("ttyS0", 4);
+    sys.addTtyS("ttyS1", 0);
+    // The fake ttyS nodes stand on real character devices.
+    std::filesystem::remove(sys.dev("ttyS0"));
+    std::filesystem::create_symlink(pty.path(), sys.dev("ttyS0"));
+    std::filesystem::remove(sys.dev("ttyS1"));
+    std::filesystem::create_symlink(pty.path(), sys.dev("ttyS1"));
+    const char *saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedConfig = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", (sys.root() + "/config").c_str(), 1);
+
+    struct Case {
+        int com;
+        std::string mappedTo, expected;
+    };
+    const std::vector<Case> cases = {
+        {1, "", "COM1 opens " + sys.dev("ttyUSB0") +
+                    " (the only USB serial adapter): USB serial adapter abcd:0042 Maker Cable, serial S1"},
+        {2, sys.dev("serial/by-id/usb-cable"),
+         "COM2 opens " + sys.dev("serial/by-id/usb-cable") +
+             " (RSLINK_COM2): USB serial adapter abcd:0042 Maker Cable, serial S1"},
+        {3, sys.dev("ttyS0"), "COM3 opens " + sys.dev("ttyS0") + " (RSLINK_COM3): serial port"},
+        {4, sys.dev("ttyS1"), "COM4 opens " + sys.dev("ttyS1") + " (RSLINK_COM4): no UART behind it"},
+        {5, pty.path(), "COM5 opens " + pty.path() + " (RSLINK_COM5): pseudo-terminal"},
+        {6, "/dev/null", "COM6 opens /dev/null (RSLINK_COM6): character device"},
+        {7, sys.dev("ttyUSB5"), "COM7 opens " + sys.dev("ttyUSB5") + " (RSLINK_COM7): not present"},
+    };
+    for (const auto &c : cases) {
+        const std::string variable = "RSLINK_COM" + std::to_string(c.com);
+        if (c.mappedTo.empty()) ::unsetenv(variable.c_str());
+        else ::setenv(variable.c_str(), c.mappedTo.c_str(), 1);
+        EXPECT_EQ(comPortDescription(c.com, sys.roots), c.expected);
+        ::unsetenv(variable.c_str());
+    }
+    if (saved) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    else ::unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+#include "rslink/platform/port_map.h"
 #include "rslink/rslink.h"
 
 namespace valdor {
@@ -70,6 +71,35 @@ std::string openFailureDetail(const std::string &path, int error,
     if (const std::string remedy = remedyOf(path, error, roots); !remedy.empty())
         line += " (" + remedy + ")";
     return line;
+}
+
+namespace {
+
+std::string whatItIs(const std::string &path, const platform::SystemRoots &roots) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return "not present";
+    if (!S_ISCHR(st.st_mode)) return "not a serial device";
+    const std::string name = platform::ttyNameOf(path, roots);
+    for (const auto &d : platform::listSerialDevices(roots)) {
+        if (d.name != name) continue;
+        if (!d.usb) return "serial port";
+        std::string text = "USB serial adapter " + d.vendorId + ":" + d.productId;
+        for (const auto *part : {&d.manufacturer, &d.product})
+            if (!part->empty()) text += " " + *part;
+        if (!d.serial.empty()) text += ", serial " + d.serial;
+        return text;
+    }
+    if (name.rfind("ttyS", 0) == 0) return "no UART behind it";
+    if (path.rfind("/dev/pts/", 0) == 0) return "pseudo-terminal";
+    return "character device";
+}
+
+}  // namespace
+
+std::string comPortDescription(int com, const platform::SystemRoots &roots) {
+    const auto mapping = platform::mapComPort(com, roots);
+    return "COM" + std::to_string(com) + " opens " + mapping.path + " (" + mapping.origin +
+           "): " + whatItIs(mapping.path, roots);
 }
 
 std::optional<std::string> lastOpenDetail(int result) {

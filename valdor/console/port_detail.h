@@ -15,6 +15,11 @@ namespace valdor {
 std::string openFailureDetail(const std::string &path, int error,
                               const rslink::platform::SystemRoots &roots = {});
 
+// Which device COM n opens, by which rule, and what it is, for the window:
+// "COM1 opens /dev/ttyUSB0 (the only USB serial adapter): USB serial adapter
+// fff0:0001 Example Serial Cable, serial SN0001".
+std::string comPortDescription(int com, const rslink::platform::SystemRoots &roots = {});
+
 // The detail line for the last RSOpen, if it has one to give: after a -4
 // the failure above, after a success on an adapter that refused low latency
 // "low latency not available on PATH: WHY".
