@@ -20,6 +20,7 @@
 #include <QShowEvent>
 #include <QScrollBar>
 #include <QStringDecoder>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <algorithm>
@@ -339,6 +340,12 @@ void CRsDlg::showDeviceWindow() {
     });
 }
 
+std::vector<int> CRsDlg::commandButtons() {
+    std::vector<int> ids = {ctl::Exit, 1002, 1003, 1004, 1005, 1008, 1009};  // the right-hand column, "Log with Msg"
+    for (int id = ctl::StatusRead; id <= ctl::LastBlankButton; ++id) ids.push_back(id);
+    return ids;
+}
+
 // Beside the console when the screen has room, so neither hides the other;
 // else over the console but clear of its buttons; else where the desktop
 // puts it.
@@ -351,7 +358,7 @@ void CRsDlg::placeDeviceWindow() {
     // This desktop's title bar and borders, as the console has them.
     const QSize outer = device_->size() + (frame.size() - size());
     QRect buttons;
-    for (int id = ctl::Exit; id <= ctl::LastBlankButton; ++id)
+    for (int id : commandButtons())
         if (QWidget *button = control(id))
             buttons |= QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
     constexpr int kGap = 8;
@@ -400,7 +407,15 @@ void CRsDlg::fitToScreen() {
     area->setFrameShape(QFrame::NoFrame);
     area->setWidget(canvas);
     scroll_ = area;
-    setFixedSize(full.boundedTo(room));
+    // A scroll bar in one direction takes room from the other: the window
+    // grows by it where the screen allows, so that only one bar is needed.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, area);
+    QSize wanted = full;
+    if (full.height() > room.height()) wanted.rwidth() += bar;
+    if (full.width() > room.width()) wanted.rheight() += bar;
+    if (wanted.width() > room.width() && full.height() <= room.height()) wanted.rheight() += bar;
+    if (wanted.height() > room.height() && full.width() <= room.width()) wanted.rwidth() += bar;
+    setFixedSize(wanted.boundedTo(room));
     area->setGeometry(rect());
     area->show();
     const QPoint at(std::clamp(frameGeometry().left(), free.left(), free.right() - width() - decoration.width() + 1),

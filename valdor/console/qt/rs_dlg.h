@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "valdor/console/host.h"
 #include "valdor/console/panel.h"
@@ -49,6 +50,10 @@ public:
     // Which device the picked COM item opens and what it is; empty when no
     // item is picked.  Shown as the list's tool tip.
     QString comPortToolTip() const;
+
+    // The buttons the Device Information window must leave free: the
+    // "Command" group's and the right-hand column.
+    static std::vector<int> commandButtons();
 
     // The controls sit in a scroll area (the screen is smaller than the
     // window).
