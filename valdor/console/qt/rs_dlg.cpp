@@ -341,7 +341,8 @@ void CRsDlg::showDeviceWindow() {
 }
 
 std::vector<int> CRsDlg::commandButtons() {
-    std::vector<int> ids = {ctl::Exit, 1002, 1003, 1004, 1005, 1008, 1009};  // the right-hand column, "Log with Msg"
+    // The right-hand column, then the three rows of the "Command" group.
+    std::vector<int> ids = {ctl::Exit, 1002, 1003, 1004, 1005, 1008, 1009};
     for (int id = ctl::StatusRead; id <= ctl::LastBlankButton; ++id) ids.push_back(id);
     return ids;
 }
