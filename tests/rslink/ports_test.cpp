@@ -4,6 +4,7 @@
 // the modem lines can only be checked on hardware: a pty refuses them.
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,12 +12,15 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <set>
+#include <sstream>
 
 #include "fake_sysfs.h"
 #include "pty_peer.h"
 #include "rslink/platform/low_latency.h"
 #include "rslink/platform/port_map.h"
 #include "rslink/platform/serial_port.h"
+#include "rslink/rslink.h"
 
 namespace {
 
@@ -291,6 +295,35 @@ TEST(Latency, UartAndPtyAreLeftAsTheyAre) {
         EXPECT_TRUE(l.note().empty());
     }
     EXPECT_EQ(readAttribute(uartTimer), "16");
+}
+
+}  // namespace
+
+// ---- the library's exports ---------------------------------------------------
+
+namespace {
+
+// The five calls, the diagnostics, the queue calls and RSOpenInfo: nothing
+// else leaves the library.
+TEST(Exports, ExactlyTheDeclaredCalls) {
+    Dl_info info{};
+    ASSERT_NE(dladdr(reinterpret_cast<void *>(&RSOpenInfo), &info), 0);
+    const std::string library = info.dli_fname;
+    FILE *pipe = popen(("nm -D --defined-only '" + library + "'").c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string listing;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) listing.append(buffer, n);
+    ASSERT_EQ(pclose(pipe), 0) << listing;
+    std::set<std::string> functions;
+    std::istringstream lines(listing);
+    for (std::string address, kind, name; lines >> address >> kind >> name;)
+        if (kind == "T") functions.insert(name.substr(0, name.find('@')));
+    const std::set<std::string> expected = {
+        "RSOpen",          "RSClose",        "RSSend",         "DTRControl",    "RTSControl",
+        "RSBuffersLent",   "RSOpenInfo",     "RSQueueCreate",  "RSQueueDestroy", "RSQueueSelf",
+        "RSPostMessage",   "RSPostQuit",     "RSGetMessage",   "RSGetMessageTimeout"};
+    EXPECT_EQ(functions, expected) << listing;
 }
 
 }  // namespace
