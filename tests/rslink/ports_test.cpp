@@ -1,7 +1,8 @@
 // Serial adapters on a real machine, against a sysfs and /dev of our own:
 // which devices are listed, which device COM n is, and low latency on USB
 // adapters.  The low-latency flag of a real USB serial driver, parity and
-// the modem lines can only be checked on hardware: a pty refuses them.
+// the modem lines can only be checked on hardware: a pty refuses them.  Last,
+// the library's export list.
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
