@@ -87,18 +87,6 @@ TEST(PortDiscovery, ListsDevicesWithHardwareBehindThemOnly) {
     EXPECT_EQ(listUsbAdapters(sys.roots).size(), 2u);
 }
 
-TEST(PortDiscovery, DescriptionCarriesEveryKnownField) {
-    FakeSystem sys;
-    sys.addUsbSerial("ttyUSB3", {"abcd", "1234", "Maker Co", "Cable X", "Q9"}, "usb-by-id-name");
-    sys.addTtyS("ttyS2", 4);
-    const auto found = listSerialDevices(sys.roots);
-    ASSERT_EQ(found.size(), 2u);
-    EXPECT_EQ(describeDevice(found[0]), sys.dev("ttyS2"));
-    EXPECT_EQ(describeDevice(found[1]), sys.dev("ttyUSB3") + "  " +
-                                            sys.dev("serial/by-id/usb-by-id-name") +
-                                            "  usb abcd:1234  Maker Co  Cable X  serial Q9");
-}
-
 TEST(PortDiscovery, EmptyOrMissingSysfsListsNothing) {
     FakeSystem sys;
     EXPECT_TRUE(listSerialDevices(sys.roots).empty());
