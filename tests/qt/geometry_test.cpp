@@ -14,6 +14,7 @@
 #include <QStyle>
 #include <cstdio>
 #include <cstdlib>
+#include <ostream>
 
 #include "console/pty_pair.h"
 #include "qt/qt_support.h"
@@ -43,6 +44,10 @@ struct ScreenCase {
     int innerTests;      // how many inner tests must pass there
     bool roomBeside;     // room for the Device Information window clear of the buttons
 };
+
+std::ostream &operator<<(std::ostream &out, const ScreenCase &c) {
+    return out << c.screen << " at " << c.scale;
+}
 
 class AtScreen : public ::testing::TestWithParam<ScreenCase> {};
 

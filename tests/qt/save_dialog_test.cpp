@@ -7,6 +7,7 @@
 #include <QMessageBox>
 #include <QTimer>
 #include <fstream>
+#include <ostream>
 #include <functional>
 
 #include "qt/qt_support.h"
@@ -55,6 +56,8 @@ struct Answer {
     QMessageBox::StandardButton button;
     bool chosen;  // the dialog returns the file
 };
+
+std::ostream &operator<<(std::ostream &out, const Answer &a) { return out << (a.chosen ? "Yes" : "No"); }
 
 class SaveDialog : public ::testing::TestWithParam<Answer> {};
 

@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <map>
 #include <optional>
+#include <ostream>
 #include <set>
 #include <sstream>
 
@@ -146,6 +147,8 @@ struct MappingCase {
     const char *expected;     // the path; "USB" for the adapter's device
     MappingSource source;
 };
+
+std::ostream &operator<<(std::ostream &out, const MappingCase &c) { return out << c.what; }
 
 class Mapping : public ::testing::TestWithParam<MappingCase> {};
 
