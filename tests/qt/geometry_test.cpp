@@ -149,15 +149,15 @@ TEST_F(OnScreen, DeviceInformationWindowLeavesTheButtonsFree) {
     const QSize need = device->frameGeometry().size();
     const bool room = free.height() - (buttons.bottom() + 1 - free.top()) >= need.height() + 8 ||
                       free.width() - w.frameGeometry().width() >= need.width() + 8;
-    if (std::string(std::getenv("VALDOR_GEOMETRY_ROOM") ? std::getenv("VALDOR_GEOMETRY_ROOM") : "") == "1")
+    const char *roomExpected = std::getenv("VALDOR_GEOMETRY_ROOM");
+    if (roomExpected && std::string(roomExpected) == "1") {
         ASSERT_TRUE(room) << "this screen was chosen to have room";
+    }
     if (room) {
         EXPECT_FALSE(device->frameGeometry().intersects(buttons))
             << "the Device Information window covers the command buttons";
-    } else {
-        GTEST_LOG_(INFO) << "no room on this screen for the Device Information window beside the buttons";
+        EXPECT_TRUE(free.contains(device->frameGeometry()));
     }
-    if (room) EXPECT_TRUE(free.contains(device->frameGeometry()));
     click(w, ctl::ComClose);
     ::unsetenv("RSLINK_COM3");
 }
