@@ -10,6 +10,7 @@
 #ifndef RSLINK_RSLINK_H
 #define RSLINK_RSLINK_H
 
+#include <stddef.h>
 #include <stdint.h>
 
 #if defined(__GNUC__)
@@ -56,8 +57,14 @@ enum {
 };
 
 /*
- * COM n (1..8) is the device named by the environment variable RSLINK_COM<n>
- * when it is set, otherwise /dev/ttyS<n-1>.
+ * COM n (1..8) is, in this order: the device named by the environment
+ * variable RSLINK_COM<n> when it is set; the device of the line COM<n>=PATH
+ * in the ports file $XDG_CONFIG_HOME/valdor/ports (~/.config/valdor/ports
+ * when XDG_CONFIG_HOME is unset); for COM1 only, the one USB serial adapter
+ * present when there is exactly one; otherwise /dev/ttyS<n-1>.
+ *
+ * A USB serial adapter is put into low-latency mode for as long as it is
+ * open (see RSOpenInfo); a UART or a pseudo-terminal is left as it is.
  *
  * Returns 0 opened; -1 already open; -3 a line parameter out of range; -4 the
  * port number is outside 1..8 or opening or setting up the port failed; -2 a
@@ -66,6 +73,28 @@ enum {
  */
 RSLINK_API int RSOpen(unsigned long client_thread, int port, int speed, int data_bits,
                       int parity, int stop_bits);
+
+/* What the last RSOpen found at its device. */
+typedef struct RS_OPEN_INFO {
+    char path[256];      /* the device COM n was mapped to (cut to fit, NUL-terminated) */
+    int32_t error;       /* system error number when opening or setting it up failed, else 0 */
+    int32_t latency;     /* RS_LATENCY_ code (an opened port only) */
+    char note[192];      /* RS_LATENCY_UNAVAILABLE: why, else empty */
+} RS_OPEN_INFO;
+
+enum {
+    RS_LATENCY_UNCHANGED = 0,   /* not a USB adapter: nothing changed */
+    RS_LATENCY_LOW = 1,         /* a USB adapter, now in low-latency mode */
+    RS_LATENCY_UNAVAILABLE = 2  /* a USB adapter whose driver refused it; runs as it was */
+};
+
+/* Fills *info from the last RSOpen that got as far as a device path: 0; or
+ * -2 when none did (no RSOpen yet, or the last one failed before: a
+ * parameter or port number out of range, already open) or info is 0.  Says
+ * why a -4 happened: error is EACCES for a permission denial, EBUSY for a
+ * port another open holds, ENOENT for a missing device, ENOTTY for a file
+ * that is not a terminal. */
+RSLINK_API int RSOpenInfo(RS_OPEN_INFO *info);
 
 /* Waits for an exchange in progress to end, stops the threads, closes the
  * port.  Returns 0, also when nothing is open. */

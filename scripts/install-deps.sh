@@ -14,8 +14,9 @@ run=(xvfb xauth x11-utils)
 # dpkg-dev brings dpkg-shlibdeps and dpkg-buildflags.
 package=(dpkg-dev lintian desktop-file-utils appstream)
 # tshark runs the Wireshark dissector in the tests; strace counts system
-# calls for the benchmark's capture rows.
-testing=(tshark strace "${package[@]}")
+# calls for the benchmark's capture rows; umockdev fakes a USB serial
+# adapter for the port tests; Xvfb gives the window tests a real screen.
+testing=(tshark strace umockdev xvfb xauth "${package[@]}")
 
 case "$what" in
   build) want=("${build[@]}") ;;

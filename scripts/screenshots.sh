@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Takes the README's pictures of both windows: runs the console under a
 # virtual X server (xvfb-run) against the simulated unit, makes a few real
-# exchanges and saves docs/console.png and docs/device-information.png.
+# exchanges and saves docs/console.png and docs/device-information.png; then
+# the console again on a 1366 x 768 laptop screen at 125 % scaling
+# (docs/console-125.png), where it fits in a scroll area.
 # The build folder is build/ unless VALDOR_BUILD_DIR says otherwise.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,4 +20,8 @@ mkdir -p docs
 xvfb-run -a -s "-screen 0 1600x1000x24" \
     env QT_QPA_PLATFORM=xcb VALDOR_SCREENSHOT_DIR="$root/docs" \
     "$build/tests/test_qt" --gtest_filter='Screenshots.*' --gtest_brief=1
-echo "Saved docs/console.png and docs/device-information.png"
+xvfb-run -a -s "-screen 0 1366x768x24" \
+    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1.25 VALDOR_SCREENSHOT_DIR="$root/docs" \
+    VALDOR_SCREENSHOT_SUFFIX=-125 \
+    "$build/tests/test_qt" --gtest_filter='Screenshots.*' --gtest_brief=1
+echo "Saved docs/console.png, docs/device-information.png and docs/console-125.png"

@@ -85,15 +85,9 @@ bool dataBitsAccepted(int bits) { return bits >= 4 && bits <= 8; }
 bool parityAccepted(int parity) { return parity >= 0 && parity <= 4; }
 bool stopBitsAccepted(int stop_bits) { return stop_bits >= 0 && stop_bits <= 2; }
 
-std::string comDevicePath(int com) {
-    const std::string name = "RSLINK_COM" + std::to_string(com);
-    if (const char *mapped = std::getenv(name.c_str()); mapped && *mapped) return mapped;
-    return "/dev/ttyS" + std::to_string(com - 1);
-}
-
 std::unique_ptr<SerialPort> SerialPort::open(const std::string &path,
                                              const LineSettings &settings, std::string &why,
-                                             int &error) {
+                                             int &error, const SystemRoots &roots) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         fail(why, error, "cannot open " + path);
@@ -110,6 +104,8 @@ std::unique_ptr<SerialPort> SerialPort::open(const std::string &path,
     // TIOCEXCL does not stop root, the lock does; another process or another
     // open in this one fails here instead of sharing the line.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        // Said as the busy device it is, not as "try again".
+        if (errno == EWOULDBLOCK) errno = EBUSY;
         closeFd(fail(why, error, "cannot claim " + path + " (in use)"));
         return nullptr;
     }
@@ -130,6 +126,7 @@ std::unique_ptr<SerialPort> SerialPort::open(const std::string &path,
         port->close();
         return nullptr;
     }
+    port->latency_ = LowLatency::apply(fd, path, roots);
     return port;
 }
 
@@ -366,6 +363,7 @@ void SerialPort::releaseLine() {
     rtsControl_ = false;
     applyModemLines(nullptr, nullptr);
     tcflush(fd, TCIFLUSH);
+    latency_.restore(fd);
     tcsetattr(fd, TCSANOW, &saved_);
     ioctl(fd, TIOCNXCL);
 }

@@ -13,6 +13,8 @@
 
 #include "rslink/core/line_listener.h"
 #include "rslink/core/line_port.h"
+#include "rslink/platform/low_latency.h"
+#include "rslink/platform/port_map.h"
 
 namespace rslink::platform {
 
@@ -29,9 +31,6 @@ bool dataBitsAccepted(int bits);
 bool parityAccepted(int parity);
 bool stopBitsAccepted(int stop_bits);
 
-// COM n: $RSLINK_COM<n> when set, otherwise /dev/ttyS<n-1>.
-std::string comDevicePath(int com);
-
 class SerialPort final : public core::LinePort {
 public:
     // Longest a write may take before it counts as failed.
@@ -42,9 +41,12 @@ public:
 
     // Opens and sets up the device; null on failure, with the reason (the
     // device and the system's message) in `why` and the error number in
-    // `error`.
+    // `error` (EBUSY when another open holds it, ENOTTY when it is no
+    // terminal).  A USB adapter is put into low latency (see LowLatency);
+    // `roots` says where sysfs is.
     static std::unique_ptr<SerialPort> open(const std::string &path, const LineSettings &settings,
-                                            std::string &why, int &error);
+                                            std::string &why, int &error,
+                                            const SystemRoots &roots = {});
     ~SerialPort() override;
 
     core::ReadResult read(uint8_t *buffer, size_t size) override;
@@ -67,6 +69,7 @@ public:
     bool gone() const { return gone_.load(); }
     bool isPty() const { return pty_; }
     const std::string &path() const { return path_; }
+    const LowLatency &latency() const { return latency_; }
 
     // Lowers RTS and DTR, purges, restores the saved settings, gives up the
     // exclusive claim and closes.  Callers make sure no thread uses the port.
@@ -92,6 +95,7 @@ private:
     const std::string path_;
     const bool pty_;
     const termios saved_;
+    LowLatency latency_;  // set once in open(), restored at close
     std::atomic<bool> gone_{false};
     std::atomic<core::LineListener *> listener_{nullptr};
 

@@ -28,6 +28,7 @@
 #include "rslink/platform/serial_port.h"
 #include "rslink/platform/timer_service.h"
 #include "rslink/rslink.h"
+#include "rslink/src/open_info.h"
 
 namespace rslink {
 namespace {
@@ -446,6 +447,7 @@ int openPort(int port) {
     std::string why;
     int error = 0;
     auto serial = SerialPort::open(path, g_settings, why, error);
+    recordOpenInfo(path, serial.get(), error);
     if (!serial) {
         diag("COM%d: %s", port, why.c_str());
         return -4;
@@ -477,6 +479,7 @@ extern "C" {
 int RSOpen(unsigned long client_thread, int port, int speed, int data_bits, int parity,
            int stop_bits) {
     std::lock_guard life(g_lifecycle);
+    forgetOpenInfo();
     if (g_open.exchange(true)) return -1;
     pool().reset();
     if (!platform::speedAccepted(speed) || !platform::dataBitsAccepted(data_bits) ||

@@ -127,7 +127,17 @@ TEST_F(ConsoleLogic, FailedOpensReportCloseAndKeepTheEnabling) {
         host.blockingCalls = 0;
         panel.setSelection(ctl::ComPort, kComOpenPortPosition);
         console->press(ctl::ComOpen);
-        EXPECT_EQ(panel.messages(), Lines{alreadyOpen ? "Startup error" : "COM Open error"});
+        if (alreadyOpen) {
+            EXPECT_EQ(panel.messages(), Lines{"Startup error"});
+        } else {
+            // The fixed line, then the one that names the device and why.
+            ASSERT_EQ(panel.messages().size(), 2u);
+            EXPECT_EQ(panel.messages()[0], "COM Open error");
+            EXPECT_EQ(panel.messages()[1].rfind(
+                          "cannot open /nonexistent/tty: No such file or directory (", 0),
+                      0u)
+                << panel.messages()[1];
+        }
         EXPECT_FALSE(console->portOpen());
         EXPECT_FALSE(portIsOpen());
         EXPECT_FALSE(panel.deviceWindowExists());

@@ -1,6 +1,7 @@
 // Pictures of both windows after a few real exchanges with the simulated
 // unit, for the README.  Runs only when VALDOR_SCREENSHOT_DIR names the
-// folder to write them to (scripts/screenshots.sh sets it).
+// folder to write them to (scripts/screenshots.sh sets it);
+// VALDOR_SCREENSHOT_SUFFIX is added to the file names (console-125.png).
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -53,9 +54,13 @@ TEST(Screenshots, BothWindowsAfterAFewExchanges) {
 
     ASSERT_TRUE(QDir().mkpath(QString::fromLocal8Bit(dir)));
     const QString folder = QString::fromLocal8Bit(dir) + QLatin1Char('/');
-    EXPECT_TRUE(w.grab().save(folder + QStringLiteral("console.png")));
+    const char *suffixSet = std::getenv("VALDOR_SCREENSHOT_SUFFIX");
+    const QString suffix = QString::fromLocal8Bit(suffixSet ? suffixSet : "");
+    EXPECT_TRUE(w.grab().save(folder + QStringLiteral("console") + suffix + QStringLiteral(".png")));
     ASSERT_NE(w.deviceWindow(), nullptr);
-    EXPECT_TRUE(w.deviceWindow()->grab().save(folder + QStringLiteral("device-information.png")));
+    if (suffix.isEmpty()) {
+        EXPECT_TRUE(w.deviceWindow()->grab().save(folder + QStringLiteral("device-information.png")));
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 //
 //   valdor                 the console window
 //   valdor --script FILE   runs FILE without a window ("-": standard input)
+//   valdor --list-ports    the serial devices present
 //   valdor --help          usage
 //   valdor --decode FILE   prints a capture or saved trace decoded
 //   valdor --export-pcap CAPTURE OUT.pcap
@@ -13,6 +14,7 @@
 
 #include "valdor/console/capture_control.h"
 #include "valdor/console/session_log.h"
+#include "rslink/platform/serial_devices.h"
 #include "valdor/headless/script_runner.h"
 #include "valdor/records/decode.h"
 #include "valdor/records/pcap_export.h"
@@ -25,7 +27,7 @@ namespace {
 
 constexpr char kUsage[] =
     "usage: valdor [--capture FILE] [--log FILE] [--script FILE]\n"
-    "       valdor --decode FILE | --export-pcap CAPTURE OUT.pcap | --help\n"
+    "       valdor --list-ports | --decode FILE | --export-pcap CAPTURE OUT.pcap | --help\n"
     "\n"
     "  (no option)     open the console window\n"
     "  --script FILE   run the same console without a window, one statement per line from\n"
@@ -36,10 +38,16 @@ constexpr char kUsage[] =
     "                  frame by frame: requests by name, responses field by field\n"
     "  --export-pcap CAPTURE OUT.pcap\n"
     "                  convert a capture for Wireshark (tools/wireshark/rslink.lua)\n"
+    "  --list-ports    list the serial devices present, one a line: the device, its\n"
+    "                  /dev/serial/by-id name, and for a USB adapter vendor:product ids,\n"
+    "                  maker, product and serial number\n"
     "  --help          show this text\n"
     "\n"
-    "COM n opens the device named by the environment variable RSLINK_COM<n>, or /dev/ttyS<n-1>.\n"
-    "RSLINK_CAPTURE=FILE captures the line of any program that uses librslink.\n"
+    "COM n opens, in this order: the device named by the environment variable RSLINK_COM<n>;\n"
+    "the device of the line COM<n>=PATH in the ports file $XDG_CONFIG_HOME/valdor/ports\n"
+    "(~/.config/valdor/ports); for COM1 only, the one USB serial adapter when exactly one is\n"
+    "present; otherwise /dev/ttyS<n-1>.  RSLINK_CAPTURE=FILE captures the line of any program\n"
+    "that uses librslink.  RSLINK_DEBUG=1 makes the driver print what it does on standard error.\n"
     "\n"
     "Script statements (# starts a comment; \"text\" in double quotes, \\\" and \\\\ inside):\n"
     "  select CONTROL POSITION | \"ITEM TEXT\" | none   choose an item of a list (1100-1143)\n"
@@ -60,6 +68,15 @@ constexpr char kUsage[] =
     "statement or control, bad argument, disabled control, a script that cannot be read,\n"
     "standard output closed).\n"
     "Examples: docs/examples/*.vds\n";
+
+// One line a device; a note on standard error when there is none.
+int listPorts() {
+    const auto devices = rslink::platform::listSerialDevices();
+    for (const auto &device : devices)
+        std::printf("%s\n", rslink::platform::describeDevice(device).c_str());
+    if (devices.empty()) std::fputs("valdor: no serial device found\n", stderr);
+    return 0;
+}
 
 // The headless front end: the same console on an in-memory panel.
 int runScript(const std::string &path) { return valdor::runScriptFile(path); }
@@ -138,6 +155,13 @@ int main(int argc, char **argv) {
         if (option == "--help" || option == "-h") {
             std::fputs(kUsage, stdout);
             return 0;
+        }
+        if (option == "--list-ports") {
+            if (argc != 2) {
+                std::fputs("valdor: --list-ports takes no argument\n", stderr);
+                return 2;
+            }
+            return listPorts();
         }
         if (option == "--script") {
             if (argc != 3) {

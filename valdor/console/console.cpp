@@ -6,6 +6,7 @@
 #include "valdor/console/controls.h"
 #include "valdor/console/host.h"
 #include "valdor/console/panel.h"
+#include "valdor/console/port_detail.h"
 #include "valdor/console/param_tables.h"
 #include "valdor/console/settings_file.h"
 #include "valdor/engine/commands.h"
@@ -168,10 +169,13 @@ void Console::comOpen() {
         applyEnabling(panel_, PortState::Opened);
         panel_.createDeviceWindow();
         panel_.appendMessage("COM OPEN Completed.");
+        if (auto detail = lastOpenDetail(result)) panel_.appendMessage(*detail);
         return;
     }
     for (const auto &failure : kOpenFailures)
         if (failure.result == result) panel_.appendMessage(failure.message);
+    // Which device and why, under the fixed line.
+    if (auto detail = lastOpenDetail(result)) panel_.appendMessage(*detail);
     host_.runBlocking([] { RSClose(); });
 }
 

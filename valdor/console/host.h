@@ -25,6 +25,14 @@ public:
     virtual std::optional<std::string> chooseFile(std::span<const FileFilter> filters,
                                                   std::string_view initialName) = 0;
 
+    // A save dialog for a file the console writes: an existing file is
+    // overwritten only after the operator agreed.  Front ends without a
+    // dialog take their answer from chooseFile (a script's `choose` is a yes).
+    virtual std::optional<std::string> chooseSaveFile(std::span<const FileFilter> filters,
+                                                      std::string_view initialName) {
+        return chooseFile(filters, initialName);
+    }
+
     // Runs a call that may block for seconds (closing the port, stopping the
     // worker) and returns when it has returned.  A window keeps painting and
     // serving the worker's control updates meanwhile, but takes no input.

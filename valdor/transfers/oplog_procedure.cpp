@@ -42,7 +42,7 @@ OplogProcedure::~OplogProcedure() = default;
 
 void OplogProcedure::start() {
     if (refused()) return;
-    auto path = host_.chooseFile(kFilters, "*.txt");
+    auto path = host_.chooseSaveFile(kFilters, "*.txt");
     if (!path) {
         panel_.appendMessage(kCancel);
         return;

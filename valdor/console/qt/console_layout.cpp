@@ -93,7 +93,9 @@ constexpr ControlSpec kSingles[] = {
     {K::Label, 0, "P2", 412, 204, 9, 8},
     {K::Combo, 1139, nullptr, 422, 202, 30, 12},
     // "COM Port" and what lies under it.
-    {K::Push, 1006, "COM Open", 465, 62, 47, 12},
+    // Three units lower than first drawn: the group's frame line runs
+    // under its caption, and the button must clear it.
+    {K::Push, 1006, "COM Open", 465, 65, 47, 12},
     {K::Label, 0, "COM Port No.", 465, 78, 47, 8},
     {K::Combo, 1137, nullptr, 465, 88, 47, 12},
     {K::Push, 1007, "COM Close", 465, 112, 47, 12},
@@ -259,7 +261,9 @@ void buildResponse(Form &form) {
     for (int r = 0; r < 6; ++r) {
         double y = 238 + 9 * r;
         form.add({K::Label, 0, kCstRows[r], 503, y, 15, 9});
-        for (int c = 0; c < 5; ++c) form.add({K::Indicator, 1315 + 5 * r + c, nullptr, 518.0 + 9 * c, y, 8, 9});
+        // A full column step wide: at 8 units the check box's indicator lost
+        // its right edge, and the "D" column met the group's frame.
+        for (int c = 0; c < 5; ++c) form.add({K::Indicator, 1315 + 5 * r + c, nullptr, 518.0 + 9 * c, y, 9, 9});
     }
     for (const auto &band : kFieldColours)
         for (int id = band.first; id <= band.last; ++id)

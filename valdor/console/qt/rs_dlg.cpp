@@ -17,10 +17,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QShowEvent>
 #include <QScrollBar>
 #include <QStringDecoder>
+#include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <algorithm>
 #include <condition_variable>
 #include <cstdio>
 #include <memory>
@@ -32,6 +36,7 @@
 #include "valdor/console/console.h"
 #include "valdor/console/controls.h"
 #include "valdor/console/param_tables.h"
+#include "valdor/console/port_detail.h"
 #include "valdor/console/qt/console_layout.h"
 #include "valdor/console/qt/icons.h"
 #include "valdor/console/qt/log_dlg.h"
@@ -188,6 +193,7 @@ void CRsDlg::fillLists() {
         for (const auto &item : table->items) combo->addItem(QString::fromLatin1(item.text));
         combo->setCurrentIndex(-1);
     }
+    control(ctl::ComPort)->installEventFilter(this);
 }
 
 void CRsDlg::connectButtons() {
@@ -384,15 +390,110 @@ void CRsDlg::showDeviceWindow() {
     });
 }
 
-// Beside the console when the screen has room, so neither hides the other.
+std::vector<int> CRsDlg::commandButtons() {
+    // The right-hand column, then the three rows of the "Command" group.
+    std::vector<int> ids = {ctl::Exit, 1002, 1003, 1004, 1005, 1008, 1009};
+    for (int id = ctl::StatusRead; id <= ctl::LastBlankButton; ++id) ids.push_back(id);
+    return ids;
+}
+
+// Beside the console when the screen has room, so neither hides the other;
+// else over the console but clear of its buttons; else where the desktop
+// puts it.
 void CRsDlg::placeDeviceWindow() {
     devicePlaced_ = true;
     QScreen *screen = this->screen();
     if (!screen || !isVisible()) return;
-    QRect free = screen->availableGeometry();
-    QRect frame = frameGeometry();
-    QPoint right(frame.right() + 8, frame.top());
-    if (free.contains(QRect(right, device_->size()))) device_->move(right);
+    const QRect free = screen->availableGeometry();
+    const QRect frame = frameGeometry();
+    // This desktop's title bar and borders, as the console has them.
+    const QSize outer = device_->size() + (frame.size() - size());
+    QRect buttons;
+    for (int id : commandButtons())
+        if (QWidget *button = control(id))
+            buttons |= QRect(button->mapToGlobal(QPoint(0, 0)), button->size());
+    constexpr int kGap = 8;
+    const QPoint candidates[] = {
+        {frame.right() + 1 + kGap, frame.top()},
+        {frame.left() - kGap - outer.width(), frame.top()},
+        {frame.left(), frame.bottom() + 1 + kGap},
+        {free.right() + 1 - outer.width(), buttons.bottom() + 1 + kGap},
+        {free.left(), buttons.bottom() + 1 + kGap},
+    };
+    for (const QPoint &at : candidates) {
+        const QRect place(at, outer);
+        if (free.contains(place) && !place.intersects(buttons)) {
+            device_->move(at);
+            return;
+        }
+    }
+}
+
+// On a screen smaller than the window (a 1366 x 768 laptop at 125 %) the
+// controls move, as they are, into a scroll area the size of the screen, so
+// that every one of them can be reached.  The offscreen platform draws
+// nowhere and has no screen to fit.
+void CRsDlg::fitToScreen() {
+    fitted_ = true;
+    if (QGuiApplication::platformName() == QLatin1String("offscreen")) return;
+    QScreen *screen = this->screen();
+    if (!screen) return;
+    const QRect free = screen->availableGeometry();
+    QSize decoration = frameGeometry().size() - size();
+    if (decoration.width() <= 0 && decoration.height() <= 0) decoration = QSize(8, 32);  // not yet framed
+    const QSize room = free.size() - decoration;
+    const QSize full = size();
+    if (full.width() <= room.width() && full.height() <= room.height()) return;
+
+    auto *canvas = new QWidget;
+    canvas->setFixedSize(full);
+    for (QObject *child : children()) {
+        auto *widget = qobject_cast<QWidget *>(child);
+        if (!widget || widget->isWindow()) continue;
+        const bool shown = !widget->isHidden();
+        widget->setParent(canvas);  // keeps its geometry
+        if (shown) widget->show();
+    }
+    auto *area = new QScrollArea(this);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidget(canvas);
+    scroll_ = area;
+    // A scroll bar in one direction takes room from the other: the window
+    // grows by it where the screen allows, so that only one bar is needed.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, area);
+    QSize wanted = full;
+    if (full.height() > room.height()) wanted.rwidth() += bar;
+    if (full.width() > room.width()) wanted.rheight() += bar;
+    if (wanted.width() > room.width() && full.height() <= room.height()) wanted.rheight() += bar;
+    if (wanted.height() > room.height() && full.width() <= room.width()) wanted.rwidth() += bar;
+    setFixedSize(wanted.boundedTo(room));
+    area->setGeometry(rect());
+    area->show();
+    const QPoint at(std::clamp(frameGeometry().left(), free.left(), free.right() - width() - decoration.width() + 1),
+                    std::clamp(frameGeometry().top(), free.top(), free.bottom() - height() - decoration.height() + 1));
+    move(at);
+}
+
+void CRsDlg::showEvent(QShowEvent *event) {
+    if (!fitted_) fitToScreen();
+    QDialog::showEvent(event);
+}
+
+QString CRsDlg::comPortToolTip() const {
+    const auto position = selection(ctl::ComPort);
+    const ParamTable *ports = tableFor(ctl::ComPort);
+    if (!position || !ports || *position < 0 || static_cast<size_t>(*position) >= ports->items.size())
+        return {};
+    const int com = ports->items[static_cast<size_t>(*position)].value;
+    return QString::fromStdString(comPortDescription(com));
+}
+
+// The COM list's tool tip is worked out when it is asked for: adapters come
+// and go while the window is open.
+bool CRsDlg::eventFilter(QObject *watched, QEvent *event) {
+    if (event->type() == QEvent::ToolTip && watched == control(ctl::ComPort))
+        static_cast<QWidget *>(watched)->setToolTip(comPortToolTip());
+    return QDialog::eventFilter(watched, event);
 }
 
 // ---- Host ----------------------------------------------------------------
@@ -400,6 +501,18 @@ void CRsDlg::placeDeviceWindow() {
 std::optional<std::string> CRsDlg::chooseFile(std::span<const FileFilter> filters,
                                               std::string_view initialName) {
     if (chooser_) return chooser_(filters, initialName);
+    return runFileDialog(filters, initialName, false);
+}
+
+std::optional<std::string> CRsDlg::chooseSaveFile(std::span<const FileFilter> filters,
+                                                  std::string_view initialName) {
+    if (chooser_) return chooser_(filters, initialName);
+    return runFileDialog(filters, initialName, true);
+}
+
+// A save dialog asks before it lets an existing file be chosen.
+std::optional<std::string> CRsDlg::runFileDialog(std::span<const FileFilter> filters,
+                                                 std::string_view initialName, bool save) {
     QStringList names;
     for (const auto &filter : filters) {
         QString name = QString::fromStdString(filter.description);
@@ -410,7 +523,7 @@ std::optional<std::string> CRsDlg::chooseFile(std::span<const FileFilter> filter
     }
     QFileDialog dialog(this);
     dialog.setFileMode(QFileDialog::AnyFile);  // a new name is accepted too
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setNameFilters(names);
     dialog.selectFile(fromBytes(initialName));

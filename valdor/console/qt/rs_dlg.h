@@ -12,6 +12,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "valdor/console/host.h"
 #include "valdor/console/message_limit.h"
@@ -47,6 +48,18 @@ public:
     const std::map<int, QWidget *> &controls() const { return form_.controls(); }
     CLogDlg *deviceWindow() const { return device_; }
 
+    // Which device the picked COM item opens and what it is; empty when no
+    // item is picked.  Shown as the list's tool tip.
+    QString comPortToolTip() const;
+
+    // The buttons the Device Information window must leave free: the
+    // "Command" group's and the right-hand column.
+    static std::vector<int> commandButtons();
+
+    // The controls sit in a scroll area (the screen is smaller than the
+    // window).
+    bool scrolls() const { return scroll_ != nullptr; }
+
     // Replaces the file dialog, for scripted runs and tests.
     using FileChooser =
         std::function<std::optional<std::string>(std::span<const FileFilter>, std::string_view)>;
@@ -75,6 +88,8 @@ public:
     // Host.
     std::optional<std::string> chooseFile(std::span<const FileFilter> filters,
                                           std::string_view initialName) override;
+    std::optional<std::string> chooseSaveFile(std::span<const FileFilter> filters,
+                                              std::string_view initialName) override;
     void runBlocking(const std::function<void()> &call) override;
     void closeWindow() override;
 
@@ -83,6 +98,8 @@ public slots:
 
 protected:
     void keyPressEvent(QKeyEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
 
 private:
@@ -91,6 +108,9 @@ private:
     void connectButtons();
     void onButton(int id);
     void placeDeviceWindow();
+    void fitToScreen();
+    std::optional<std::string> runFileDialog(std::span<const FileFilter> filters,
+                                             std::string_view initialName, bool save);
     std::string messageText() const;
     void dropOldestMessages(size_t lines);
     QButtonGroup *radioGroupOf(int control) const;
@@ -110,6 +130,8 @@ private:
     std::string committed_;
     QPointer<CLogDlg> device_;
     bool devicePlaced_ = false;
+    bool fitted_ = false;
+    QWidget *scroll_ = nullptr;
     FileChooser chooser_;
     bool closing_ = false;
     int blocking_ = 0;           // runBlocking calls in progress

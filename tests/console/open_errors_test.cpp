@@ -1,0 +1,267 @@
+// Why a COM Open failed: the fixed line stays as it is, and the line under it
+// names the device, the system's reason and the remedy.  Each cause is made
+// for real: a missing node, a file that is no terminal, a folder, a port
+// another process holds, a device this user may not open.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include "console/fake_host.h"
+#include "console/pty_pair.h"
+#include "rslink/fake_sysfs.h"
+#include "rslink/rslink.h"
+#include "valdor/console/console.h"
+#include "valdor/console/controls.h"
+#include "valdor/console/memory_panel.h"
+#include "valdor/console/port_detail.h"
+
+namespace {
+
+using namespace valdor;
+using Lines = std::vector<std::string>;
+
+constexpr int kCom3 = 2;  // list position of "COM3"
+
+bool startsWith(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
+
+// A child process that opens `path` and claims it as the driver does, until
+// killed.
+class Holder {
+public:
+    explicit Holder(const std::string &path) {
+        int ready[2];
+        if (pipe(ready) != 0) return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY);
+            const char ok = fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0 ? '1' : '0';
+            if (::write(ready[1], &ok, 1) != 1) _exit(1);
+            pause();
+            _exit(0);
+        }
+        char ok = 0;
+        held_ = ::read(ready[0], &ok, 1) == 1 && ok == '1';
+        ::close(ready[0]);
+        ::close(ready[1]);
+    }
+    ~Holder() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+    }
+    bool held() const { return held_; }
+    pid_t pid() const { return pid_; }
+
+private:
+    pid_t pid_ = -1;
+    bool held_ = false;
+};
+
+class OpenErrors : public ::testing::Test {
+protected:
+    void SetUp() override {
+        console = std::make_unique<Console>(panel, host);
+        console->initialise();
+    }
+    void TearDown() override {
+        console.reset();
+        RSClose();
+        ::unsetenv("RSLINK_COM3");
+    }
+
+    // COM Open of COM3 mapped to `path`: the lines it added.
+    Lines openOn(const std::string &path, bool opens = false) {
+        ::setenv("RSLINK_COM3", path.c_str(), 1);
+        panel.clearMessages();
+        panel.setSelection(ctl::ComPort, kCom3);
+        console->press(ctl::ComOpen);
+        EXPECT_EQ(console->portOpen(), opens);
+        return panel.messages();
+    }
+
+    MemoryPanel panel;
+    testsupport::FakeHost host;
+    std::unique_ptr<Console> console;
+};
+
+TEST_F(OpenErrors, EachCauseIsNamedUnderTheFixedLine) {
+    char folder[] = "/tmp/valdor-open-XXXXXX";
+    ASSERT_TRUE(::mkdtemp(folder));
+    const std::string dir = folder;
+    struct Case {
+        std::string path, expected;
+        bool exact;  // else a prefix: the remedy depends on the machine
+    };
+    const std::vector<Case> cases = {
+        {"/dev/null", "cannot open /dev/null: not a serial device", true},
+        {dir, "cannot open " + dir + ": Is a directory", true},
+        {dir + "/ttyUSB9", "cannot open " + dir + "/ttyUSB9: No such file or directory (", false},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.path);
+        const Lines lines = openOn(c.path);
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_EQ(lines[0], "COM Open error");
+        if (c.exact) EXPECT_EQ(lines[1], c.expected);
+        else EXPECT_TRUE(startsWith(lines[1], c.expected)) << lines[1];
+    }
+    ::rmdir(folder);
+}
+
+TEST_F(OpenErrors, PortInUseNamesItsHolder) {
+    testsupport::PtyPair pty;
+    auto holder = std::make_unique<Holder>(pty.path());
+    ASSERT_TRUE(holder->held());
+    const Lines lines = openOn(pty.path());
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "COM Open error");
+    EXPECT_TRUE(startsWith(lines[1], "cannot open " + pty.path() + ": in use (held by " +
+                                         std::to_string(holder->pid()) + " ("))
+        << lines[1];
+    // Once the holder is gone the same port opens.
+    holder.reset();
+    const Lines after = openOn(pty.path(), true);
+    ASSERT_FALSE(after.empty());
+    EXPECT_EQ(after.back(), "COM OPEN Completed.");
+    console->press(ctl::ComClose);
+}
+
+TEST_F(OpenErrors, PermissionDenialPointsToTheDevicesGroup) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to become an unprivileged user";
+    testsupport::PtyPair pty;
+    ASSERT_EQ(::chmod(pty.path().c_str(), 0660), 0);
+    struct stat st{};
+    ASSERT_EQ(::stat(pty.path().c_str(), &st), 0);
+    const group *g = getgrgid(st.st_gid);
+    const std::string groupName = g && st.st_gid != 0 ? g->gr_name : "dialout";
+    ::setenv("RSLINK_COM3", pty.path().c_str(), 1);
+
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // nobody: outside the device's group.
+        if (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0) _exit(3);
+        const int result = RSOpen(0, 3, 9600, 8, 2, 0);
+        const std::string line =
+            std::to_string(result) + "|" + lastOpenDetail(result).value_or("(none)");
+        if (::write(out[1], line.data(), line.size()) < 0) _exit(4);
+        _exit(0);
+    }
+    ::close(out[1]);
+    std::string got;
+    char buffer[512];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) got.append(buffer, size_t(n));
+    ::close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(got, "-4|cannot open " + pty.path() + ": Permission denied (add the user to the " +
+                       groupName + " group: sudo usermod -aG " + groupName +
+                       " $USER, then log in again)");
+}
+
+TEST(OpenDetail, MissingDeviceListsThePortsPresent) {
+    rslinktest::FakeSystem sys;
+    const std::string missing = sys.dev("ttyUSB1");
+    EXPECT_EQ(openFailureDetail(missing, ENOENT, sys.roots),
+              "cannot open " + missing + ": No such file or directory (no serial port is present; "
+                                         "see valdor --list-ports)");
+    sys.addUsbSerial("ttyUSB0", {}, "", "", "16", "1-2");
+    sys.addTtyS("ttyS0", 4);
+    EXPECT_EQ(openFailureDetail(missing, ENOENT, sys.roots),
+              "cannot open " + missing + ": No such file or directory (present ports: " +
+                  sys.dev("ttyS0") + ", " + sys.dev("ttyUSB0") + ")");
+    // No remedy to give: no parenthesis.
+    EXPECT_EQ(openFailureDetail("/dev/ttyS0", EIO, sys.roots),
+              "cannot open /dev/ttyS0: Input/output error");
+}
+
+// The one export beside the five: what the last RSOpen found.
+TEST(OpenDetail, RSOpenInfoTellsTheLastOpenOnly) {
+    RS_OPEN_INFO info{};
+    EXPECT_EQ(RSOpenInfo(nullptr), -2);
+    ASSERT_EQ(RSOpen(0, 3, 9601, 8, 2, 0), -3);  // stops before any device
+    RSClose();
+    EXPECT_EQ(RSOpenInfo(&info), -2);
+
+    ::setenv("RSLINK_COM3", "/nonexistent/ttyX", 1);
+    ASSERT_EQ(RSOpen(0, 3, 9600, 8, 2, 0), -4);
+    RSClose();
+    ASSERT_EQ(RSOpenInfo(&info), 0);
+    EXPECT_STREQ(info.path, "/nonexistent/ttyX");
+    EXPECT_EQ(info.error, ENOENT);
+
+    testsupport::PtyPair pty;
+    pty.mapCom(3);
+    const unsigned long me = RSQueueCreate();
+    ASSERT_EQ(RSOpen(me, 3, 9600, 8, 2, 0), 0);
+    ASSERT_EQ(RSOpenInfo(&info), 0);
+    EXPECT_EQ(std::string(info.path), pty.path());
+    EXPECT_EQ(info.error, 0);
+    EXPECT_EQ(info.latency, RS_LATENCY_UNCHANGED) << "a pty is no USB adapter";
+    EXPECT_STREQ(info.note, "");
+    RSClose();
+    RSQueueDestroy();
+    ::unsetenv("RSLINK_COM3");
+}
+
+}  // namespace
+
+namespace {
+
+// What the window says COM n is, for each kind of device it may reach.
+TEST(PortDescription, SaysTheDeviceTheRuleAndWhatItIs) {
+    rslinktest::FakeSystem sys;
+    testsupport::PtyPair pty;
+    sys.addUsbSerial("ttyUSB0", {"abcd", "0042", "Maker", "Cable", "S1"}, "usb-cable", pty.path());
+    sys.addTtyS("ttyS0", 4);
+    sys.addTtyS("ttyS1", 0);
+    // The fake ttyS nodes stand on real character devices.
+    std::filesystem::remove(sys.dev("ttyS0"));
+    std::filesystem::create_symlink(pty.path(), sys.dev("ttyS0"));
+    std::filesystem::remove(sys.dev("ttyS1"));
+    std::filesystem::create_symlink(pty.path(), sys.dev("ttyS1"));
+    const char *saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string savedConfig = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", (sys.root() + "/config").c_str(), 1);
+
+    struct Case {
+        int com;
+        std::string mappedTo, expected;
+    };
+    const std::vector<Case> cases = {
+        {1, "", "COM1 opens " + sys.dev("ttyUSB0") +
+                    " (the only USB serial adapter): USB serial adapter abcd:0042 Maker Cable, serial S1"},
+        {2, sys.dev("serial/by-id/usb-cable"),
+         "COM2 opens " + sys.dev("serial/by-id/usb-cable") +
+             " (RSLINK_COM2): USB serial adapter abcd:0042 Maker Cable, serial S1"},
+        {3, sys.dev("ttyS0"), "COM3 opens " + sys.dev("ttyS0") + " (RSLINK_COM3): serial port"},
+        {4, sys.dev("ttyS1"), "COM4 opens " + sys.dev("ttyS1") + " (RSLINK_COM4): no UART behind it"},
+        {5, pty.path(), "COM5 opens " + pty.path() + " (RSLINK_COM5): pseudo-terminal"},
+        {6, "/dev/null", "COM6 opens /dev/null (RSLINK_COM6): character device"},
+        {7, sys.dev("ttyUSB5"), "COM7 opens " + sys.dev("ttyUSB5") + " (RSLINK_COM7): not present"},
+    };
+    for (const auto &c : cases) {
+        const std::string variable = "RSLINK_COM" + std::to_string(c.com);
+        if (c.mappedTo.empty()) ::unsetenv(variable.c_str());
+        else ::setenv(variable.c_str(), c.mappedTo.c_str(), 1);
+        EXPECT_EQ(comPortDescription(c.com, sys.roots), c.expected);
+        ::unsetenv(variable.c_str());
+    }
+    if (saved) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
+    else ::unsetenv("XDG_CONFIG_HOME");
+}
+
+}  // namespace

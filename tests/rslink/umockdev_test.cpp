@@ -1,0 +1,111 @@
+// The same discovery, mapping and latency code against the system's own
+// paths (/sys, /dev), with umockdev faking one USB serial adapter: the outer
+// test runs this program again under umockdev-run, where the inner test
+// checks what a process sees with a real adapter plugged in.  umockdev backs
+// /dev/ttyUSB0 with a pty, so the driver's low-latency flag and parity are
+// left to hardware.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "rslink/platform/port_map.h"
+#include "rslink/platform/serial_devices.h"
+#include "rslink/platform/low_latency.h"
+
+namespace {
+
+using namespace rslink::platform;
+
+constexpr const char *kByIdName = "/dev/serial/by-id/usb-Example_Serial_Cable_SN0001-if00-port0";
+constexpr const char *kTimer = "/sys/class/tty/ttyUSB0/device/latency_timer";
+
+bool insideTestbed() { return std::getenv("UMOCKDEV_DIR") != nullptr; }
+
+// Runs `command` through the shell; its exit status, and its output in `out`.
+int run(const std::string &command, std::string &out) {
+    FILE *pipe = popen(command.c_str(), "r");
+    if (!pipe) return -1;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string testbed(const std::string &program) {
+    return "ASAN_OPTIONS=verify_asan_link_order=0:$ASAN_OPTIONS umockdev-run -d " +
+           std::string(SOURCE_DIR) + "/tests/rslink/data/usb-adapter.umockdev -- " + program;
+}
+
+class UmockdevAdapter : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string ignored;
+        if (insideTestbed()) GTEST_SKIP() << "the outer tests start the testbed";
+        if (run("command -v umockdev-run >/dev/null", ignored) != 0)
+            GTEST_SKIP() << "umockdev-run is missing: scripts/install-deps.sh installs it";
+    }
+};
+
+TEST_F(UmockdevAdapter, ListPortsShowsTheAdapterWithItsIdentity) {
+    std::string out;
+    ASSERT_EQ(run(testbed(std::string(VALDOR_PATH) + " --list-ports 2>&1"), out), 0) << out;
+    EXPECT_EQ(out, "/dev/ttyUSB0  " + std::string(kByIdName) +
+                       "  usb fff0:0001  Example  Serial Cable  serial SN0001\n");
+}
+
+TEST_F(UmockdevAdapter, MappingAndLatencyInsideTheTestbed) {
+    char self[4096];
+    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = 0;
+    std::string out;
+    const int status =
+        run(testbed(std::string(self) + " --gtest_filter='InUmockdev.*' 2>&1"), out);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("[  PASSED  ] 2 tests"), std::string::npos) << out;
+}
+
+// ---- run only inside the testbed --------------------------------------------
+
+class InUmockdev : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!insideTestbed()) GTEST_SKIP() << "runs under umockdev-run only";
+        ::unsetenv("RSLINK_COM1");
+        ::setenv("XDG_CONFIG_HOME", "/nonexistent/config", 1);
+    }
+};
+
+TEST_F(InUmockdev, TheOnlyAdapterIsCom1) {
+    const auto adapters = listUsbAdapters();
+    ASSERT_EQ(adapters.size(), 1u);
+    EXPECT_EQ(adapters[0].byId, kByIdName);
+    const ComMapping m = mapComPort(1);
+    EXPECT_EQ(m.path, "/dev/ttyUSB0");
+    EXPECT_EQ(m.source, MappingSource::OnlyUsbAdapter);
+    EXPECT_EQ(mapComPort(2).path, "/dev/ttyS1");
+}
+
+// umockdev answers the terminal ioctls of a whole SerialPort::open (the
+// exclusive claim, the line settings) with ENOTTY unless given a recording,
+// so the latency step is run on its own here; the fake-sysfs tests run it
+// inside a full open.
+TEST_F(InUmockdev, ByIdNameGetsTheTimerLowAndRestoresIt) {
+    ASSERT_EQ(readAttribute(kTimer), "16");
+    const int fd = ::open(kByIdName, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    LowLatency latency = LowLatency::apply(fd, kByIdName);
+    EXPECT_EQ(latency.state(), LowLatency::State::Set) << latency.note();
+    EXPECT_EQ(readAttribute(kTimer), "1");
+    latency.restore(fd);
+    EXPECT_EQ(readAttribute(kTimer), "16");
+    ::close(fd);
+}
+
+}  // namespace

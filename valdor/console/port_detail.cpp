@@ -1,0 +1,114 @@
+#include "valdor/console/port_detail.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <grp.h>
+#include <sys/stat.h>
+
+#include "rslink/platform/port_map.h"
+#include "rslink/rslink.h"
+
+namespace valdor {
+
+namespace {
+
+namespace platform = rslink::platform;
+
+// The group that may open the device (dialout on Debian), from the node
+// itself where it can be seen.
+std::string deviceGroup(const std::string &path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) == 0 && st.st_gid != 0)
+        if (const group *g = getgrgid(st.st_gid)) return g->gr_name;
+    return "dialout";
+}
+
+std::string joined(const std::vector<std::string> &items) {
+    std::string text;
+    for (const auto &item : items) text += (text.empty() ? "" : ", ") + item;
+    return text;
+}
+
+std::string reasonOf(int error) {
+    switch (error) {
+    case ENOTTY: return "not a serial device";
+    case EBUSY: return "in use";
+    default: return std::strerror(error);
+    }
+}
+
+std::string remedyOf(const std::string &path, int error, const platform::SystemRoots &roots) {
+    switch (error) {
+    case EACCES:
+    case EPERM: {
+        const std::string group = deviceGroup(path);
+        return "add the user to the " + group + " group: sudo usermod -aG " + group +
+               " $USER, then log in again";
+    }
+    case EBUSY: {
+        const auto holders = platform::holdersOf(path, roots);
+        return holders.empty() ? "close the program that holds it"
+                               : "held by " + joined(holders);
+    }
+    case ENOENT:
+    case ENODEV:
+    case ENXIO: {
+        std::vector<std::string> present;
+        for (const auto &d : platform::listSerialDevices(roots)) present.push_back(d.device);
+        return present.empty() ? "no serial port is present; see valdor --list-ports"
+                               : "present ports: " + joined(present);
+    }
+    default: return {};
+    }
+}
+
+}  // namespace
+
+std::string openFailureDetail(const std::string &path, int error,
+                              const platform::SystemRoots &roots) {
+    std::string line = "cannot open " + path + ": " + reasonOf(error);
+    if (const std::string remedy = remedyOf(path, error, roots); !remedy.empty())
+        line += " (" + remedy + ")";
+    return line;
+}
+
+namespace {
+
+std::string whatItIs(const std::string &path, const platform::SystemRoots &roots) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return "not present";
+    if (!S_ISCHR(st.st_mode)) return "not a serial device";
+    const std::string name = platform::ttyNameOf(path, roots);
+    for (const auto &d : platform::listSerialDevices(roots)) {
+        if (d.name != name) continue;
+        if (!d.usb) return "serial port";
+        std::string text = "USB serial adapter " + d.vendorId + ":" + d.productId;
+        for (const auto *part : {&d.manufacturer, &d.product})
+            if (!part->empty()) text += " " + *part;
+        if (!d.serial.empty()) text += ", serial " + d.serial;
+        return text;
+    }
+    if (name.rfind("ttyS", 0) == 0) return "no UART behind it";
+    if (path.rfind("/dev/pts/", 0) == 0) return "pseudo-terminal";
+    return "character device";
+}
+
+}  // namespace
+
+std::string comPortDescription(int com, const platform::SystemRoots &roots) {
+    const auto mapping = platform::mapComPort(com, roots);
+    return "COM" + std::to_string(com) + " opens " + mapping.path + " (" + mapping.origin +
+           "): " + whatItIs(mapping.path, roots);
+}
+
+std::optional<std::string> lastOpenDetail(int result) {
+    RS_OPEN_INFO info{};
+    if (RSOpenInfo(&info) != 0) return std::nullopt;
+    if (result == -4 && info.error != 0) return openFailureDetail(info.path, info.error);
+    if (result == 0 && info.latency == RS_LATENCY_UNAVAILABLE)
+        return "low latency not available on " + std::string(info.path) + ": " + info.note;
+    return std::nullopt;
+}
+
+}  // namespace valdor
