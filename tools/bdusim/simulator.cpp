@@ -72,6 +72,10 @@ Simulator::Simulator(const Options &options)
                     diagnostic(text);
                     log_.event(text);
                 },
+                [this] {
+                    printLine("HANG-UP");
+                    hangUp_ = true;
+                },
             }) {}
 
 bool Simulator::start(std::string &error) {
@@ -146,6 +150,9 @@ void Simulator::run() {
     diagnostic("unit ready on " + port_.slavePath());
     while (!stopSignal) {
         step(Clock::now());
+        // A hang-up ends the unit once what it wrote has left: the host then
+        // finds its end of the terminal hung up.
+        if (hangUp_ && (!port_.hostPresent() || !port_.outputPending())) break;
         wait(Clock::now());
     }
     removeLink();

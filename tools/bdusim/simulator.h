@@ -37,6 +37,7 @@ private:
     Unit unit_;
     LineProtocol line_;
     bool linked_ = false;
+    bool hangUp_ = false;  // the line protocol reached its hang-up point
 };
 
 }  // namespace bdusim
