@@ -93,6 +93,7 @@ void measureExchanges(Table &table, int exchanges);
 void measurePtyFloor(Table &table, int roundTrips);
 void measureIdle(Table &table, int seconds);
 void measureSilentUnit(Table &table);
+void measureCloseOnSilentUnit(Table &table);
 void measureDownload(Table &table, size_t bytes, bool paced);
 // Returns false when the window cannot be built here (no Qt in this build).
 bool measureAppend(Table &table, int argc, char **argv);
