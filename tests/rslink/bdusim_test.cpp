@@ -2,6 +2,7 @@
 // and the unit's fault options.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <deque>
@@ -123,6 +124,18 @@ TEST_P(FaultOption, ResultsAndResponses) {
     }
     EXPECT_TRUE(received.empty());
     EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+    // The unit got every frame it sent through: none given up for want of a grant.
+    const auto ok = std::count(f.results.begin(), f.results.end(), int(BLK_SEND_OK));
+    const size_t expected = static_cast<size_t>(ok) + (f.unitFrameFirst ? 1 : 0);
+    size_t delivered = 0;
+    eventually([&] {
+        const auto lines = unit->lines();
+        delivered = static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
+            return l.rfind("RSP ", 0) == 0;
+        }));
+        return delivered >= expected;
+    }, 3000ms);
+    EXPECT_EQ(delivered, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bdusim, FaultOption, ::testing::ValuesIn(kFaults),
