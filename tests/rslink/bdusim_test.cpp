@@ -106,12 +106,13 @@ class FaultOption : public WithUnit, public ::testing::WithParamInterface<Fault>
 TEST_P(FaultOption, ResultsAndResponses) {
     const Fault &f = GetParam();
     start(f.options);
-    for (int expected : f.results) {
+    for (size_t i = 0; i < f.results.size(); ++i) {
+        const int expected = f.results[i];
         Bytes request = kStatusRead;
         ASSERT_EQ(send(request), expected);
         if (expected != BLK_SEND_OK) continue;
         EXPECT_TRUE(unitPrinted("REQ 00 01 1C"));
-        if (f.unitFrameFirst && &expected == &f.results.front()) {
+        if (f.unitFrameFirst && i == 0) {
             ASSERT_EQ(received.size(), 1u) << "the unit's own frame came before the result";
             EXPECT_EQ(received[0][0], 0xE0);
             received.clear();
