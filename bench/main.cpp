@@ -5,8 +5,8 @@
 //                           baud (about 20 minutes of line time)
 //   valdor_bench --quick    the paced download with 64 KiB instead
 //   valdor_bench --only X   only phase X (may be given again): exchanges,
-//                           floor, idle, silent, download, paced, append,
-//                           capture, memory
+//                           floor, idle, silent, closing, download, paced,
+//                           append, capture, memory
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -21,7 +21,7 @@ constexpr size_t kMiB = 1024 * 1024;
 constexpr size_t kQuickPaced = 64 * 1024;
 
 void usage() {
-    std::puts("usage: valdor_bench [--quick] [--only exchanges|floor|idle|silent|download|paced|append|capture|memory]");
+    std::puts("usage: valdor_bench [--quick] [--only exchanges|floor|idle|silent|closing|download|paced|append|capture|memory]");
 }
 
 }  // namespace
@@ -51,6 +51,7 @@ int main(int argc, char **argv) {
         if (wanted("floor")) bench::measurePtyFloor(table, 20000);
         if (wanted("idle")) bench::measureIdle(table, 10);
         if (wanted("silent")) bench::measureSilentUnit(table);
+        if (wanted("closing")) bench::measureCloseOnSilentUnit(table);
         if (wanted("download")) bench::measureDownload(table, kMiB, false);
         if (wanted("paced")) bench::measureDownload(table, paced, true);
         if (wanted("capture")) bench::measureCapture(table, VALDOR_PATH);

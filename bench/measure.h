@@ -93,6 +93,7 @@ void measureExchanges(Table &table, int exchanges);
 void measurePtyFloor(Table &table, int roundTrips);
 void measureIdle(Table &table, int seconds);
 void measureSilentUnit(Table &table);
+void measureCloseOnSilentUnit(Table &table);
 void measureDownload(Table &table, size_t bytes, bool paced);
 // The capture's cost: rates in this process, system calls of `valdor`
 // (the program at `valdor`) under strace.

@@ -96,8 +96,11 @@ enum {
  * that is not a terminal. */
 RSLINK_API int RSOpenInfo(RS_OPEN_INFO *info);
 
-/* Waits for an exchange in progress to end, stops the threads, closes the
- * port.  Returns 0, also when nothing is open. */
+/* Cuts short a wait for a grant, an acknowledgement or the unit's frame (a
+ * frame being written or read still ends), posts 65 for the block in
+ * progress and for every block still queued, stops the threads, closes the
+ * port.  RSSend refuses from the moment it begins.  Returns 0, also when
+ * nothing is open. */
 RSLINK_API int RSClose(void);
 
 /* Queues a BLK_SEND or BLK_RELEASE block to the driver thread and returns at

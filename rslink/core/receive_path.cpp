@@ -81,6 +81,20 @@ void ReceivePath::reset() {
     busy_.store(false);
 }
 
+void ReceivePath::stopWaiting() {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+    if (cutAtClose(state_.load())) {
+        timer_.cancel();
+        moveTo(RX_IDLE);
+    }
+}
+
+// Waits for the device to begin: cut short once a close has begun.
+bool ReceivePath::cutAtClose(RxState state) const {
+    return closing_ && (state == RX_WAIT_ENQ || state == RX_WAIT_DLE);
+}
+
 void ReceivePath::react(const Reaction &reaction) {
     if (reaction.writeNak) writePair(NAK);
     if (reaction.next == RX_IDLE)
@@ -223,13 +237,14 @@ bool ReceivePath::writePair(uint8_t control) {
 // Every way back to idle clears receive-busy, also after a failed answer, so
 // that no send exchange and no close waits for it for ever.
 void ReceivePath::moveTo(RxState next) {
+    if (cutAtClose(next)) next = RX_IDLE;
     state_.store(next);
     if (next == RX_IDLE && busy_.exchange(false)) listener_.becameIdle();
 }
 
 void ReceivePath::wait(RxState next) {
     moveTo(next);
-    restartTimer();
+    if (state_.load() != RX_IDLE) restartTimer();
 }
 
 void ReceivePath::restartTimer() {

@@ -62,6 +62,10 @@ public:
     // Back to idle with no timer (at open).
     void reset();
 
+    // A close: a wait for the device's bid or frame ends now, and no new
+    // inbound exchange begins; a frame that has begun is read to its end.
+    void stopWaiting();
+
     // An inbound exchange is under way; no send exchange may start.
     bool busy() const { return busy_.load(); }
     RxState state() const { return state_.load(); }
@@ -97,6 +101,7 @@ private:
     void addToCrc(uint8_t byte);
     bool writePair(uint8_t control);
     void moveTo(RxState next);
+    bool cutAtClose(RxState state) const;
     void wait(RxState next);  // moveTo and restart the timer
     void restartTimer();
 
@@ -116,6 +121,7 @@ private:
     uint32_t crc_ = 0;
     uint16_t receivedCrc_ = 0;
     bool discard_ = false;  // length field outside 1..1492: counted, never stored
+    bool closing_ = false;  // set by stopWaiting()
     std::array<uint8_t, BufferPool::kSize> text_{};
 };
 

@@ -138,7 +138,8 @@ void SendExchange::waitReply() {
         waitForByte();
 }
 
-// The device bid while we did: take its next two bytes as a pair.  DLE ENQ
+// The device bid while we did: take the next DLE and the byte after it as a
+// pair, skipping any noise before the DLE.  DLE ENQ
 // means it bids again; we yield, let the receive path take its frame, and bid
 // anew.  The contention's time-out (onTimer) bids again without spending.
 void SendExchange::contend() {
@@ -156,6 +157,9 @@ void SendExchange::contend() {
         return;
     }
     if (!got.count) return;
+    // Noise before the pair is skipped, as every other wait for a DLE does:
+    // the pair is a DLE and the byte after it.
+    if (pairLength_ == 0 && byte != DLE) return;
     pair_[pairLength_++] = byte;
     if (pairLength_ < pair_.size()) return;
     pairLength_ = 0;

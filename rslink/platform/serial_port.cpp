@@ -251,6 +251,7 @@ void SerialPort::drainWake() {
 }
 
 void SerialPort::markGone(const char *what, int error) {
+    if (goneError_.load() == 0) goneError_.store(error ? error : EIO);
     if (!gone_.exchange(true))
         diag("%s on %s: %s; the line is gone", what, path_.c_str(),
              error ? std::strerror(error) : "hang-up");

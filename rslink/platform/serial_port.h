@@ -67,6 +67,9 @@ public:
     // Hang-up seen (POLLHUP/POLLERR, end of file, EIO): the line is gone
     // for good, every read and write fails at once.
     bool gone() const { return gone_.load(); }
+    // The system's error number of the hang-up: that of the failed call, or
+    // EIO for a hang-up seen by poll or an end of file.
+    int goneError() const { return goneError_.load(); }
     bool isPty() const { return pty_; }
     const std::string &path() const { return path_; }
     const LowLatency &latency() const { return latency_; }
@@ -98,6 +101,7 @@ private:
     LowLatency latency_;  // set once in open(), restored at close
     std::atomic<bool> gone_{false};
     std::atomic<core::LineListener *> listener_{nullptr};
+    std::atomic<int> goneError_{0};
 
     mutable std::mutex lineMutex_;  // writes and the line-control record
     bool dtrControl_ = true;

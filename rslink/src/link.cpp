@@ -39,8 +39,8 @@ using platform::SerialPort;
 using platform::TimerService;
 
 constexpr auto kOpenSettleTime = std::chrono::milliseconds(500);
-// A close waits for the exchange in progress; only a line that never falls
-// silent (noise restarts every wait) makes it give up after this long.
+// A close cuts every wait short but lets a frame being written or read end;
+// only a line that never stops sending makes it give up after this long.
 constexpr auto kCloseWaitLimit = std::chrono::seconds(60);
 
 // ---- module-level state ------------------------------------------------------
@@ -100,6 +100,11 @@ std::atomic<bool> g_open{false};
 std::atomic<unsigned long> g_client{0};
 std::atomic<unsigned long> g_driver{0};
 std::mutex g_lifecycle;  // RSOpen and RSClose one at a time
+// RSSend posts only while this is set; a close clears it in the same step
+// as it posts RSM_QUIT, so every accepted block is ahead of the quit in the
+// driver's queue and gets its outcome.
+std::mutex g_sendGate;
+bool g_accepting = false;  // under g_sendGate
 LineSettings g_settings;  // under g_lifecycle
 int g_port = 1;           // under g_lifecycle
 
@@ -138,6 +143,9 @@ public:
     void becameIdle() override;
     void takeInboundFrame() override;
 
+    // Lets RSSend post to the driver thread.
+    void accept();
+
 private:
     void driverLoop(std::promise<unsigned long> *ready);
     void take(const MSG_BLK &block);
@@ -150,6 +158,8 @@ private:
     void receiveLoop();
     void park(std::unique_lock<std::mutex> &lock);
     void settle();
+    void quitDriver();
+    void noticeHangUp();
 
     std::unique_ptr<SerialPort> port_;
     TimerService timers_;
@@ -169,6 +179,7 @@ private:
     bool lineWanted_ = false;  // the driver thread asks for the line
     bool rxParked_ = false;
     bool rxEnded_ = true;
+    bool hangUpReported_ = false;  // a hang-up is reported once per open
     uint64_t parkCount_ = 0;
     uint64_t resumeTicket_ = 0;
 
@@ -208,16 +219,20 @@ bool Session::startReceiver() {
     return true;
 }
 
-// Lets an exchange in progress end, stops both threads and closes the port.
+void Session::accept() {
+    std::lock_guard gate(g_sendGate);
+    g_accepting = true;
+}
+
+// Cuts short the waits of the exchanges in progress, lets a frame being
+// written or read end, fails every block still queued, stops both threads
+// and closes the port.
 void Session::close() {
     if (closed_) return;
     closed_ = true;
     settle();
     port_->wake();
-    if (driver_.joinable()) {
-        if (RSPostMessage(driverId_, RSM_QUIT, 0, 0) != 0) reportDriverError(ESRCH);
-        driver_.join();  // a driver thread without a queue has ended already
-    }
+    quitDriver();
     g_driver.store(0);
     if (receiver_.joinable()) receiver_.join();
     timers_.stop();  // no time-out handler runs after this
@@ -225,17 +240,36 @@ void Session::close() {
 }
 
 void Session::settle() {
+    {
+        std::lock_guard lock(handMutex_);
+        closing_ = true;
+    }
+    exchange_.abort();
+    receive_.stopWaiting();
+    port_->wake();
     std::unique_lock lock(handMutex_);
-    closing_ = true;
     const bool quiet = handChanged_.wait_for(
         lock, kCloseWaitLimit, [&] { return !sendBusy_ && !receive_.busy(); });
     stop_ = true;
     handChanged_.notify_all();
-    if (!quiet) {
-        diag("%s: the line did not fall silent; closing anyway", port_->path().c_str());
-        lock.unlock();
-        exchange_.abort();
+    if (!quiet) diag("%s: the line did not fall silent; closing anyway", port_->path().c_str());
+}
+
+// Blocks queued before the quit are taken first, each failing at once.
+void Session::quitDriver() {
+    if (!driver_.joinable()) {
+        std::lock_guard gate(g_sendGate);
+        g_accepting = false;
+        return;
     }
+    int posted;
+    {
+        std::lock_guard gate(g_sendGate);
+        g_accepting = false;
+        posted = RSPostMessage(driverId_, RSM_QUIT, 0, 0);
+    }
+    if (posted != 0) reportDriverError(ESRCH);
+    driver_.join();  // a driver thread without a queue has ended already
 }
 
 // ---- driver thread -----------------------------------------------------------
@@ -269,12 +303,14 @@ void Session::take(const MSG_BLK &block) {
 
 // A text longer than the driver's copy buffer (or one without data) fails
 // without anything copied and without touching the line.  Once a close has
-// begun, queued blocks fail the same way.
+// begun, or the line has hung up, queued blocks fail the same way.
 void Session::send(uint32_t length, uint8_t *data) {
     bool sent = false;
     bool lineTaken = false;
     if (!beginSend()) {
         diag("%s: BLK_SEND after the close began: failed", port_->path().c_str());
+    } else if (port_->gone()) {
+        diag("%s: BLK_SEND on a line that hung up: failed", port_->path().c_str());
     } else if (length > kMaxSendText || (!data && length > 0)) {
         diag("%s: BLK_SEND of %u bytes refused: a text holds at most %zu", port_->path().c_str(),
              length, kMaxSendText);
@@ -291,6 +327,7 @@ void Session::send(uint32_t length, uint8_t *data) {
     notifyResult(sent, length, data);
     if (lineTaken) releaseLine();
     endSend();
+    if (port_->gone()) noticeHangUp();  // after this block's own outcome
 }
 
 void Session::notifyResult(bool sent, uint32_t length, uint8_t *data) {
@@ -337,6 +374,18 @@ void Session::takeInboundFrame() {
     handChanged_.wait(lock, [&] { return (rxParked_ && parkCount_ != parks) || rxEnded_; });
 }
 
+// The line hung up (the unit or its adapter went away): one code 66 with
+// the system's error number, after the outcome of a block in progress (the
+// driver thread reports it then) and never during a close.
+void Session::noticeHangUp() {
+    {
+        std::lock_guard lock(handMutex_);
+        if (hangUpReported_ || sendBusy_ || closing_) return;
+        hangUpReported_ = true;
+    }
+    reportDriverError(port_->goneError());
+}
+
 // ---- receive thread ----------------------------------------------------------
 
 void Session::receiveLoop() {
@@ -348,6 +397,9 @@ void Session::receiveLoop() {
         }
         if (port_->gone() && !receive_.busy()) {
             // Every read would fail at once: wait for a request instead.
+            lock.unlock();
+            noticeHangUp();
+            lock.lock();
             handChanged_.wait(lock, [&] { return stop_ || lineWanted_; });
             continue;
         }
@@ -411,6 +463,7 @@ int startSession(std::unique_ptr<SerialPort> serial) {
             session->close();
             return -2;
         }
+        session->accept();
         publish(std::move(session));
         return 0;
     } catch (const std::exception &e) {
@@ -506,9 +559,10 @@ int RSClose(void) {
 }
 
 int RSSend(MSG_BLK *block) {
-    if (!g_open.load() || !block) return -2;
+    if (!block) return -2;
+    std::lock_guard gate(g_sendGate);
     const unsigned long driver = g_driver.load();
-    if (!driver) return -2;
+    if (!g_accepting || !driver) return -2;
     return RSPostMessage(driver, RSM_SEND, 0, reinterpret_cast<uintptr_t>(block)) == 0 ? 0 : -2;
 }
 

@@ -63,6 +63,7 @@ enum Extra : unsigned {
     UNSOLICITED = 2,        // the unit's own frames must be traced and given back
     LINE_PACED = 4,         // took at least the line time of the bytes traced
     UNIT_DOWNLOAD_OK = 8,   // the unit took the whole program
+    UNIT_HANGS_UP = 16,     // the unit ends: one driver error, no new COM Open
 };
 
 struct Row {
@@ -115,6 +116,12 @@ const char *negativeCode(Command c) {
 
 unsigned normalExtras(Command c) { return c == Command::Download ? UNIT_DOWNLOAD_OK : NONE; }
 
+// The unit hangs up: what went before, then the driver's one error.
+std::vector<std::string> hungUp(std::vector<std::string> before) {
+    before.push_back("API Error End");
+    return before;
+}
+
 std::vector<Row> matrix() {
     std::vector<Row> rows;
     for (const auto &ci : kCommands) {
@@ -129,6 +136,21 @@ std::vector<Row> matrix() {
         rows.push_back({"EnqForAck", {"--enq-ack"}, c, Match::Exact, normal(c), ok});
         rows.push_back({"Contention", {"--contend", "1"}, c, Match::Exact, unitFirst(c), ok});
         rows.push_back({"Noise", {"--noise", "3"}, c, Match::Exact, normal(c), ok});
+        rows.push_back({"ContentionWithNoise", {"--contend", "1", "--noise", "2"}, c,
+                        c == Command::Download ? Match::InOrder : Match::Exact, unitFirst(c), ok});
+        // Hung up at the first bid, and while the answer to a request is
+        // awaited (the download's end frame, half way through its chain).
+        rows.push_back({"HangUpAtBid", {"--hang-up", "bid:1"}, c, Match::InOrder, hungUp(sendFails(c)),
+                        UNIT_HANGS_UP});
+        {
+            auto before = c == Command::Download
+                              ? std::vector<std::string>{"SEND D1", "Send Normal End", "RECV D1",
+                                                         "Receive Normal End", "SEND D2", "Send Normal End"}
+                              : std::vector<std::string>{std::string("SEND ") + ci.frames[0], "Send Normal End"};
+            const char *point = c == Command::Download ? "request:2" : "request:1";
+            rows.push_back({"HangUpAwaitingAnswer", {"--hang-up", point}, c, Match::InOrder,
+                            hungUp(before), UNIT_HANGS_UP});
+        }
         rows.push_back({"Negative", {"--negative", negativeCode(c)}, c, Match::Exact, negative(c), repeat});
         rows.push_back({"Unsolicited", {"--unsolicited", "700"}, c, Match::InOrder, normal(c),
                         ok | UNSOLICITED});
@@ -249,11 +271,21 @@ TEST_P(FaultMatrix, OutcomeLinesAndNothingLost) {
     // Nothing lent stays lent, even with the unit still talking.
     EXPECT_TRUE(testsupport::waitUntil([] { return RSBuffersLent() == 0; }, 10s)) << RSBuffersLent();
 
+    if (row.extras & UNIT_HANGS_UP) {
+        EXPECT_EQ(std::count(lines.begin(), lines.end(), "API Error End"), 1) << ::testing::PrintToString(shapes);
+        // A press after the hang-up fails at once, without a second report.
+        const size_t after = rig.mark();
+        ASSERT_TRUE(rig.press(ctl::StatusRead));
+        ASSERT_TRUE(rig.waitForLine("Send Abnormal End", 1, after, 10s));
+        ASSERT_TRUE(rig.waitForQuiet(1000ms, 10s));
+        EXPECT_EQ(rig.shapesSince(after), (std::vector<std::string>{"SEND 01", "Send Abnormal End"}));
+    }
+
     // The port closes promptly whatever the unit does, and opens again.
     const auto closing = rig.closePort();
     EXPECT_FALSE(rig.console().portOpen());
     EXPECT_LT(closing, 10s);
-    EXPECT_TRUE(rig.reopenPort());
+    if (!(row.extras & UNIT_HANGS_UP)) EXPECT_TRUE(rig.reopenPort());
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(matrix()), rowName);

@@ -2,6 +2,9 @@
 // and the unit's fault options.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
 #include <deque>
 #include <sstream>
 
@@ -90,6 +93,8 @@ const Fault kFaults[] = {
     {"BidsRefused", {"--nak-bids"}, {BLK_SEND_FAILED}},
     {"EnqAsAcknowledgement", {"--enq-ack"}, {BLK_SEND_OK}},
     {"Contention", {"--contend", "1"}, {BLK_SEND_OK}, true},
+    // Noise before each DLE must not be taken for the unit's second bid.
+    {"ContentionWithNoise", {"--contend", "1", "--noise", "2"}, {BLK_SEND_OK, BLK_SEND_OK}, true},
     {"BadCheckCodeRejectedAndResent", {"--bad-crc", "1"}, {BLK_SEND_OK}},
     {"PacedLineWithNoise", {"--noise", "3", "--baud", "9600"}, {BLK_SEND_OK, BLK_SEND_OK, BLK_SEND_OK}},
 };
@@ -101,12 +106,13 @@ class FaultOption : public WithUnit, public ::testing::WithParamInterface<Fault>
 TEST_P(FaultOption, ResultsAndResponses) {
     const Fault &f = GetParam();
     start(f.options);
-    for (int expected : f.results) {
+    for (size_t i = 0; i < f.results.size(); ++i) {
+        const int expected = f.results[i];
         Bytes request = kStatusRead;
         ASSERT_EQ(send(request), expected);
         if (expected != BLK_SEND_OK) continue;
         EXPECT_TRUE(unitPrinted("REQ 00 01 1C"));
-        if (f.unitFrameFirst) {
+        if (f.unitFrameFirst && i == 0) {
             ASSERT_EQ(received.size(), 1u) << "the unit's own frame came before the result";
             EXPECT_EQ(received[0][0], 0xE0);
             received.clear();
@@ -119,22 +125,69 @@ TEST_P(FaultOption, ResultsAndResponses) {
     }
     EXPECT_TRUE(received.empty());
     EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+    // The unit got every frame it sent through: none given up for want of a grant.
+    const auto ok = std::count(f.results.begin(), f.results.end(), int(BLK_SEND_OK));
+    const size_t expected = static_cast<size_t>(ok) + (f.unitFrameFirst ? 1 : 0);
+    size_t delivered = 0;
+    eventually([&] {
+        const auto lines = unit->lines();
+        delivered = static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
+            return l.rfind("RSP ", 0) == 0;
+        }));
+        return delivered >= expected;
+    }, 3000ms);
+    EXPECT_EQ(delivered, expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Bdusim, FaultOption, ::testing::ValuesIn(kFaults),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// The unit vanishes in the middle of an exchange, as an unplugged adapter.
-TEST_F(WithUnit, UnitGoneMidExchangeFailsTheSendAndCloseReturns) {
-    start({"--delay", "3000"});
+// The unit hangs up at a chosen point, as an unplugged adapter vanishes.
+struct HangUp {
+    const char *name;
+    std::vector<std::string> options;
+    int firstResult;  // of the Status Read sent before the hang-up
+};
+
+const HangUp kHangUps[] = {
+    {"AtTheBid", {"--hang-up", "bid:1"}, BLK_SEND_FAILED},
+    {"WhileTheAnswerIsAwaited", {"--hang-up", "request:1"}, BLK_SEND_OK},
+    {"InsideTheAnswerFrame", {"--hang-up", "response:1"}, BLK_SEND_OK},
+    {"KilledWhileTheAnswerIsAwaited", {"--delay", "3000"}, BLK_SEND_OK},
+};
+
+void PrintTo(const HangUp &h, std::ostream *out) { *out << h.name; }
+
+class UnitHangsUp : public WithUnit, public ::testing::WithParamInterface<HangUp> {};
+
+// The block in progress gets its outcome first, then one driver error with
+// EIO; later blocks fail without another; nothing is delivered; close is
+// prompt.
+TEST_P(UnitHangsUp, OutcomeThenOneDriverErrorThenFailuresOnly) {
+    const HangUp &h = GetParam();
+    start(h.options);
     Bytes request = kStatusRead;
-    EXPECT_EQ(send(request), BLK_SEND_OK);
-    unit->stop();  // while the response is still pending
-    Bytes again = kStatusRead;
-    EXPECT_EQ(send(again, 6s), BLK_SEND_FAILED);
+    EXPECT_EQ(send(request), h.firstResult);
+    if (h.options[0] == "--delay") unit->stop(SIGKILL);
+    else EXPECT_TRUE(unit->ended(10s)) << "bdusim did not end at its hang-up point";
+
+    auto n = client.next(10s);
+    ASSERT_TRUE(n && n->block) << "the hang-up was never reported";
+    EXPECT_EQ(n->copy.code, BLK_API_ERROR);
+    EXPECT_EQ(n->copy.error, static_cast<uint32_t>(EIO));
+
+    for (int i = 0; i < 2; ++i) {
+        Bytes again = kStatusRead;
+        EXPECT_EQ(send(again, 6s), BLK_SEND_FAILED);
+    }
+    EXPECT_FALSE(client.next(500ms)) << "a second report";
+    EXPECT_TRUE(received.empty());
     const auto closing = std::chrono::steady_clock::now();
     EXPECT_EQ(RSClose(), 0);
     EXPECT_LT(std::chrono::steady_clock::now() - closing, 3s);
 }
+
+INSTANTIATE_TEST_SUITE_P(Bdusim, UnitHangsUp, ::testing::ValuesIn(kHangUps),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cerrno>
 #include <deque>
+#include <map>
 #include <thread>
 
 #include <fcntl.h>
@@ -61,6 +62,14 @@ protected:
     }
     MSG_BLK &queue(Bytes &text) { return post(sendBlock(text)); }
     void release(const Notice &n) { post({BLK_RELEASE, 0, 0, 0, n.copy.data}); }
+    void expectApiError(int error, milliseconds timeout = 4000ms) {
+        auto n = client.next(timeout);
+        ASSERT_TRUE(n && n->block) << "no driver error";
+        EXPECT_EQ(n->copy.code, BLK_API_ERROR);
+        EXPECT_EQ(n->copy.error, static_cast<uint32_t>(error));
+        EXPECT_EQ(n->copy.length, 0u);
+        EXPECT_EQ(n->copy.data, nullptr);
+    }
     void expectNoNotice(milliseconds window) {
         auto n = client.next(window);
         EXPECT_FALSE(n) << "unexpected notice, code " << (n && n->block ? n->copy.code : 0);
@@ -283,7 +292,7 @@ public:
         closed_ = true;
     }) {
         std::this_thread::sleep_for(800ms);
-        EXPECT_FALSE(closed_.load()) << "RSClose did not wait for the exchange";
+        EXPECT_FALSE(closed_.load()) << "RSClose did not wait for the frame being read";
     }
     ~CloseInBackground() { closer_.join(); }
 
@@ -292,49 +301,130 @@ private:
     std::thread closer_;
 };
 
-TEST_F(DriverTest, CloseWaitsForASendExchangeInProgress) {
-    open();
-    MSG_BLK &b = queue(statusRead);
-    EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
-    peer.send(kAck);
-    EXPECT_EQ(peer.read(frameOf(statusRead).size()).size(), frameOf(statusRead).size());
-    {
-        CloseInBackground closing;
-        peer.send(kAck);
-    }
-    expectResult(BLK_SEND_OK, b);
-    EXPECT_EQ(RSSend(&b), -2);
-}
-
-TEST_F(DriverTest, CloseWaitsForAnInboundExchangeInProgress) {
+// A close lets a frame being read run to its end: the text is delivered and
+// acknowledged although the unit reads the acknowledgement after the close.
+TEST_F(DriverTest, CloseLetsAFrameBeingReadEnd) {
     open();
     peer.send(kEnq);
     EXPECT_EQ(hex(peer.read(2)), hex(kAck));
+    const Bytes frame = frameOf(hex("E0 01"));
+    peer.send(Bytes(frame.begin(), frame.begin() + 5));
+    std::this_thread::sleep_for(100ms);
     {
         CloseInBackground closing;
-        peer.send(frameOf(hex("E0 01")));
+        peer.send(Bytes(frame.begin() + 5, frame.end()));
     }
-    // The close let the frame end, and its acknowledgement still reaches the
-    // unit although the unit reads it only after the close.
     EXPECT_EQ(hex(peer.read(2)), hex(kAck));
     expectReceived(hex("E0 01"));
 }
 
-// Queued blocks behind the exchange in progress fail once the close began.
-TEST_F(DriverTest, BlocksQueuedAtCloseFail) {
+// The waits a close cuts short, each set up by the unit's side of the line.
+struct CutWait {
+    const char *name;
+    void (*setUp)(PtyPeer &unit, const Bytes &request);
+    bool sending;  // a block is in progress and must fail
+};
+
+const CutWait kCutWaits[] = {
+    {"GrantToABid", [](PtyPeer &unit, const Bytes &) { EXPECT_EQ(hex(unit.read(2)), hex(kEnq)); }, true},
+    {"AcknowledgementOfTheFrame",
+     [](PtyPeer &unit, const Bytes &request) {
+         EXPECT_EQ(hex(unit.read(2)), hex(kEnq));
+         unit.send(kAck);
+         EXPECT_EQ(hex(unit.read(frameOf(request).size())), hex(frameOf(request)));
+     },
+     true},
+    {"ContendingUnitsSecondBid",
+     [](PtyPeer &unit, const Bytes &) {
+         EXPECT_EQ(hex(unit.read(2)), hex(kEnq));
+         unit.send(kEnq);
+         std::this_thread::sleep_for(100ms);
+     },
+     true},
+    {"FrameAfterTheGrant",
+     [](PtyPeer &unit, const Bytes &) {
+         unit.send(kEnq);
+         EXPECT_EQ(hex(unit.read(2)), hex(kAck));
+     },
+     false},
+};
+
+void PrintTo(const CutWait &c, std::ostream *out) { *out << c.name; }
+
+class CloseCutsWait : public DriverTest, public ::testing::WithParamInterface<CutWait> {};
+
+// The block in progress and every block queued behind it fail, and their
+// outcomes are posted before RSClose returns; nothing more reaches the line.
+TEST_P(CloseCutsWait, OutcomesBeforeCloseReturns) {
+    const CutWait &c = GetParam();
     open();
-    MSG_BLK &a = queue(statusRead);
-    MSG_BLK &b = queue(statusRead);
-    EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
-    std::thread closer([] { RSClose(); });
-    std::this_thread::sleep_for(300ms);
-    peer.send(kAck);
-    EXPECT_EQ(peer.read(frameOf(statusRead).size()).size(), frameOf(statusRead).size());
-    peer.send(kAck);
-    closer.join();
-    expectResult(BLK_SEND_OK, a);
-    expectResult(BLK_SEND_FAILED, b);
+    MSG_BLK *inProgress = c.sending ? &queue(statusRead) : nullptr;
+    c.setUp(peer, statusRead);
+    Bytes later = hex("00 10 1C");
+    MSG_BLK &queued = queue(later);
+    std::this_thread::sleep_for(100ms);
+
+    const auto closing = Clock::now();
+    EXPECT_EQ(RSClose(), 0);
+    EXPECT_LT(Clock::now() - closing, 3000ms) << "the close sat out a time-out";
+    if (inProgress) expectResult(BLK_SEND_FAILED, *inProgress, 0ms);
+    expectResult(BLK_SEND_FAILED, queued, 0ms);
+    expectNoNotice(300ms);
     EXPECT_EQ(hex(peer.drain(200ms)), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Waits, CloseCutsWait, ::testing::ValuesIn(kCutWaits),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// RSSend racing RSClose: every block accepted gets exactly one outcome, and
+// each refused one gets none.  The client reads each notice as it comes and
+// keeps at most 30 blocks outstanding, as the driver's result blocks ask.
+TEST_F(DriverTest, EveryAcceptedBlockGetsOneOutcomeAcrossAClose) {
+    for (int round = 0; round < 4; ++round) {
+        open();
+        std::deque<Bytes> texts;
+        std::deque<MSG_BLK> sent;
+        std::atomic<size_t> accepted{0}, seen{0};
+        std::atomic<bool> refused{false}, closed{false};
+        std::thread sender([&] {
+            while (!refused) {
+                if (accepted - seen >= 30) {
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                    continue;
+                }
+                texts.push_back(statusRead);
+                sent.push_back(sendBlock(texts.back()));
+                if (RSSend(&sent.back()) != 0) {
+                    sent.pop_back();
+                    refused = true;
+                } else {
+                    ++accepted;
+                }
+                std::this_thread::sleep_for(std::chrono::microseconds(300));
+            }
+        });
+        std::thread closer([&] {
+            std::this_thread::sleep_for(milliseconds(30 + 40 * round));
+            RSClose();
+            closed = true;
+        });
+        std::map<const uint8_t *, int> outcomes;
+        while (!closed || !refused) {
+            if (auto n = client.next(50ms)) {
+                ASSERT_TRUE(n->block);
+                EXPECT_TRUE(n->copy.code == BLK_SEND_OK || n->copy.code == BLK_SEND_FAILED) << int(n->copy.code);
+                ++outcomes[n->copy.data];
+                ++seen;
+            }
+        }
+        closer.join();
+        sender.join();
+        while (auto n = client.next(300ms)) ++outcomes[n->copy.data];
+        ASSERT_GT(sent.size(), 0u);
+        EXPECT_EQ(outcomes.size(), sent.size()) << "round " << round;
+        for (const MSG_BLK &b : sent) EXPECT_EQ(outcomes[b.data], 1) << "round " << round;
+        peer.drain(50ms);
+    }
 }
 
 double cpuSeconds() {
@@ -345,15 +435,15 @@ double cpuSeconds() {
 }
 
 // The far end vanishes in the middle of an exchange (a pulled USB adapter):
-// the send fails at once, no thread spins on the dead line, close works.
-TEST_F(DriverTest, VanishedLineFailsTheSendWithoutSpinningAndCloses) {
+// the block in progress fails first, then one driver error with EIO; later
+// blocks fail alone; no thread spins on the dead line; close works.
+TEST_F(DriverTest, HangUpDuringASendFailsItThenReportsOnce) {
     open();
     MSG_BLK &b = queue(statusRead);
     EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
     peer.hangUp();
-    const auto start = Clock::now();
     expectResult(BLK_SEND_FAILED, b, 4000ms);
-    EXPECT_LT(Clock::now() - start, 4000ms);
+    expectApiError(EIO);
 
     const double before = cpuSeconds();
     std::this_thread::sleep_for(1500ms);
@@ -361,21 +451,34 @@ TEST_F(DriverTest, VanishedLineFailsTheSendWithoutSpinningAndCloses) {
 
     MSG_BLK &again = queue(statusRead);
     expectResult(BLK_SEND_FAILED, again, 4000ms);
+    expectNoNotice(500ms);
     const auto closing = Clock::now();
     EXPECT_EQ(RSClose(), 0);
     EXPECT_LT(Clock::now() - closing, 3000ms);
 }
 
-TEST_F(DriverTest, VanishedLineInsideAnInboundFrameStillCloses) {
-    open();
-    peer.send(kEnq);
-    EXPECT_EQ(hex(peer.read(2)), hex(kAck));
-    peer.send(hex("10 02 00 08 E0"));
-    std::this_thread::sleep_for(100ms);
-    peer.hangUp();
-    const auto closing = Clock::now();
-    EXPECT_EQ(RSClose(), 0);
-    EXPECT_LT(Clock::now() - closing, 3000ms);
+// With no block in progress (an answer awaited, or a frame half read) the
+// hang-up is reported as soon as it is seen.
+TEST_F(DriverTest, HangUpWhileIdleOrInsideAFrameIsReportedOnce) {
+    for (const bool insideFrame : {false, true}) {
+        SCOPED_TRACE(insideFrame ? "inside a frame" : "idle");
+        PtyPeer unit;
+        unit.mapCom(kCom);
+        open();
+        if (insideFrame) {
+            unit.send(kEnq);
+            EXPECT_EQ(hex(unit.read(2)), hex(kAck));
+            unit.send(hex("10 02 00 08 E0"));
+            std::this_thread::sleep_for(100ms);
+        }
+        unit.hangUp();
+        expectApiError(EIO);
+        expectNoNotice(500ms);
+        const auto closing = Clock::now();
+        EXPECT_EQ(RSClose(), 0);
+        EXPECT_LT(Clock::now() - closing, 3000ms);
+    }
+    peer.mapCom(kCom);
 }
 
 // A client whose queue is gone: the text is acknowledged, cannot be handed

@@ -78,7 +78,10 @@ const Script kScripts[] = {
     // The unit bids while we bid, then bids again: we grant, the receive
     // path takes its frame, and we bid anew.
     {"ContentionYieldsThenBidsAgain", {hex("10 05 10 05"), kAck}, {kAck}, true, 2, 1, 1, {}},
-    {"ContentionWithOtherPairWaitsForDle", {hex("10 05 41 42 10 06")}, {kAck}, true, 1, 1, 0, {}},
+    {"ContentionWithOtherPairWaitsForDle", {hex("10 05 10 41 10 06")}, {kAck}, true, 1, 1, 0, {}},
+    // Noise before the pair is skipped: the DLE and the byte after it decide.
+    {"ContentionSkipsNoiseBeforeTheBid", {hex("10 05 41 42 10 05"), kAck}, {kAck}, true, 2, 1, 1, {}},
+    {"ContentionSkipsNoiseBeforeOtherPair", {hex("10 05 41 10 41 10 06")}, {kAck}, true, 1, 1, 0, {}},
     {"ContentionTimeOutBidsAgainWithoutSpending", {kEnq, kAck}, {kAck}, true, 2, 1, 0, {}},
 };
 

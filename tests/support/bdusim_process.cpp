@@ -78,6 +78,21 @@ void Bdusim::stop(int signal) {
     pid_ = -1;
 }
 
+bool Bdusim::ended(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (pid_ > 0) {
+        int status = 0;
+        const pid_t got = waitpid(pid_, &status, WNOHANG);
+        if (got == pid_ || (got < 0 && errno != EINTR)) {
+            pid_ = -1;
+            break;
+        }
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
 std::vector<std::string> Bdusim::lines() const {
     std::lock_guard lock(mutex_);
     return lines_;

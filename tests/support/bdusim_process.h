@@ -31,6 +31,9 @@ public:
     // Sends a signal (SIGTERM by default) and reaps the process.
     void stop(int signal = 15);
     bool running() const { return pid_ > 0; }
+    // Waits for the process to end by itself (a hang-up point) and reaps it;
+    // false when it still runs after `timeout`.
+    bool ended(std::chrono::milliseconds timeout);
 
     // Lines printed after the first one.
     std::vector<std::string> lines() const;

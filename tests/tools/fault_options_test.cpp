@@ -114,6 +114,38 @@ TEST(FaultOptions, NoiseComesBeforeEachPairAndFrameButNeverAsDle) {
     for (uint8_t byte : skipped) EXPECT_NE(byte, DLE);
 }
 
+// At its hang-up point the unit prints HANG-UP and ends; what it wrote
+// before has left, and nothing of the exchange after the point follows.
+TEST(FaultOptions, HangUpEndsTheUnitAtTheChosenPoint) {
+    {
+        Rig rig({"--hang-up", "bid:2"});
+        EXPECT_EQ(rig.host.sendRequest(kStatusRead), ACK) << "the first bid is served";
+        EXPECT_TRUE(rig.host.takeResponse());
+        rig.host.writePair(ENQ);
+        EXPECT_FALSE(rig.host.nextControl(milliseconds(1500))) << "the second bid was answered";
+        EXPECT_TRUE(rig.unit.ended(milliseconds(5000)));
+    }
+    {
+        Rig rig({"--hang-up", "request:1"});
+        EXPECT_EQ(rig.host.sendRequest(kStatusRead), ACK) << "the request is acknowledged first";
+        EXPECT_FALSE(rig.host.takeResponse(milliseconds(1500))) << "a response after the hang-up";
+        EXPECT_TRUE(rig.unit.ended(milliseconds(5000)));
+    }
+    {
+        Rig rig({"--hang-up", "response:1"});
+        EXPECT_EQ(rig.host.sendRequest(kStatusRead), ACK);
+        EXPECT_EQ(rig.host.nextControl(), ENQ) << "the unit bids with its response";
+        rig.host.writePair(ACK);
+        EXPECT_FALSE(rig.host.readFrame(milliseconds(1500))) << "the whole frame went out";
+        EXPECT_TRUE(rig.unit.ended(milliseconds(5000)));
+    }
+    {
+        Rig rig({"--hang-up", "request:2"});
+        EXPECT_TRUE(rig.host.exchange(kStatusRead).size() > 2);
+        EXPECT_FALSE(rig.unit.ended(milliseconds(300))) << "ended before its point";
+    }
+}
+
 TEST(FaultOptions, UnsolicitedSendsStatusResponsesWhileIdle) {
     Rig rig({"--unsolicited", "1000"});
     for (int i = 0; i < 2; ++i) {

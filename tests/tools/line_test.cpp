@@ -189,8 +189,12 @@ TEST(UnitProcess, RefusesAMistypedOptionWithoutOpeningALine) {
     out.clear();
     EXPECT_EQ(runToEnd({"--negative", "0x12:E0"}, out), 2) << "a negative response with the positive code";
     out.clear();
+    EXPECT_EQ(runToEnd({"--hang-up", "frame:1"}, out), 2) << "an unknown hang-up point";
+    EXPECT_EQ(runToEnd({"--hang-up", "bid:0"}, out), 2) << "hang-up points count from 1";
+    out.clear();
     EXPECT_EQ(runToEnd({"--help"}, out), 0);
     EXPECT_NE(out.find("--negative-download"), std::string::npos);
+    EXPECT_NE(out.find("--hang-up POINT:N"), std::string::npos);
 }
 
 }  // namespace

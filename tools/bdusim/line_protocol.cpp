@@ -50,13 +50,13 @@ LineProtocol::LineProtocol(const LineFaults &faults, LineOutput &output, LineHoo
 // ---- Driving ---------------------------------------------------------------
 
 void LineProtocol::onByte(uint8_t byte, TimePoint now) {
-    if (faults_.silent) return;
+    if (faults_.silent || hungUp_) return;
     lastActivity_ = now;
     std::invoke(kStates[static_cast<size_t>(state_)].onByte, this, byte, now);
 }
 
 void LineProtocol::onTime(TimePoint now) {
-    if (faults_.silent) return;
+    if (faults_.silent || hungUp_) return;
     // A time-out may leave the unit idle with a response due at once, so
     // go round until nothing more is due.
     for (int round = 0; round < 4; ++round) {
@@ -73,7 +73,7 @@ void LineProtocol::onTime(TimePoint now) {
 }
 
 TimePoint LineProtocol::nextDeadline() const {
-    if (faults_.silent) return TimePoint::max();
+    if (faults_.silent || hungUp_) return TimePoint::max();
     if (state_ != S::U_IDLE) return deadline_;
     if (!outgoing_.empty()) return outgoing_.front().due;
     return unsolicitedDue();
@@ -125,6 +125,7 @@ void LineProtocol::ignoreByte(uint8_t, TimePoint) {}
 // ---- Taking the host's frame --------------------------------------------------
 
 void LineProtocol::answerBid(TimePoint now) {
+    if (hangUpNow(HangUpPoint::BID, hostBids_)) return;
     if (faults_.nakBids) {
         sendControl(NAK, now);
         enter(S::U_IDLE, now);
@@ -237,6 +238,7 @@ void LineProtocol::acceptFrame(TimePoint now) {
         return;
     }
     const TimePoint sent = sendControl(ACK, now);
+    if (hangUpNow(HangUpPoint::REQUEST, requestsTaken_)) return;
     queue(hooks_.answer(text_), sent + faults_.delay);
     enter(S::U_IDLE, now);
 }
@@ -299,10 +301,14 @@ TimePoint LineProtocol::sendFrame(TimePoint now) {
         frame[size - 2] ^= 0x5A;
         head.corrupt = false;
     }
-    ++frameSends_;
+    const bool firstSending = frameSends_++ == 0;
     std::vector<uint8_t> burst;
     for (unsigned i = 0; i < faults_.noise; ++i) burst.push_back(noiseByte());
     burst.insert(burst.end(), frame.begin(), frame.end());
+    if (firstSending && hangUpNow(HangUpPoint::RESPONSE, responsesSent_)) {
+        burst.resize(burst.size() - frame.size() / 2);
+        return output_.send(burst, now);
+    }
     const TimePoint sent = output_.send(burst, now);
     enter(S::U_ACK_WAIT_DLE, now, sent + kAckWait);
     return sent;
@@ -356,6 +362,16 @@ TimePoint LineProtocol::sendControl(uint8_t control, TimePoint now) {
     burst.push_back(DLE);
     burst.push_back(control);
     return output_.send(burst, now);
+}
+
+// Counts one more of `point`'s events; at the chosen one the unit stops
+// answering and asks to end.
+bool LineProtocol::hangUpNow(HangUpPoint point, unsigned &seen) {
+    if (faults_.hangUpAt != point || ++seen != faults_.hangUpNth) return false;
+    hungUp_ = true;
+    hooks_.note("hanging up");
+    if (hooks_.hangUp) hooks_.hangUp();
+    return true;
 }
 
 // Noise is never DLE, so it cannot be taken for the start of a pair.

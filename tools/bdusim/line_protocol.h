@@ -18,6 +18,14 @@ using Clock = std::chrono::steady_clock;
 using TimePoint = Clock::time_point;
 using Millis = std::chrono::milliseconds;
 
+// Where the unit hangs up (ends, as a pulled adapter vanishes).
+enum class HangUpPoint {
+    NEVER,
+    BID,       // on the host's Nth bid, leaving it unanswered
+    REQUEST,   // just after acknowledging the Nth request, before its response
+    RESPONSE,  // half way through the first sending of the Nth response frame
+};
+
 // Faults to play, all off by default.
 struct LineFaults {
     bool silent = false;        // answer nothing at all
@@ -29,6 +37,8 @@ struct LineFaults {
     unsigned noise = 0;         // noise bytes before each DLE that opens a pair or a frame
     Millis delay{0};            // before each response
     Millis unsolicited{0};      // a status response after this long idle (0: never)
+    HangUpPoint hangUpAt = HangUpPoint::NEVER;
+    unsigned hangUpNth = 0;     // counted from 1
 };
 
 class LineOutput {
@@ -44,6 +54,7 @@ struct LineHooks {
     std::function<std::vector<uint8_t>()> unsolicited;                     // a frame of the unit's own
     std::function<void(std::span<const uint8_t>)> delivered;               // the host took a response
     std::function<void(const std::string &)> note;                          // diagnostics
+    std::function<void()> hangUp;  // the unit is to end once its bytes have left
 };
 
 class LineProtocol {
@@ -143,6 +154,7 @@ private:
     void idleTick(TimePoint now);
     TimePoint unsolicitedDue() const;
     uint8_t noiseByte();
+    bool hangUpNow(HangUpPoint point, unsigned &seen);
 
     LineFaults faults_;
     LineOutput &output_;
@@ -169,6 +181,12 @@ private:
     unsigned badCrcLeft_;
     unsigned contendLeft_;
     uint32_t noiseSeed_ = 0x2545F491u;
+
+    // Counts towards the hang-up point; once hung up the unit answers nothing.
+    unsigned hostBids_ = 0;
+    unsigned requestsTaken_ = 0;
+    unsigned responsesSent_ = 0;
+    bool hungUp_ = false;
 };
 
 }  // namespace bdusim

@@ -91,6 +91,22 @@ bool applyNegativeDownload(Options &o, std::string_view value) {
     return true;
 }
 
+bool applyHangUp(Options &o, std::string_view value) {
+    const auto parts = split(value, ':');
+    unsigned nth = 0;
+    if (parts.size() != 2 || !count(parts[1], nth) || nth == 0) return false;
+    if (parts[0] == "bid")
+        o.faults.hangUpAt = HangUpPoint::BID;
+    else if (parts[0] == "request")
+        o.faults.hangUpAt = HangUpPoint::REQUEST;
+    else if (parts[0] == "response")
+        o.faults.hangUpAt = HangUpPoint::RESPONSE;
+    else
+        return false;
+    o.faults.hangUpNth = nth;
+    return true;
+}
+
 bool applyMillis(Millis &target, std::string_view value) {
     unsigned ms = 0;
     if (!count(value, ms)) return false;
@@ -149,6 +165,12 @@ constexpr OptionSpec kOptions[] = {
      "bdusim --negative-download 4", applyNegativeDownload},
     {"--unsolicited", "MS", "Send a status response of its own after every MS milliseconds idle.",
      "bdusim --unsolicited 2000", [](Options &o, std::string_view v) { return applyMillis(o.faults.unsolicited, v); }},
+    {"--hang-up", "POINT:N",
+     "Hang up at the Nth POINT: print \"HANG-UP\", let the bytes already written leave, and\n"
+     "end, closing the terminal as a pulled adapter vanishes.  POINT is bid (the host's Nth\n"
+     "bid, left unanswered), request (just after acknowledging the Nth request, before its\n"
+     "response) or response (half way through the first sending of the Nth response frame).",
+     "bdusim --hang-up request:2", applyHangUp},
     {"--baud", "N",
      "Pace reads and writes at N baud, 11 bits a byte, as a real line would (9600: about\n"
      "1.15 ms a byte).",

@@ -50,6 +50,8 @@ public:
     TimePoint nextEvent() const;
     // Bytes wait for the pty to take them (not for their time).
     bool blocked() const { return blocked_; }
+    // Bytes written by the unit have not all left yet.
+    bool outputPending() const { return !pending_.empty(); }
 
 private:
     using Timed = std::pair<uint8_t, TimePoint>;

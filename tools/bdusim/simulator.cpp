@@ -19,6 +19,8 @@ namespace {
 // While no host holds the line the master reports a hang-up on every poll,
 // so the loop sleeps this long between looks instead of polling.
 constexpr auto kAbsentLook = std::chrono::milliseconds(20);
+// How long a hanging-up unit lets the host read its last bytes.
+constexpr auto kHangUpLinger = std::chrono::milliseconds(300);
 
 volatile std::sig_atomic_t stopSignal = 0;
 sigset_t waitMask;  // the mask ppoll waits with: the stop signals let through
@@ -73,6 +75,10 @@ Simulator::Simulator(const Options &options)
                 [this](const std::string &text) {
                     diagnostic(text);
                     log_.event(text);
+                },
+                [this] {
+                    printLine("HANG-UP");
+                    hangUp_ = true;
                 },
             }) {}
 
@@ -183,8 +189,20 @@ void Simulator::wait(TimePoint now) {
 int Simulator::run() {
     diagnostic((replay_ ? "replay of " + options_.replayPath + " ready on " : "unit ready on ") +
                port_.slavePath());
+    TimePoint hangUpAt = TimePoint::max();
     while (!stopSignal) {
-        step(Clock::now());
+        const TimePoint now = Clock::now();
+        step(now);
+        // A hang-up ends the unit once what it wrote has left and the host
+        // has had a moment to read it (a hang-up discards unread input); the
+        // host then finds its end of the terminal hung up.
+        if (hangUp_ && (!port_.hostPresent() || !port_.outputPending())) {
+            if (hangUpAt == TimePoint::max()) hangUpAt = now;
+            if (!port_.hostPresent() || now - hangUpAt >= kHangUpLinger) break;
+            const timespec pause = until(now, hangUpAt + kHangUpLinger);
+            ppoll(nullptr, 0, &pause, &waitMask);
+            continue;
+        }
         wait(Clock::now());
     }
     removeLink();

@@ -41,6 +41,7 @@ private:
     LineProtocol line_;
     std::unique_ptr<Replay> replay_;  // set: the recording plays the unit
     bool linked_ = false;
+    bool hangUp_ = false;  // the line protocol reached its hang-up point
 };
 
 }  // namespace bdusim
