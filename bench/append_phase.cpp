@@ -6,8 +6,8 @@
 #include <QApplication>
 #include <QTest>
 
-#include "valdor/console/controls.h"
-#include "valdor/console/qt/rs_dlg.h"
+#include "valdor/panel/controls.h"
+#include "valdor/qt/rs_dlg.h"
 #endif
 
 namespace bench {

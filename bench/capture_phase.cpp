@@ -16,7 +16,7 @@
 
 #include "measure.h"
 #include "rslink/rslink.h"
-#include "valdor/console/controls.h"
+#include "valdor/panel/controls.h"
 
 namespace bench {
 

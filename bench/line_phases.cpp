@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "measure.h"
-#include "valdor/console/controls.h"
+#include "valdor/panel/controls.h"
 
 namespace bench {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <stdexcept>
 
-#include "valdor/console/controls.h"
+#include "valdor/panel/controls.h"
 
 namespace bench {
 

@@ -13,8 +13,8 @@
 
 #include "support/bdusim_process.h"
 #include "valdor/console/console.h"
-#include "valdor/console/host.h"
-#include "valdor/console/memory_panel.h"
+#include "valdor/panel/host.h"
+#include "valdor/panel/memory_panel.h"
 
 namespace bench {
 

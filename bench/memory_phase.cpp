@@ -13,15 +13,15 @@
 #include <thread>
 
 #include "support/held_script.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/message_limit.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/message_limit.h"
 #include "valdor/headless/script_runner.h"
 
 #ifdef VALDOR_WITH_QT
 #include <QApplication>
 #include <QTest>
 
-#include "valdor/console/qt/rs_dlg.h"
+#include "valdor/qt/rs_dlg.h"
 #endif
 
 namespace bench {

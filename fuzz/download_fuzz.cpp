@@ -14,10 +14,10 @@
 #include <vector>
 
 #include "fuzz_line.h"
-#include "rslink/frame.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/host.h"
-#include "valdor/console/memory_panel.h"
+#include "rslink/core/frame.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/host.h"
+#include "valdor/panel/memory_panel.h"
 #include "valdor/engine/commands.h"
 #include "valdor/transfers/download_procedure.h"
 #include "valdor/transfers/worker_link.h"

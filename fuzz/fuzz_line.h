@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "rslink/core/line_port.h"
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 
 namespace fuzzline {
 

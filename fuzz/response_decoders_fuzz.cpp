@@ -7,7 +7,7 @@
 #include <string>
 
 #include "fuzz_line.h"
-#include "valdor/console/memory_panel.h"
+#include "valdor/panel/memory_panel.h"
 #include "valdor/responses/device_info_decoder.h"
 #include "valdor/responses/response_decoder.h"
 

@@ -9,9 +9,9 @@
 #include <string>
 
 #include "fuzz_line.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/memory_panel.h"
-#include "valdor/console/param_tables.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/memory_panel.h"
+#include "valdor/panel/param_tables.h"
 #include "valdor/console/settings_file.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include <QPixmap>
 #include <cstdio>
 
-#include "valdor/console/qt/icons.h"
+#include "valdor/qt/icons.h"
 
 int main(int argc, char **argv) {
     if (argc != 3) {

@@ -1,6 +1,6 @@
 #include "rslink/core/line_tokens.h"
 
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 
 namespace rslink::core {
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 
 namespace rslink::core {
 

@@ -22,7 +22,7 @@
 #include "rslink/core/buffer_pool.h"
 #include "rslink/core/receive_path.h"
 #include "rslink/core/send_exchange.h"
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 #include "rslink/platform/capture_file.h"
 #include "rslink/platform/diag.h"
 #include "rslink/platform/serial_port.h"

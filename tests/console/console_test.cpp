@@ -12,8 +12,8 @@
 #include "console/pty_pair.h"
 #include "rslink/rslink.h"
 #include "valdor/console/console.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/memory_panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/memory_panel.h"
 
 using namespace valdor;
 using testsupport::FakeHost;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "valdor/console/host.h"
+#include "valdor/panel/host.h"
 
 namespace testsupport {
 

@@ -6,9 +6,9 @@
 #include <vector>
 
 #include "support/message_lines.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/memory_panel.h"
-#include "valdor/console/message_limit.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/memory_panel.h"
+#include "valdor/panel/message_limit.h"
 
 using namespace valdor;
 using testsupport::boxChars;

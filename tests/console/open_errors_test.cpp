@@ -20,8 +20,8 @@
 #include "rslink/fake_sysfs.h"
 #include "rslink/rslink.h"
 #include "valdor/console/console.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/memory_panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/memory_panel.h"
 #include "valdor/console/port_detail.h"
 
 namespace {

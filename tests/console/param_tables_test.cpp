@@ -1,4 +1,4 @@
-#include "valdor/console/param_tables.h"
+#include "valdor/panel/param_tables.h"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "valdor/console/controls.h"
-#include "valdor/console/memory_panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/memory_panel.h"
 
 namespace valdor {
 namespace {

@@ -7,8 +7,8 @@
 #include "console/fake_host.h"
 #include "rslink/rslink.h"
 #include "valdor/console/console.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/memory_panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/memory_panel.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "valdor/console/controls.h"
-#include "valdor/console/memory_panel.h"
-#include "valdor/console/param_tables.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/memory_panel.h"
+#include "valdor/panel/param_tables.h"
 #include "valdor/engine/commands.h"
 
 namespace valdor {

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "line_rig.h"
-#include "valdor/console/controls.h"
+#include "valdor/panel/controls.h"
 
 namespace {
 

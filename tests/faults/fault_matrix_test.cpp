@@ -19,7 +19,7 @@
 #include "line_rig.h"
 #include "rslink/rslink.h"
 #include "support/wait.h"
-#include "valdor/console/controls.h"
+#include "valdor/panel/controls.h"
 
 namespace {
 

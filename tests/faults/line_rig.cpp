@@ -6,7 +6,7 @@
 #include <utility>
 #include <stdexcept>
 
-#include "valdor/console/controls.h"
+#include "valdor/panel/controls.h"
 
 namespace faults {
 

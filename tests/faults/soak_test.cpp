@@ -17,7 +17,7 @@
 #include "line_rig.h"
 #include "rslink/rslink.h"
 #include "support/wait.h"
-#include "valdor/console/controls.h"
+#include "valdor/panel/controls.h"
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define VALDOR_SANITIZED 1

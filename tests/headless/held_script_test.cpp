@@ -11,7 +11,7 @@
 
 #include "support/bdusim_process.h"
 #include "support/held_script.h"
-#include "valdor/console/message_limit.h"
+#include "valdor/panel/message_limit.h"
 #include "valdor/headless/script_runner.h"
 
 using namespace valdor;

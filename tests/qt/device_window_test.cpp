@@ -6,9 +6,9 @@
 
 #include "console/pty_pair.h"
 #include "qt/qt_support.h"
-#include "valdor/console/qt/dialog_units.h"
-#include "valdor/console/qt/log_dlg.h"
-#include "valdor/console/memory_panel.h"
+#include "valdor/qt/dialog_units.h"
+#include "valdor/qt/log_dlg.h"
+#include "valdor/panel/memory_panel.h"
 #include "valdor/responses/device_info_decoder.h"
 
 using namespace valdor;

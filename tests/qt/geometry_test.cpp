@@ -18,7 +18,7 @@
 
 #include "console/pty_pair.h"
 #include "qt/qt_support.h"
-#include "valdor/console/qt/dialog_units.h"
+#include "valdor/qt/dialog_units.h"
 
 using namespace valdor;
 using namespace qtsupport;

@@ -9,7 +9,7 @@
 
 #include "qt/qt_support.h"
 #include "support/bdusim_process.h"
-#include "valdor/console/param_tables.h"
+#include "valdor/panel/param_tables.h"
 
 using namespace valdor;
 using namespace qtsupport;

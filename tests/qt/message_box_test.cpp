@@ -9,7 +9,7 @@
 
 #include "qt/qt_support.h"
 #include "support/message_lines.h"
-#include "valdor/console/message_limit.h"
+#include "valdor/panel/message_limit.h"
 
 using namespace valdor;
 using namespace qtsupport;

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "valdor/console/qt/dialog_units.h"
+#include "valdor/qt/dialog_units.h"
 
 namespace qtsupport {
 

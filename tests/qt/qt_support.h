@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "valdor/console/console.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/qt/rs_dlg.h"
+#include "valdor/panel/controls.h"
+#include "valdor/qt/rs_dlg.h"
 
 namespace qtsupport {
 

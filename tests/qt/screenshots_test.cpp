@@ -10,7 +10,7 @@
 
 #include "qt/qt_support.h"
 #include "support/bdusim_process.h"
-#include "valdor/console/qt/log_dlg.h"
+#include "valdor/qt/log_dlg.h"
 
 using namespace valdor;
 using namespace qtsupport;

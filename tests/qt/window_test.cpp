@@ -15,8 +15,8 @@
 #include <thread>
 
 #include "qt/qt_support.h"
-#include "valdor/console/param_tables.h"
-#include "valdor/console/qt/dialog_units.h"
+#include "valdor/panel/param_tables.h"
+#include "valdor/qt/dialog_units.h"
 
 using namespace valdor;
 using namespace qtsupport;

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "rslink/core/line_tokens.h"
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 
 using rslink::core::LineSplitter;
 using rslink::core::LineToken;

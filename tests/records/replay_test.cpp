@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "rslink/core/capture_format.h"
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 #include "tools/bdusim/replay.h"
 
 namespace cap = rslink::capture;

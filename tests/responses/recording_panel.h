@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "valdor/console/memory_panel.h"
+#include "valdor/panel/memory_panel.h"
 
 namespace valdor::testing {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "responses/recording_panel.h"
-#include "valdor/console/controls.h"
+#include "valdor/panel/controls.h"
 
 namespace valdor {
 namespace {

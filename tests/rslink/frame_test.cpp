@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "pty_peer.h"
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 
 using namespace rslinktest;
 

@@ -11,7 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 
 namespace rslinktest {
 

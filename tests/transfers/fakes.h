@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "valdor/console/host.h"
-#include "valdor/console/memory_panel.h"
-#include "valdor/console/panel.h"
-#include "valdor/console/controls.h"
+#include "valdor/panel/host.h"
+#include "valdor/panel/memory_panel.h"
+#include "valdor/panel/panel.h"
+#include "valdor/panel/controls.h"
 #include "valdor/transfers/worker_link.h"
 
 namespace transfers_test {

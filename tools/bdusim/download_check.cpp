@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 
 namespace bdusim {
 namespace {

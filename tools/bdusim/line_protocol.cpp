@@ -5,7 +5,7 @@
 #include <functional>
 #include <iterator>
 
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 
 namespace bdusim {
 

@@ -13,14 +13,14 @@
 #include <string>
 
 #include "valdor/console/capture_control.h"
-#include "valdor/console/session_log.h"
+#include "valdor/panel/session_log.h"
 #include "rslink/platform/serial_devices.h"
 #include "valdor/headless/script_runner.h"
 #include "valdor/records/decode.h"
 #include "valdor/records/pcap_export.h"
 
 #ifdef VALDOR_WITH_QT
-#include "valdor/console/qt/rs_app.h"
+#include "valdor/qt/rs_app.h"
 #endif
 
 namespace {

@@ -3,11 +3,11 @@
 #include <optional>
 
 #include "rslink/rslink.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/host.h"
-#include "valdor/console/panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/host.h"
+#include "valdor/panel/panel.h"
 #include "valdor/console/port_detail.h"
-#include "valdor/console/param_tables.h"
+#include "valdor/panel/param_tables.h"
 #include "valdor/console/settings_file.h"
 #include "valdor/engine/commands.h"
 

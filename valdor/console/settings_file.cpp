@@ -2,9 +2,9 @@
 
 #include <cstdio>
 
-#include "valdor/console/controls.h"
-#include "valdor/console/panel.h"
-#include "valdor/console/param_tables.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/panel.h"
+#include "valdor/panel/param_tables.h"
 #include "valdor/transfers/transfer_file.h"
 
 namespace valdor {

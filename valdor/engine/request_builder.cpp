@@ -8,9 +8,9 @@
 #include <ctime>
 #include <string>
 
-#include "valdor/console/controls.h"
-#include "valdor/console/panel.h"
-#include "valdor/console/param_tables.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/panel.h"
+#include "valdor/panel/param_tables.h"
 #include "valdor/engine/commands.h"
 
 namespace valdor {

@@ -8,8 +8,8 @@
 #include <deque>
 
 #include "rslink/rslink.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/panel.h"
 #include "valdor/engine/commands.h"
 #include "valdor/engine/request_builder.h"
 #include "valdor/responses/device_info_decoder.h"

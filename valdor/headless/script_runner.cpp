@@ -15,15 +15,15 @@
 
 #include <sys/stat.h>
 
-#include "valdor/console/buttons.h"
+#include "valdor/panel/buttons.h"
 #include "valdor/console/capture_control.h"
 #include "valdor/console/console.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/host.h"
-#include "valdor/console/memory_panel.h"
-#include "valdor/console/message_limit.h"
-#include "valdor/console/param_tables.h"
-#include "valdor/headless/show_lines.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/host.h"
+#include "valdor/panel/memory_panel.h"
+#include "valdor/panel/message_limit.h"
+#include "valdor/panel/param_tables.h"
+#include "valdor/panel/show_lines.h"
 
 namespace valdor {
 

@@ -11,9 +11,9 @@
 
 #include "rslink/core/capture_format.h"
 #include "rslink/core/line_tokens.h"
-#include "rslink/frame.h"
-#include "valdor/console/memory_panel.h"
-#include "valdor/headless/show_lines.h"
+#include "rslink/core/frame.h"
+#include "valdor/panel/memory_panel.h"
+#include "valdor/panel/show_lines.h"
 #include "valdor/records/trace_text.h"
 #include "valdor/responses/response_decoder.h"
 

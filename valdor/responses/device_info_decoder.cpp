@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
-#include "valdor/console/controls.h"
-#include "valdor/console/panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/panel.h"
 #include "valdor/responses/response_bytes.h"
 
 namespace valdor {

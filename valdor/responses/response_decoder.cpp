@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string>
 
-#include "valdor/console/controls.h"
-#include "valdor/console/panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/panel.h"
 #include "valdor/responses/error_catalogue.h"
 #include "valdor/responses/response_bytes.h"
 

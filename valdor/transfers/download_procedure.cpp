@@ -4,9 +4,9 @@
 
 #include <cstring>
 
-#include "valdor/console/controls.h"
-#include "valdor/console/host.h"
-#include "valdor/console/panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/host.h"
+#include "valdor/panel/panel.h"
 #include "valdor/engine/commands.h"
 #include "valdor/engine/request_builder.h"
 #include "valdor/transfers/worker_link.h"

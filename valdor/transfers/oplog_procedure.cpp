@@ -1,8 +1,8 @@
 #include "valdor/transfers/oplog_procedure.h"
 
-#include "valdor/console/controls.h"
-#include "valdor/console/host.h"
-#include "valdor/console/panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/host.h"
+#include "valdor/panel/panel.h"
 #include "valdor/engine/commands.h"
 #include "valdor/transfers/oplog_report.h"
 #include "valdor/transfers/worker_link.h"

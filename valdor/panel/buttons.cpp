@@ -1,4 +1,4 @@
-#include "valdor/console/buttons.h"
+#include "valdor/panel/buttons.h"
 
 namespace valdor {
 

@@ -1,4 +1,4 @@
-#include "valdor/console/session_log.h"
+#include "valdor/panel/session_log.h"
 
 #include <chrono>
 #include <ctime>

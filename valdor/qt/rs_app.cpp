@@ -1,12 +1,12 @@
-#include "valdor/console/qt/rs_app.h"
+#include "valdor/qt/rs_app.h"
 
 #include <QApplication>
 #include <QStyleFactory>
 #include <cstdlib>
 
-#include "valdor/console/qt/dialog_units.h"
-#include "valdor/console/qt/icons.h"
-#include "valdor/console/qt/rs_dlg.h"
+#include "valdor/qt/dialog_units.h"
+#include "valdor/qt/icons.h"
+#include "valdor/qt/rs_dlg.h"
 
 namespace valdor::qt {
 

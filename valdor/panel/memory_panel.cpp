@@ -1,8 +1,8 @@
-#include "valdor/console/memory_panel.h"
+#include "valdor/panel/memory_panel.h"
 
-#include "valdor/console/session_log.h"
+#include "valdor/panel/session_log.h"
 
-#include "valdor/console/controls.h"
+#include "valdor/panel/controls.h"
 
 namespace valdor {
 

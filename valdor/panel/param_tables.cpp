@@ -1,10 +1,10 @@
-#include "valdor/console/param_tables.h"
+#include "valdor/panel/param_tables.h"
 
 #include <array>
 #include <cstddef>
 
-#include "valdor/console/controls.h"
-#include "valdor/console/panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/panel.h"
 
 namespace valdor {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "valdor/console/message_limit.h"
-#include "valdor/console/panel.h"
+#include "valdor/panel/message_limit.h"
+#include "valdor/panel/panel.h"
 
 namespace valdor {
 

@@ -1,7 +1,7 @@
-#include "valdor/headless/show_lines.h"
+#include "valdor/panel/show_lines.h"
 
-#include "valdor/console/controls.h"
-#include "valdor/console/panel.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/panel.h"
 
 namespace valdor {
 

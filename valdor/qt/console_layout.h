@@ -1,7 +1,7 @@
 // The arrangement of the main console window, in dialog units.
 #pragma once
 
-#include "valdor/console/qt/form.h"
+#include "valdor/qt/form.h"
 
 namespace valdor::qt {
 

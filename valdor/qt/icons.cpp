@@ -1,4 +1,4 @@
-#include "valdor/console/qt/icons.h"
+#include "valdor/qt/icons.h"
 
 #include <QLinearGradient>
 #include <QPainter>

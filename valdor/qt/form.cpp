@@ -1,4 +1,4 @@
-#include "valdor/console/qt/form.h"
+#include "valdor/qt/form.h"
 
 #include <QCheckBox>
 #include <QComboBox>

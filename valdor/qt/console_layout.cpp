@@ -1,4 +1,4 @@
-#include "valdor/console/qt/console_layout.h"
+#include "valdor/qt/console_layout.h"
 
 #include <QColor>
 #include <string>

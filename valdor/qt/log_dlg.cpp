@@ -1,10 +1,10 @@
-#include "valdor/console/qt/log_dlg.h"
+#include "valdor/qt/log_dlg.h"
 
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
 
-#include "valdor/console/qt/icons.h"
+#include "valdor/qt/icons.h"
 #include "valdor/responses/device_info_decoder.h"
 
 namespace valdor::qt {

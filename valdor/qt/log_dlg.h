@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <span>
 
-#include "valdor/console/qt/form.h"
+#include "valdor/qt/form.h"
 
 namespace valdor {
 class Panel;

@@ -1,4 +1,4 @@
-#include "valdor/console/qt/rs_dlg.h"
+#include "valdor/qt/rs_dlg.h"
 
 #include <QAbstractButton>
 #include <QButtonGroup>
@@ -34,13 +34,13 @@
 
 #include "valdor/console/capture_control.h"
 #include "valdor/console/console.h"
-#include "valdor/console/controls.h"
-#include "valdor/console/param_tables.h"
+#include "valdor/panel/controls.h"
+#include "valdor/panel/param_tables.h"
 #include "valdor/console/port_detail.h"
-#include "valdor/console/qt/console_layout.h"
-#include "valdor/console/qt/icons.h"
-#include "valdor/console/qt/log_dlg.h"
-#include "valdor/console/session_log.h"
+#include "valdor/qt/console_layout.h"
+#include "valdor/qt/icons.h"
+#include "valdor/qt/log_dlg.h"
+#include "valdor/panel/session_log.h"
 #include "valdor/responses/response_decoder.h"
 
 namespace valdor::qt {

@@ -6,7 +6,7 @@
 #include <QWidget>
 #include <map>
 
-#include "valdor/console/qt/dialog_units.h"
+#include "valdor/qt/dialog_units.h"
 
 namespace valdor::qt {
 

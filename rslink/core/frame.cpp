@@ -1,4 +1,4 @@
-#include "rslink/frame.h"
+#include "rslink/core/frame.h"
 
 namespace rslink {
 

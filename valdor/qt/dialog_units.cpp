@@ -1,4 +1,4 @@
-#include "valdor/console/qt/dialog_units.h"
+#include "valdor/qt/dialog_units.h"
 
 #include <QFontMetricsF>
 #include <QString>

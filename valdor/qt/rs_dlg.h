@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "valdor/console/host.h"
-#include "valdor/console/message_limit.h"
-#include "valdor/console/panel.h"
-#include "valdor/console/qt/form.h"
-#include "valdor/console/qt/log_dlg.h"
+#include "valdor/panel/host.h"
+#include "valdor/panel/message_limit.h"
+#include "valdor/panel/panel.h"
+#include "valdor/qt/form.h"
+#include "valdor/qt/log_dlg.h"
 
 class QButtonGroup;
 class QPlainTextEdit;
