@@ -188,7 +188,7 @@ constexpr OptionSpec kOptions[] = {
     {"--link", "PATH", "Make PATH a symbolic link to the pseudo-terminal (removed at exit).",
      "bdusim --link /tmp/bdu", [](Options &o, std::string_view v) { o.linkPath = v; return !v.empty(); }},
     {"--replay", "CAPTURE",
-     "Play the unit's side of a session recorded with valdor --capture (or RSLINK_CAPTURE):\n"
+     "Play the unit's side of a session captured by valdor (its capture option, or RSLINK_CAPTURE):\n"
      "each recorded burst of the unit, once the host has sent what preceded it, after the\n"
      "recorded pause.  Each frame of the host that differs from the recording is reported on\n"
      "standard error with both texts (date and time bytes are not compared), and bdusim then\n"
