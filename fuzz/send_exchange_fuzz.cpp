@@ -151,7 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int request = 0; request < 3 && !script.done(); ++request) {
         const Frame frame = frameFrom(script);
         const size_t from = port.log.writes.size();
-        const bool sent = exchange.run(frame.bytes.data(), frame.length);
+        const bool sent = exchange.run(frame.bytes.data(), frame.length).acknowledged();
         FUZZ_CHECK(exchange.state() == TX_IDLE, "the exchange ended outside TX_IDLE");
         FUZZ_CHECK(!timer.running(), "a send timer outlived its exchange");
         checkRun(port, from, frame, sent);
