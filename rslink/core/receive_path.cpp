@@ -37,13 +37,11 @@ constexpr bool P::rowsInOrder() {
     return true;
 }
 
-const char *ReceivePath::nameOf(RxState state) {
-    static_assert(rowsInOrder(), "one row per state, in order");
+const char *stateName(RxState state) {
+    static_assert(ReceivePath::rowsInOrder(), "one row per state, in order");
     if (state < 0 || state >= RX_STATE_COUNT) return "RX_?";
-    return kRows[state].name;
+    return ReceivePath::kRows[state].name;
 }
-
-const char *stateName(RxState state) { return ReceivePath::nameOf(state); }
 
 std::ostream &operator<<(std::ostream &out, RxState state) { return out << stateName(state); }
 

@@ -10,10 +10,10 @@
 #pragma once
 
 #include <array>
-#include <iosfwd>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <mutex>
 
 #include "rslink/core/buffer_pool.h"
@@ -80,8 +80,6 @@ public:
     bool busy() const { return busy_.load(); }
     RxState state() const { return state_.load(); }
 
-    static const char *nameOf(RxState state);
-
 private:
     using ByteHandler = void (ReceivePath::*)(uint8_t);
     struct Reaction {  // to a time-out or a read error
@@ -98,6 +96,7 @@ private:
     };
     static const std::array<Row, RX_STATE_COUNT> kRows;
     static constexpr bool rowsInOrder();
+    friend const char *stateName(RxState state);
 
     void onIdle(uint8_t byte);
     void onWaitEnq(uint8_t byte);

@@ -62,13 +62,11 @@ constexpr bool S::rowsInOrder() {
     return true;
 }
 
-const char *SendExchange::nameOf(TxState state) {
-    static_assert(rowsInOrder(), "one row per state and per budget, in order");
+const char *stateName(TxState state) {
+    static_assert(SendExchange::rowsInOrder(), "one row per state and per budget, in order");
     if (state < 0 || state >= TX_STATE_COUNT) return "TX_?";
-    return kRows[state].name;
+    return SendExchange::kRows[state].name;
 }
-
-const char *stateName(TxState state) { return SendExchange::nameOf(state); }
 
 const char *budgetName(Budget budget) {
     if (budget < 0 || budget >= BUDGET_COUNT) return "BUDGET_NONE";

@@ -11,10 +11,10 @@
 #pragma once
 
 #include <array>
-#include <iosfwd>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <mutex>
 
 #include "rslink/core/guarded_timer.h"
@@ -109,8 +109,6 @@ public:
     TxState state() const { return state_.load(); }
     int budget(Budget which) const;
 
-    static const char *nameOf(TxState state);
-
 private:
     using Handler = void (SendExchange::*)();
     using ByteHandler = void (SendExchange::*)(uint8_t);
@@ -131,6 +129,7 @@ private:
     static const std::array<Row, TX_STATE_COUNT> kRows;
     static const std::array<BudgetRule, BUDGET_COUNT> kBudgetRules;
     static constexpr bool rowsInOrder();
+    friend const char *stateName(TxState state);
     friend const char *budgetName(Budget budget);
 
     // State handlers.
