@@ -163,8 +163,8 @@ void SendExchange::sendAndWait(const uint8_t *data, size_t size, TxState from, T
         fail(TxOutcome::WRITE_FAILED);
 }
 
-// States 2, 5 and 6 (and 3 outside a contention): one byte, a read error, or
-// nothing yet.
+// TX_WAIT_DLE, TX_WAIT_TEXT_DLE, TX_WAIT_TEXT_REPLY (and TX_WAIT_REPLY outside
+// a contention): one byte, a read error, or nothing yet.
 void SendExchange::waitForByte() {
     const TxState waiting = state();
     uint8_t byte = 0;
