@@ -151,8 +151,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (int request = 0; request < 3 && !script.done(); ++request) {
         const Frame frame = frameFrom(script);
         const size_t from = port.log.writes.size();
-        const bool sent = exchange.run(frame.bytes.data(), frame.length);
+        const TxResult result = exchange.run(frame.bytes.data(), frame.length);
+        const bool sent = result.acknowledged();
         FUZZ_CHECK(exchange.state() == TX_IDLE, "the exchange ended outside TX_IDLE");
+        // The reason given is the true one: a budget named is one that ran out.
+        if (result.outcome == TxOutcome::BUDGET_SPENT)
+            FUZZ_CHECK(result.budget != BUDGET_NONE && exchange.budget(result.budget) == 0,
+                       "the failure named a budget that was not spent");
+        else
+            FUZZ_CHECK(result.budget == BUDGET_NONE, "a budget named where none ran out");
         FUZZ_CHECK(!timer.running(), "a send timer outlived its exchange");
         checkRun(port, from, frame, sent);
         exchange.resetBudgets();

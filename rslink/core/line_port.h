@@ -31,6 +31,10 @@ public:
 
     // Makes a read that is waiting (or the next one) return at once.
     virtual void wake() = 0;
+
+    // The line hung up (an unplugged adapter): every read and write fails
+    // from now on.  Only tells why an exchange failed; changes nothing.
+    virtual bool gone() const { return false; }
 };
 
 // A one-shot timer whose handler runs on another thread.  Starting it cancels

@@ -1,48 +1,49 @@
 #include "rslink/core/receive_path.h"
 
 #include <cstring>
+#include <ostream>
 
 #include "rslink/core/frame.h"
 
 namespace rslink::core {
 
-const std::array<ReceivePath::ByteHandler, RX_STATE_COUNT> ReceivePath::kByteHandlers = {
-    &ReceivePath::onIdle,    &ReceivePath::onWaitEnq, &ReceivePath::onWaitDle,
-    &ReceivePath::onWaitControl, &ReceivePath::onLenHigh, &ReceivePath::onLenLow,
-    &ReceivePath::onText,    &ReceivePath::onTextDle, &ReceivePath::onTextEtx,
-    &ReceivePath::onCrcLow,  &ReceivePath::onCrcHigh,
-};
+using P = ReceivePath;
 
-// 5000 ms without the expected byte.  No timer runs in RX_IDLE.
-const std::array<ReceivePath::Reaction, RX_STATE_COUNT> ReceivePath::kOnTimeout = {{
-    {false, RX_IDLE},      // RX_IDLE
-    {true, RX_IDLE},       // RX_WAIT_ENQ
-    {false, RX_IDLE},      // RX_WAIT_DLE: the device did not begin again
-    {true, RX_WAIT_DLE},   // RX_WAIT_CONTROL
-    {true, RX_WAIT_DLE},   // RX_LEN_HIGH
-    {true, RX_WAIT_DLE},   // RX_LEN_LOW
-    {true, RX_WAIT_DLE},   // RX_TEXT
-    {true, RX_WAIT_DLE},   // RX_TEXT_DLE
-    {true, RX_WAIT_DLE},   // RX_TEXT_ETX
-    {true, RX_WAIT_DLE},   // RX_CRC_LOW
-    {true, RX_WAIT_DLE},   // RX_CRC_HIGH
+// A time-out is 5000 ms without the expected byte; no timer runs in RX_IDLE.
+// A failed read outside a frame drops the exchange; inside one it asks the
+// device to send the frame again.
+constexpr std::array<P::Row, RX_STATE_COUNT> P::kRows = {{
+    // state            name               on byte            time-out          read error
+    {RX_IDLE,         "RX_IDLE",         &P::onIdle,        {false, RX_IDLE},     {true, RX_IDLE}},
+    {RX_WAIT_ENQ,     "RX_WAIT_ENQ",     &P::onWaitEnq,     {true, RX_IDLE},      {true, RX_IDLE}},
+    // RX_WAIT_DLE's time-out: the device did not begin again.
+    {RX_WAIT_DLE,     "RX_WAIT_DLE",     &P::onWaitDle,     {false, RX_IDLE},     {true, RX_IDLE}},
+    {RX_WAIT_CONTROL, "RX_WAIT_CONTROL", &P::onWaitControl, {true, RX_WAIT_DLE},  {true, RX_IDLE}},
+    {RX_LEN_HIGH,     "RX_LEN_HIGH",     &P::onLenHigh,     {true, RX_WAIT_DLE},  {true, RX_WAIT_DLE}},
+    {RX_LEN_LOW,      "RX_LEN_LOW",      &P::onLenLow,      {true, RX_WAIT_DLE},  {true, RX_WAIT_DLE}},
+    {RX_TEXT,         "RX_TEXT",         &P::onText,        {true, RX_WAIT_DLE},  {true, RX_WAIT_DLE}},
+    {RX_TEXT_DLE,     "RX_TEXT_DLE",     &P::onTextDle,     {true, RX_WAIT_DLE},  {true, RX_WAIT_DLE}},
+    {RX_TEXT_ETX,     "RX_TEXT_ETX",     &P::onTextEtx,     {true, RX_WAIT_DLE},  {true, RX_WAIT_DLE}},
+    {RX_CRC_LOW,      "RX_CRC_LOW",      &P::onCrcLow,      {true, RX_WAIT_DLE},  {true, RX_WAIT_DLE}},
+    {RX_CRC_HIGH,     "RX_CRC_HIGH",     &P::onCrcHigh,     {true, RX_WAIT_DLE},  {true, RX_WAIT_DLE}},
 }};
 
-// A failed read: outside a frame the exchange is dropped, inside one the
-// device is asked to send it again.
-const std::array<ReceivePath::Reaction, RX_STATE_COUNT> ReceivePath::kOnReadError = {{
-    {true, RX_IDLE},       // RX_IDLE
-    {true, RX_IDLE},       // RX_WAIT_ENQ
-    {true, RX_IDLE},       // RX_WAIT_DLE
-    {true, RX_IDLE},       // RX_WAIT_CONTROL
-    {true, RX_WAIT_DLE},   // RX_LEN_HIGH
-    {true, RX_WAIT_DLE},   // RX_LEN_LOW
-    {true, RX_WAIT_DLE},   // RX_TEXT
-    {true, RX_WAIT_DLE},   // RX_TEXT_DLE
-    {true, RX_WAIT_DLE},   // RX_TEXT_ETX
-    {true, RX_WAIT_DLE},   // RX_CRC_LOW
-    {true, RX_WAIT_DLE},   // RX_CRC_HIGH
-}};
+// Row i describes state i, and every state has a name and a byte handler.
+constexpr bool P::rowsInOrder() {
+    for (size_t i = 0; i < kRows.size(); ++i)
+        if (kRows[i].state != static_cast<RxState>(i) || kRows[i].name == nullptr ||
+            kRows[i].onByte == nullptr)
+            return false;
+    return true;
+}
+
+const char *stateName(RxState state) {
+    static_assert(ReceivePath::rowsInOrder(), "one row per state, in order");
+    if (state < 0 || state >= RX_STATE_COUNT) return "RX_?";
+    return ReceivePath::kRows[state].name;
+}
+
+std::ostream &operator<<(std::ostream &out, RxState state) { return out << stateName(state); }
 
 ReceivePath::ReceivePath(LinePort &port, Timer &timer, BufferPool &pool,
                          ReceiveListener &listener)
@@ -51,19 +52,19 @@ ReceivePath::ReceivePath(LinePort &port, Timer &timer, BufferPool &pool,
 void ReceivePath::onByte(uint8_t byte) {
     std::lock_guard lock(mutex_);
     timer_.cancel();
-    (this->*kByteHandlers[state_.load()])(byte);
+    (this->*kRows[state_.load()].onByte)(byte);
 }
 
 void ReceivePath::onReadError() {
     std::lock_guard lock(mutex_);
     timer_.cancel();
-    react(kOnReadError[state_.load()]);
+    react(kRows[state_.load()].onReadError);
 }
 
 void ReceivePath::onTimer(uint64_t arming) {
     std::lock_guard lock(mutex_);
     if (!timer_.claim(arming) || state_.load() == RX_IDLE) return;
-    react(kOnTimeout[state_.load()]);
+    react(kRows[state_.load()].onTimeout);
 }
 
 void ReceivePath::grantInbound() {

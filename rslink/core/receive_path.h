@@ -2,12 +2,18 @@
 // its text frame, checks the check code, acknowledges or rejects, and lends
 // good texts to the client in pool buffers.  Fed one byte, one read error or
 // one time-out at a time; no I/O of its own beyond the LinePort it is given.
+//
+// Recovery: trouble inside a frame (a time-out, a read error, a broken end
+// or a bad check code) answers DLE NAK and waits for the device to send the
+// frame again; trouble before the frame begins drops the exchange, and every
+// way back to idle clears receive-busy.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <mutex>
 
 #include "rslink/core/buffer_pool.h"
@@ -30,6 +36,10 @@ enum RxState : int {
     RX_CRC_HIGH,
     RX_STATE_COUNT
 };
+
+// The state's own name, for diagnostics and test output.
+const char *stateName(RxState state);
+std::ostream &operator<<(std::ostream &out, RxState state);
 
 // Every wait of the receive path.
 inline constexpr unsigned kRxWaitMs = 5000;
@@ -72,13 +82,21 @@ public:
 
 private:
     using ByteHandler = void (ReceivePath::*)(uint8_t);
-    struct Reaction {  // one row of the time-out and read-error tables
+    struct Reaction {  // to a time-out or a read error
         bool writeNak;
         RxState next;
     };
-    static const std::array<ByteHandler, RX_STATE_COUNT> kByteHandlers;
-    static const std::array<Reaction, RX_STATE_COUNT> kOnTimeout;
-    static const std::array<Reaction, RX_STATE_COUNT> kOnReadError;
+    // One row per state, in the enum's order (checked where the table is).
+    struct Row {
+        RxState state;
+        const char *name;
+        ByteHandler onByte;
+        Reaction onTimeout;
+        Reaction onReadError;
+    };
+    static const std::array<Row, RX_STATE_COUNT> kRows;
+    static constexpr bool rowsInOrder();
+    friend const char *stateName(RxState state);
 
     void onIdle(uint8_t byte);
     void onWaitEnq(uint8_t byte);

@@ -2,65 +2,121 @@
 
 #include "rslink/core/frame.h"
 
+#include <ostream>
+
 namespace rslink::core {
 
-const std::array<SendExchange::Handler, TX_STATE_COUNT> SendExchange::kHandlers = {
-    &SendExchange::idle,        &SendExchange::sendEnq,  &SendExchange::waitForByte,
-    &SendExchange::waitReply,   &SendExchange::sendText, &SendExchange::waitForByte,
-    &SendExchange::waitForByte,
-};
+using S = SendExchange;
 
-const std::array<SendExchange::ByteHandler, TX_STATE_COUNT> SendExchange::kByteHandlers = {
-    nullptr, nullptr, &SendExchange::onWaitDle, &SendExchange::onWaitReply,
-    nullptr, &SendExchange::onWaitTextDle, &SendExchange::onWaitTextReply,
-};
-
-// TX_WAIT_REPLY's time-out during a contention spends nothing (onTimer).
-const std::array<Budget, TX_STATE_COUNT> SendExchange::kTimeoutBudget = {
-    BUDGET_NONE,         BUDGET_NONE,          BUDGET_ENQ_TIMEOUT, BUDGET_REPLY_TIMEOUT,
-    BUDGET_NONE,         BUDGET_TEXT_TIMEOUT,  BUDGET_ACK_TIMEOUT,
-};
-
-const std::array<Budget, TX_STATE_COUNT> SendExchange::kReadErrorBudget = {
-    BUDGET_NONE,         BUDGET_NONE,             BUDGET_ENQ_READ_ERROR, BUDGET_REPLY_READ_ERROR,
-    BUDGET_NONE,         BUDGET_TEXT_READ_ERROR,  BUDGET_ACK_READ_ERROR,
-};
+// The waiting states read one byte at a time; a time-out or a read error
+// spends the state's budget and goes where that budget's rule says.
+// TX_WAIT_REPLY's time-out during a contention spends nothing (onTimer), nor
+// does its read error go by this table then (contend).
+constexpr std::array<S::Row, TX_STATE_COUNT> S::kRows = {{
+    // state               name                  run             on byte
+    //                     time-out               read error
+    {TX_IDLE,            "TX_IDLE",            &S::idle,        nullptr,
+                         BUDGET_NONE,           BUDGET_NONE},
+    {TX_SEND_ENQ,        "TX_SEND_ENQ",        &S::sendEnq,     nullptr,
+                         BUDGET_NONE,           BUDGET_NONE},
+    {TX_WAIT_DLE,        "TX_WAIT_DLE",        &S::waitForByte, &S::onWaitDle,
+                         BUDGET_ENQ_TIMEOUT,    BUDGET_ENQ_READ_ERROR},
+    {TX_WAIT_REPLY,      "TX_WAIT_REPLY",      &S::waitReply,   &S::onWaitReply,
+                         BUDGET_REPLY_TIMEOUT,  BUDGET_REPLY_READ_ERROR},
+    {TX_SEND_TEXT,       "TX_SEND_TEXT",       &S::sendText,    nullptr,
+                         BUDGET_NONE,           BUDGET_NONE},
+    {TX_WAIT_TEXT_DLE,   "TX_WAIT_TEXT_DLE",   &S::waitForByte, &S::onWaitTextDle,
+                         BUDGET_TEXT_TIMEOUT,   BUDGET_TEXT_READ_ERROR},
+    {TX_WAIT_TEXT_REPLY, "TX_WAIT_TEXT_REPLY", &S::waitForByte, &S::onWaitTextReply,
+                         BUDGET_ACK_TIMEOUT,    BUDGET_ACK_READ_ERROR},
+}};
 
 // Trouble before the grant bids again; trouble after it sends the frame again.
-const std::array<SendExchange::BudgetRule, BUDGET_COUNT> SendExchange::kBudgetRules = {{
-    {TX_SEND_ENQ},   // BUDGET_ENQ_TIMEOUT
-    {TX_SEND_ENQ},   // BUDGET_ENQ_READ_ERROR
-    {TX_SEND_ENQ},   // BUDGET_REPLY_TIMEOUT
-    {TX_SEND_ENQ},   // BUDGET_REPLY_READ_ERROR
-    {TX_SEND_ENQ},   // BUDGET_REPLY_NAK
-    {TX_SEND_TEXT},  // BUDGET_TEXT_TIMEOUT
-    {TX_SEND_TEXT},  // BUDGET_TEXT_READ_ERROR
-    {TX_SEND_TEXT},  // BUDGET_ACK_TIMEOUT
-    {TX_SEND_TEXT},  // BUDGET_ACK_READ_ERROR
-    {TX_SEND_TEXT},  // BUDGET_TEXT_NAK
+constexpr std::array<S::BudgetRule, BUDGET_COUNT> S::kBudgetRules = {{
+    {BUDGET_ENQ_TIMEOUT,      "BUDGET_ENQ_TIMEOUT",      TX_SEND_ENQ},
+    {BUDGET_ENQ_READ_ERROR,   "BUDGET_ENQ_READ_ERROR",   TX_SEND_ENQ},
+    {BUDGET_REPLY_TIMEOUT,    "BUDGET_REPLY_TIMEOUT",    TX_SEND_ENQ},
+    {BUDGET_REPLY_READ_ERROR, "BUDGET_REPLY_READ_ERROR", TX_SEND_ENQ},
+    {BUDGET_REPLY_NAK,        "BUDGET_REPLY_NAK",        TX_SEND_ENQ},
+    {BUDGET_TEXT_TIMEOUT,     "BUDGET_TEXT_TIMEOUT",     TX_SEND_TEXT},
+    {BUDGET_TEXT_READ_ERROR,  "BUDGET_TEXT_READ_ERROR",  TX_SEND_TEXT},
+    {BUDGET_ACK_TIMEOUT,      "BUDGET_ACK_TIMEOUT",      TX_SEND_TEXT},
+    {BUDGET_ACK_READ_ERROR,   "BUDGET_ACK_READ_ERROR",   TX_SEND_TEXT},
+    {BUDGET_TEXT_NAK,         "BUDGET_TEXT_NAK",         TX_SEND_TEXT},
 }};
+
+// Row i describes state i, every waiting state has its byte handler and
+// both budgets, and budget rule i describes budget i.
+constexpr bool S::rowsInOrder() {
+    for (size_t i = 0; i < kRows.size(); ++i) {
+        const Row &row = kRows[i];
+        if (row.state != static_cast<TxState>(i) || row.name == nullptr || row.run == nullptr)
+            return false;
+        const bool waits = row.onByte != nullptr;
+        if (waits != (row.onTimeout != BUDGET_NONE) || waits != (row.onReadError != BUDGET_NONE))
+            return false;
+    }
+    for (size_t i = 0; i < kBudgetRules.size(); ++i)
+        if (kBudgetRules[i].budget != static_cast<Budget>(i) || kBudgetRules[i].name == nullptr)
+            return false;
+    return true;
+}
+
+const char *stateName(TxState state) {
+    static_assert(SendExchange::rowsInOrder(), "one row per state and per budget, in order");
+    if (state < 0 || state >= TX_STATE_COUNT) return "TX_?";
+    return SendExchange::kRows[state].name;
+}
+
+const char *budgetName(Budget budget) {
+    if (budget < 0 || budget >= BUDGET_COUNT) return "BUDGET_NONE";
+    return SendExchange::kBudgetRules[budget].name;
+}
+
+const char *outcomeName(TxOutcome outcome) {
+    switch (outcome) {
+    case TxOutcome::ACKNOWLEDGED: return "acknowledged";
+    case TxOutcome::BUDGET_SPENT: return "budget spent";
+    case TxOutcome::WRITE_FAILED: return "write failed";
+    case TxOutcome::ABORTED: return "aborted by the close";
+    case TxOutcome::LINE_GONE: return "line gone";
+    }
+    return "?";
+}
+
+std::ostream &operator<<(std::ostream &out, TxState state) { return out << stateName(state); }
+std::ostream &operator<<(std::ostream &out, Budget budget) { return out << budgetName(budget); }
+std::ostream &operator<<(std::ostream &out, TxOutcome outcome) { return out << outcomeName(outcome); }
+
+std::ostream &operator<<(std::ostream &out, const TxResult &result) {
+    out << result.outcome;
+    if (result.outcome == TxOutcome::BUDGET_SPENT) out << " (" << result.budget << ")";
+    if (!result.acknowledged()) out << " in " << result.state;
+    return out;
+}
 
 SendExchange::SendExchange(LinePort &port, Timer &timer, InboundHandOver &handOver)
     : port_(port), timer_(timer), handOver_(handOver) {
     budgets_.fill(kBudgetTries);
 }
 
-bool SendExchange::run(const uint8_t *frame, size_t length) {
+TxResult SendExchange::run(const uint8_t *frame, size_t length) {
     {
         std::lock_guard lock(mutex_);
-        if (aborted_) return false;
+        if (aborted_) return {TxOutcome::ABORTED, BUDGET_NONE, state_.load()};
         frame_ = frame;
         frameLength_ = length;
         failed_ = false;
+        result_ = {};
         collision_ = false;
         pairLength_ = 0;
         moveTo(TX_SEND_ENQ);
     }
-    for (TxState s = state(); s != TX_IDLE; s = state()) (this->*kHandlers[s])();
+    for (TxState s = state(); s != TX_IDLE; s = state()) (this->*kRows[s].run)();
     std::lock_guard lock(mutex_);
     timer_.cancel();
     kept_ = false;  // a byte left over belongs to no exchange
-    return !failed_;
+    return failed_ ? result_ : TxResult{};
 }
 
 void SendExchange::resetBudgets() {
@@ -74,7 +130,7 @@ void SendExchange::abort() {
         aborted_ = true;
         timer_.cancel();
         collision_ = false;
-        fail();
+        fail(TxOutcome::ABORTED);
     }
     port_.wake();
 }
@@ -104,11 +160,11 @@ void SendExchange::sendAndWait(const uint8_t *data, size_t size, TxState from, T
     if (written)
         wait(next, wait_ms);
     else
-        fail();
+        fail(TxOutcome::WRITE_FAILED);
 }
 
-// States 2, 5 and 6 (and 3 outside a contention): one byte, a read error, or
-// nothing yet.
+// TX_WAIT_DLE, TX_WAIT_TEXT_DLE, TX_WAIT_TEXT_REPLY (and TX_WAIT_REPLY outside
+// a contention): one byte, a read error, or nothing yet.
 void SendExchange::waitForByte() {
     const TxState waiting = state();
     uint8_t byte = 0;
@@ -120,9 +176,9 @@ void SendExchange::waitForByte() {
     }
     if (got.failed) {
         timer_.cancel();
-        spend(kReadErrorBudget[waiting]);
+        spend(kRows[waiting].onReadError);
     } else if (got.count) {
-        (this->*kByteHandlers[waiting])(byte);
+        (this->*kRows[waiting].onByte)(byte);
     }
 }
 
@@ -153,7 +209,7 @@ void SendExchange::contend() {
     if (got.failed) {
         collision_ = false;
         timer_.cancel();
-        spend(BUDGET_REPLY_READ_ERROR);
+        spend(kRows[TX_WAIT_REPLY].onReadError);
         return;
     }
     if (!got.count) return;
@@ -231,8 +287,8 @@ void SendExchange::onTimer(uint64_t arming) {
         if (s == TX_WAIT_REPLY && collision_) {
             collision_ = false;
             moveTo(TX_SEND_ENQ);
-        } else if (kTimeoutBudget[s] != BUDGET_NONE) {
-            spend(kTimeoutBudget[s]);
+        } else if (kRows[s].onTimeout != BUDGET_NONE) {
+            spend(kRows[s].onTimeout);
         }
     }
     port_.wake();  // the driver thread may be waiting for a byte
@@ -240,12 +296,22 @@ void SendExchange::onTimer(uint64_t arming) {
 
 void SendExchange::spend(Budget which) {
     if (--budgets_[which] <= 0)
-        fail();
+        fail(TxOutcome::BUDGET_SPENT, which);
     else
         moveTo(kBudgetRules[which].retryIn);
 }
 
-void SendExchange::fail() {
+// The first cause stands: an abort after a spent budget does not hide it.
+// A line that hung up makes every read fail and every write too, so that is
+// named instead of the budget or the write it cost.
+void SendExchange::fail(TxOutcome why, Budget which) {
+    if (!failed_) {
+        if (why != TxOutcome::ABORTED && port_.gone()) {
+            why = TxOutcome::LINE_GONE;
+            which = BUDGET_NONE;
+        }
+        result_ = {why, which, state_.load()};
+    }
     failed_ = true;
     moveTo(TX_IDLE);
 }

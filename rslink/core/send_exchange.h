@@ -3,12 +3,18 @@
 // when the device bids at the same moment.  Runs on the driver thread against
 // a LinePort and a Timer; the time-out handler runs on the timer thread and
 // the two exclude each other through the exchange's mutex and GuardedTimer.
+//
+// Recovery: trouble before the grant (a time-out, a read error or DLE NAK
+// after the bid) bids again, trouble after it sends the frame again, each
+// kind spending its own budget of three; a spent budget, a failed write, an
+// abort or a line that is gone ends the exchange failed.
 #pragma once
 
 #include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <iosfwd>
 #include <mutex>
 
 #include "rslink/core/guarded_timer.h"
@@ -49,6 +55,32 @@ enum Budget : int {
 
 inline constexpr int kBudgetTries = 3;
 
+// The state's and the budget's own names, for diagnostics and test output.
+const char *stateName(TxState state);
+const char *budgetName(Budget budget);
+std::ostream &operator<<(std::ostream &out, TxState state);
+std::ostream &operator<<(std::ostream &out, Budget budget);
+
+// Why an exchange ended.
+enum class TxOutcome : int {
+    ACKNOWLEDGED,  // the device took the frame
+    BUDGET_SPENT,  // `budget` tells which
+    WRITE_FAILED,  // the bid or the frame could not be written (`state` tells which)
+    ABORTED,       // abort(): the port is closing
+    LINE_GONE,     // the line hung up under the exchange
+};
+const char *outcomeName(TxOutcome outcome);
+std::ostream &operator<<(std::ostream &out, TxOutcome outcome);
+
+struct TxResult {
+    TxOutcome outcome = TxOutcome::ACKNOWLEDGED;
+    Budget budget = BUDGET_NONE;  // the spent one, with BUDGET_SPENT
+    TxState state = TX_IDLE;      // where the exchange failed; TX_IDLE when acknowledged
+    bool acknowledged() const { return outcome == TxOutcome::ACKNOWLEDGED; }
+};
+// "budget spent (BUDGET_TEXT_NAK) in TX_WAIT_TEXT_REPLY" and the like.
+std::ostream &operator<<(std::ostream &out, const TxResult &result);
+
 // How the exchange lets the receive path take the device's frame during a
 // contention.
 class InboundHandOver {
@@ -65,8 +97,8 @@ public:
     SendExchange(const SendExchange &) = delete;
     SendExchange &operator=(const SendExchange &) = delete;
 
-    // Runs one exchange for the frame to its end; true when acknowledged.
-    bool run(const uint8_t *frame, size_t length);
+    // Runs one exchange for the frame to its end, and says how it ended.
+    TxResult run(const uint8_t *frame, size_t length);
 
     // All ten budgets back to 3 (at open and after every exchange).
     void resetBudgets();
@@ -80,14 +112,25 @@ public:
 private:
     using Handler = void (SendExchange::*)();
     using ByteHandler = void (SendExchange::*)(uint8_t);
+    // One row per state, in the enum's order (checked where the table is).
+    struct Row {
+        TxState state;
+        const char *name;
+        Handler run;             // what the driver thread does in the state
+        ByteHandler onByte;      // a byte read in the state (waiting states only)
+        Budget onTimeout;        // spent when the state's wait runs out
+        Budget onReadError;      // spent when a read fails in the state
+    };
     struct BudgetRule {
+        Budget budget;
+        const char *name;
         TxState retryIn;
     };
-    static const std::array<Handler, TX_STATE_COUNT> kHandlers;
-    static const std::array<ByteHandler, TX_STATE_COUNT> kByteHandlers;
-    static const std::array<Budget, TX_STATE_COUNT> kTimeoutBudget;
-    static const std::array<Budget, TX_STATE_COUNT> kReadErrorBudget;
+    static const std::array<Row, TX_STATE_COUNT> kRows;
     static const std::array<BudgetRule, BUDGET_COUNT> kBudgetRules;
+    static constexpr bool rowsInOrder();
+    friend const char *stateName(TxState state);
+    friend const char *budgetName(Budget budget);
 
     // State handlers.
     void idle() {}
@@ -109,7 +152,7 @@ private:
     ReadResult readByte(uint8_t &byte);
     void keep(uint8_t byte);
     void spend(Budget which);
-    void fail();
+    void fail(TxOutcome why, Budget which = BUDGET_NONE);
     void moveTo(TxState next) { state_.store(next); }
     void wait(TxState next, unsigned wait_ms);
 
@@ -120,6 +163,7 @@ private:
     mutable std::mutex mutex_;  // the driver thread and the timer thread
     std::atomic<TxState> state_{TX_SEND_ENQ};
     bool failed_ = false;
+    TxResult result_;  // how the exchange under way ended (the first cause)
     bool collision_ = false;
     bool aborted_ = false;
     std::array<int, BUDGET_COUNT> budgets_{};

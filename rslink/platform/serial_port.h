@@ -66,7 +66,7 @@ public:
 
     // Hang-up seen (POLLHUP/POLLERR, end of file, EIO): the line is gone
     // for good, every read and write fails at once.
-    bool gone() const { return gone_.load(); }
+    bool gone() const override { return gone_.load(); }
     // The system's error number of the hang-up: that of the failed call, or
     // EIO for a hang-up seen by poll or an end of file.
     int goneError() const { return goneError_.load(); }

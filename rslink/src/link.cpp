@@ -17,6 +17,7 @@
 #include <future>
 #include <memory>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "rslink/core/buffer_pool.h"
@@ -318,8 +319,15 @@ void Session::send(uint32_t length, uint8_t *data) {
         const size_t frameLength = buildFrame(data, length, frame_.data());
         acquireLine();
         lineTaken = true;
-        sent = exchange_.run(frame_.data(), frameLength);
+        const core::TxResult result = exchange_.run(frame_.data(), frameLength);
         exchange_.resetBudgets();
+        sent = result.acknowledged();
+        if (!sent) {
+            std::ostringstream why;
+            why << result;
+            diag("%s: BLK_SEND of %u bytes failed: %s", port_->path().c_str(), length,
+                 why.str().c_str());
+        }
     }
     // The outcome goes out before the receive thread may take the unit's
     // answer, so that the client always learns of a send before its

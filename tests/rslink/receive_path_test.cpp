@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <set>
+#include <sstream>
 
 #include "fakes.h"
 #include "rslink/core/receive_path.h"
@@ -250,6 +252,18 @@ TEST_F(ReceivePathTest, StaleTimeOutDoesNothing) {
     const Bytes frame = frameOf(hex("41"));
     feed(Bytes(frame.end() - 2, frame.end()));
     EXPECT_EQ(listener.deliveries.size(), 1u);
+}
+
+// Diagnostics and test failures name the state, never a bare number.
+TEST(ReceivePathNames, EveryStateHasItsOwnName) {
+    std::set<std::string> names;
+    for (int s = 0; s < RX_STATE_COUNT; ++s) {
+        std::ostringstream out;
+        out << RxState(s);
+        EXPECT_EQ(out.str().rfind("RX_", 0), 0u) << out.str();
+        names.insert(out.str());
+    }
+    EXPECT_EQ(names.size(), size_t(RX_STATE_COUNT));
 }
 
 }  // namespace

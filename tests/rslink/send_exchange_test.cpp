@@ -3,6 +3,9 @@
 // fires, as time would pass on a real line.
 #include <gtest/gtest.h>
 
+#include <set>
+#include <sstream>
+
 #include "fakes.h"
 #include "rslink/core/send_exchange.h"
 
@@ -16,8 +19,14 @@ struct HandOverRecorder : InboundHandOver {
     int calls = 0;
 };
 
+// A port whose line can hang up, as an unplugged adapter's does.
+struct HangingPort : FakePort {
+    bool gone() const override { return hungUp; }
+    bool hungUp = false;
+};
+
 class SendExchangeTest : public ::testing::Test {
-protected:
+public:  // the failure table below arranges its cases through these
     SendExchangeTest() {
         port.onIdle = [this] {
             if (!timer.fire() && ++stuck > 100) exchange.abort();  // a test bug, not a hang
@@ -34,9 +43,12 @@ protected:
         if (answers.empty()) return;
         port.feed(answers[std::min<size_t>(static_cast<size_t>(n), answers.size() - 1)]);
     }
-    bool run() { return exchange.run(frame.data(), frame.size()); }
+    bool run() {
+        result = exchange.run(frame.data(), frame.size());
+        return result.acknowledged();
+    }
 
-    FakePort port;
+    HangingPort port;
     FakeTimer timer;
     HandOverRecorder handOver;
     SendExchange exchange{port, timer, handOver};
@@ -46,6 +58,7 @@ protected:
     int bids = 0;
     int frames = 0;
     int stuck = 0;
+    TxResult result;
 };
 
 const Bytes kSilence{};
@@ -93,7 +106,7 @@ TEST_P(Scripted, EndsAsTheUnitDecides) {
     const Script &s = GetParam();
     bidAnswers = s.bidAnswers;
     frameAnswers = s.frameAnswers;
-    EXPECT_EQ(run(), s.acknowledged);
+    EXPECT_EQ(run(), s.acknowledged) << result;
     EXPECT_EQ(bids, s.bids);
     EXPECT_EQ(frames, s.frames);
     EXPECT_EQ(handOver.calls, s.handOvers);
@@ -207,6 +220,140 @@ TEST_F(SendExchangeTest, AbortEndsTheExchangeAndEveryLaterOne) {
     EXPECT_EQ(bids, 1);
     EXPECT_FALSE(run());
     EXPECT_EQ(bids, 1);
+}
+
+// Every way an exchange fails, and the reason run() gives for it: the
+// outcome, the budget that ran out and the state the exchange was in.
+struct Failure {
+    const char *name;
+    std::function<void(SendExchangeTest &)> arrange;
+    TxOutcome outcome;
+    Budget budget;
+    TxState state;
+};
+
+// Feeds a read error after every write of the given kind.
+void readErrorAfter(SendExchangeTest &t, bool afterBid) {
+    auto &probe = t;
+    probe.port.onWrite = [&probe, afterBid](const Bytes &written) {
+        const bool bid = written == kEnq;
+        if (bid && !afterBid) return probe.port.feed(kAck);
+        if (bid == afterBid) probe.port.feedError();
+    };
+}
+
+const Failure kFailures[] = {
+    {"SilenceAfterTheBid", [](SendExchangeTest &t) { t.bidAnswers = {kSilence}; },
+     TxOutcome::BUDGET_SPENT, BUDGET_ENQ_TIMEOUT, TX_WAIT_DLE},
+    {"DleAloneAfterTheBid", [](SendExchangeTest &t) { t.bidAnswers = {hex("10")}; },
+     TxOutcome::BUDGET_SPENT, BUDGET_REPLY_TIMEOUT, TX_WAIT_REPLY},
+    {"BidNaked", [](SendExchangeTest &t) { t.bidAnswers = {kNak}; },
+     TxOutcome::BUDGET_SPENT, BUDGET_REPLY_NAK, TX_WAIT_REPLY},
+    {"SilenceAfterTheFrame", [](SendExchangeTest &t) { t.frameAnswers = {kSilence}; },
+     TxOutcome::BUDGET_SPENT, BUDGET_TEXT_TIMEOUT, TX_WAIT_TEXT_DLE},
+    {"DleAloneAfterTheFrame", [](SendExchangeTest &t) { t.frameAnswers = {hex("10")}; },
+     TxOutcome::BUDGET_SPENT, BUDGET_ACK_TIMEOUT, TX_WAIT_TEXT_REPLY},
+    {"FrameNaked", [](SendExchangeTest &t) { t.frameAnswers = {kNak}; },
+     TxOutcome::BUDGET_SPENT, BUDGET_TEXT_NAK, TX_WAIT_TEXT_REPLY},
+    {"ReadErrorAfterTheBid", [](SendExchangeTest &t) { readErrorAfter(t, true); },
+     TxOutcome::BUDGET_SPENT, BUDGET_ENQ_READ_ERROR, TX_WAIT_DLE},
+    {"ReadErrorAfterTheFrame", [](SendExchangeTest &t) { readErrorAfter(t, false); },
+     TxOutcome::BUDGET_SPENT, BUDGET_TEXT_READ_ERROR, TX_WAIT_TEXT_DLE},
+    {"BidNotWritten", [](SendExchangeTest &t) { t.port.failWrites = 1; },
+     TxOutcome::WRITE_FAILED, BUDGET_NONE, TX_SEND_ENQ},
+    {"FrameNotWritten",
+     [](SendExchangeTest &t) {
+         auto &probe = t;
+         probe.port.onWrite = [&probe](const Bytes &written) {
+             if (written != kEnq) return;
+             probe.port.feed(kAck);
+             probe.port.failWrites = 1;
+         };
+     },
+     TxOutcome::WRITE_FAILED, BUDGET_NONE, TX_SEND_TEXT},
+    {"AbortedWhileWaitingForTheGrant",
+     [](SendExchangeTest &t) {
+         auto &probe = t;
+         probe.bidAnswers = {kSilence};
+         probe.port.onIdle = [&probe] { probe.exchange.abort(); };
+     },
+     TxOutcome::ABORTED, BUDGET_NONE, TX_WAIT_DLE},
+    {"AbortedBeforeItBegan", [](SendExchangeTest &t) { t.exchange.abort(); },
+     TxOutcome::ABORTED, BUDGET_NONE, TX_IDLE},
+    // The line hangs up after the bid: each read fails, and it is the hang-up
+    // that is named, not the read-error budget it spent.
+    {"LineGoneAfterTheBid",
+     [](SendExchangeTest &t) {
+         auto &probe = t;
+         probe.port.onWrite = [&probe](const Bytes &) {
+             probe.port.hungUp = true;
+             probe.port.feedError();
+         };
+     },
+     TxOutcome::LINE_GONE, BUDGET_NONE, TX_WAIT_DLE},
+    {"LineGoneUnderTheFrameWrite",
+     [](SendExchangeTest &t) {
+         auto &probe = t;
+         probe.port.onWrite = [&probe](const Bytes &written) {
+             if (written != kEnq) return;
+             probe.port.feed(kAck);
+             probe.port.hungUp = true;
+             probe.port.failWrites = 1;
+         };
+     },
+     TxOutcome::LINE_GONE, BUDGET_NONE, TX_SEND_TEXT},
+};
+
+void PrintTo(const Failure &f, std::ostream *out) { *out << f.name; }
+
+class Fails : public SendExchangeTest, public ::testing::WithParamInterface<Failure> {};
+
+TEST_P(Fails, AndSaysWhy) {
+    const Failure &f = GetParam();
+    f.arrange(*this);
+    EXPECT_FALSE(run());
+    EXPECT_EQ(result.outcome, f.outcome) << result;
+    EXPECT_EQ(result.budget, f.budget) << result;
+    EXPECT_EQ(result.state, f.state) << result;
+    if (f.budget != BUDGET_NONE) {
+        EXPECT_EQ(exchange.budget(f.budget), 0) << "the budget named is the spent one";
+    }
+    EXPECT_EQ(exchange.state(), TX_IDLE);
+
+    // The reason belongs to the exchange it ended: the next one starts afresh.
+    if (f.outcome == TxOutcome::ABORTED) return;  // an abort ends every later one too
+    exchange.resetBudgets();
+    port.hungUp = false;
+    port.failWrites = 0;
+    port.input.clear();
+    port.onRead = nullptr;
+    port.onIdle = [this] {
+        if (!timer.fire() && ++stuck > 100) exchange.abort();
+    };
+    port.onWrite = [this](const Bytes &) { port.feed(kAck); };
+    EXPECT_TRUE(run()) << result;
+    EXPECT_EQ(result.outcome, TxOutcome::ACKNOWLEDGED);
+    EXPECT_EQ(result.budget, BUDGET_NONE);
+}
+
+INSTANTIATE_TEST_SUITE_P(Ways, Fails, ::testing::ValuesIn(kFailures),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// Diagnostics name states and budgets, never bare numbers.
+TEST(SendExchangeNames, EveryStateAndBudgetHasItsOwnName) {
+    std::set<std::string> names;
+    for (int s = 0; s < TX_STATE_COUNT; ++s) {
+        std::ostringstream out;
+        out << TxState(s);
+        EXPECT_EQ(out.str().rfind("TX_", 0), 0u) << out.str();
+        names.insert(out.str());
+    }
+    for (int b = 0; b < BUDGET_COUNT; ++b) names.insert(budgetName(Budget(b)));
+    EXPECT_EQ(names.size(), size_t(TX_STATE_COUNT) + size_t(BUDGET_COUNT));
+    std::ostringstream out;
+    out << TxResult{TxOutcome::BUDGET_SPENT, BUDGET_TEXT_NAK, TX_WAIT_TEXT_REPLY};
+    EXPECT_EQ(out.str(), std::string("budget spent (") + budgetName(BUDGET_TEXT_NAK) + ") in " +
+                             stateName(TX_WAIT_TEXT_REPLY));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <functional>
 #include <iterator>
+#include <ostream>
 
 #include "rslink/core/frame.h"
 
@@ -17,35 +18,54 @@ using rslink::NAK;
 using rslink::STX;
 using S = LineProtocol::State;
 
-const LineProtocol::StateRow LineProtocol::kStates[static_cast<size_t>(State::COUNT)] = {
-    {S::U_IDLE, &LineProtocol::idleByte, &LineProtocol::noTimeout},
-    {S::U_HOST_DLE, &LineProtocol::hostDleByte, &LineProtocol::backToIdle},
-    {S::U_RECV_WAIT_DLE, &LineProtocol::recvWaitDleByte, &LineProtocol::backToIdle},
-    {S::U_RECV_WAIT_CONTROL, &LineProtocol::recvWaitControlByte, &LineProtocol::rejectFrame},
-    {S::U_RECV_LEN_HIGH, &LineProtocol::lenHighByte, &LineProtocol::rejectFrame},
-    {S::U_RECV_LEN_LOW, &LineProtocol::lenLowByte, &LineProtocol::rejectFrame},
-    {S::U_RECV_TEXT, &LineProtocol::textByte, &LineProtocol::rejectFrame},
-    {S::U_RECV_TEXT_DLE, &LineProtocol::textDleByte, &LineProtocol::rejectFrame},
-    {S::U_RECV_TEXT_ETX, &LineProtocol::textEtxByte, &LineProtocol::rejectFrame},
-    {S::U_RECV_CRC_LOW, &LineProtocol::crcLowByte, &LineProtocol::rejectFrame},
-    {S::U_RECV_CRC_HIGH, &LineProtocol::crcHighByte, &LineProtocol::rejectFrame},
-    {S::U_CONTEND, &LineProtocol::ignoreByte, &LineProtocol::bidAgain},
-    {S::U_BID_WAIT_DLE, &LineProtocol::bidWaitDleByte, &LineProtocol::bidUnanswered},
-    {S::U_BID_WAIT_REPLY, &LineProtocol::bidWaitReplyByte, &LineProtocol::bidUnanswered},
-    {S::U_ACK_WAIT_DLE, &LineProtocol::ackWaitDleByte, &LineProtocol::frameUnanswered},
-    {S::U_ACK_WAIT_REPLY, &LineProtocol::ackWaitReplyByte, &LineProtocol::frameUnanswered},
+constexpr LineProtocol::StateRow LineProtocol::kStates[static_cast<size_t>(State::COUNT)] = {
+    {S::U_IDLE, "U_IDLE", &LineProtocol::idleByte, &LineProtocol::noTimeout},
+    {S::U_HOST_DLE, "U_HOST_DLE", &LineProtocol::hostDleByte, &LineProtocol::backToIdle},
+    {S::U_RECV_WAIT_DLE, "U_RECV_WAIT_DLE", &LineProtocol::recvWaitDleByte, &LineProtocol::backToIdle},
+    {S::U_RECV_WAIT_CONTROL, "U_RECV_WAIT_CONTROL", &LineProtocol::recvWaitControlByte, &LineProtocol::rejectFrame},
+    {S::U_RECV_LEN_HIGH, "U_RECV_LEN_HIGH", &LineProtocol::lenHighByte, &LineProtocol::rejectFrame},
+    {S::U_RECV_LEN_LOW, "U_RECV_LEN_LOW", &LineProtocol::lenLowByte, &LineProtocol::rejectFrame},
+    {S::U_RECV_TEXT, "U_RECV_TEXT", &LineProtocol::textByte, &LineProtocol::rejectFrame},
+    {S::U_RECV_TEXT_DLE, "U_RECV_TEXT_DLE", &LineProtocol::textDleByte, &LineProtocol::rejectFrame},
+    {S::U_RECV_TEXT_ETX, "U_RECV_TEXT_ETX", &LineProtocol::textEtxByte, &LineProtocol::rejectFrame},
+    {S::U_RECV_CRC_LOW, "U_RECV_CRC_LOW", &LineProtocol::crcLowByte, &LineProtocol::rejectFrame},
+    {S::U_RECV_CRC_HIGH, "U_RECV_CRC_HIGH", &LineProtocol::crcHighByte, &LineProtocol::rejectFrame},
+    {S::U_CONTEND, "U_CONTEND", &LineProtocol::ignoreByte, &LineProtocol::bidAgain},
+    {S::U_BID_WAIT_DLE, "U_BID_WAIT_DLE", &LineProtocol::bidWaitDleByte, &LineProtocol::bidUnanswered},
+    {S::U_BID_WAIT_REPLY, "U_BID_WAIT_REPLY", &LineProtocol::bidWaitReplyByte, &LineProtocol::bidUnanswered},
+    {S::U_ACK_WAIT_DLE, "U_ACK_WAIT_DLE", &LineProtocol::ackWaitDleByte, &LineProtocol::frameUnanswered},
+    {S::U_ACK_WAIT_REPLY, "U_ACK_WAIT_REPLY", &LineProtocol::ackWaitReplyByte, &LineProtocol::frameUnanswered},
 };
+
+// Row i describes state i, and every state has a name and both handlers.
+constexpr bool LineProtocol::rowsInOrder() {
+    for (size_t i = 0; i < std::size(kStates); ++i) {
+        const StateRow &row = kStates[i];
+        if (row.state != static_cast<State>(i) || row.name == nullptr || row.onByte == nullptr ||
+            row.onTimeout == nullptr)
+            return false;
+    }
+    return true;
+}
+
+const char *LineProtocol::stateName(State state) {
+    static_assert(std::size(kStates) == static_cast<size_t>(S::COUNT));
+    static_assert(rowsInOrder(), "one row per state, in order");
+    const auto i = static_cast<size_t>(state);
+    return i < std::size(kStates) ? kStates[i].name : "U_?";
+}
+
+std::ostream &operator<<(std::ostream &out, LineProtocol::State state) {
+    return out << LineProtocol::stateName(state);
+}
+
 LineProtocol::LineProtocol(const LineFaults &faults, LineOutput &output, LineHooks hooks)
     : faults_(faults),
       output_(output),
       hooks_(std::move(hooks)),
       nakFramesLeft_(faults.nakFrames),
       badCrcLeft_(faults.badCrc),
-      contendLeft_(faults.contend) {
-    static_assert(std::size(kStates) == static_cast<size_t>(S::COUNT));
-    for (size_t i = 0; i < std::size(kStates); ++i)
-        if (kStates[i].state != static_cast<State>(i)) std::abort();  // the table is indexed by state
-}
+      contendLeft_(faults.contend) {}
 
 // ---- Driving ---------------------------------------------------------------
 

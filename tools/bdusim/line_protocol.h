@@ -2,12 +2,18 @@
 // frames, bids for the line with each response and sends it, with the faults
 // the options ask for.  Fed one byte or one moment at a time; it writes
 // through a LineOutput and does no I/O of its own.
+//
+// Recovery: a host frame broken off or damaged is answered DLE NAK and taken
+// again; the unit's own bid or frame left unanswered is tried again a bounded
+// number of times, then the response is dropped; a wait for the host that
+// runs out puts the unit back to idle.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <iosfwd>
 #include <span>
 #include <string>
 #include <vector>
@@ -100,6 +106,7 @@ public:
     void reset(TimePoint now);
 
     State state() const { return state_; }
+    static const char *stateName(State state);
 
 private:
     struct Outgoing {
@@ -109,12 +116,15 @@ private:
     };
     using ByteHandler = void (LineProtocol::*)(uint8_t, TimePoint);
     using TimeoutHandler = void (LineProtocol::*)(TimePoint);
+    // One row per state, in the enum's order (checked where the table is).
     struct StateRow {
         State state;
+        const char *name;
         ByteHandler onByte;
         TimeoutHandler onTimeout;
     };
     static const StateRow kStates[static_cast<size_t>(State::COUNT)];
+    static constexpr bool rowsInOrder();
 
     // One handler per state for a byte ...
     void idleByte(uint8_t, TimePoint);
@@ -188,5 +198,7 @@ private:
     unsigned responsesSent_ = 0;
     bool hungUp_ = false;
 };
+
+std::ostream &operator<<(std::ostream &out, LineProtocol::State state);
 
 }  // namespace bdusim
