@@ -1,0 +1,266 @@
+#include "valdor/monitor/monitor_run.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <optional>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "rslink/platform/capture_file.h"
+#include "valdor/monitor/line_monitor.h"
+#include "valdor/monitor/line_ports.h"
+
+namespace valdor::monitor {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kReadChunk = 4096;
+// How long a forward may wait for a device that does not take bytes before
+// the relay gives the line up as stuck.
+constexpr int kForwardWaitMs = 2000;
+
+// SIGINT, SIGTERM and SIGHUP end the watch in an orderly way: read through
+// a descriptor, so that the loop's poll sees them.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&set_);
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, s);
+        sigprocmask(SIG_BLOCK, &set_, &old_);
+        fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
+    }
+    ~StopSignals() {
+        if (fd_ >= 0) ::close(fd_);
+        sigprocmask(SIG_SETMASK, &old_, nullptr);
+    }
+    int fd() const { return fd_; }
+    // Takes the signal that came, so that it does not strike again when the
+    // mask is restored.
+    void take() {
+        signalfd_siginfo info{};
+        while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        }
+    }
+
+private:
+    sigset_t set_{}, old_{};
+    int fd_ = -1;
+};
+
+// Writes all of `size` bytes to a non-blocking descriptor, waiting for room
+// with a bound.  False with errno set.
+bool writeAll(int fd, const uint8_t *data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = poll(&p, 1, kForwardWaitMs);
+        if (ready == 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready > 0 && (p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLOUT)) {
+            errno = EIO;
+            return false;
+        }
+    }
+    return true;
+}
+
+// One read of whatever is waiting.  0 bytes and `ended` false: nothing
+// there; `ended` true: the device hung up or failed (errno set).
+size_t readSome(int fd, uint8_t *buffer, bool &ended) {
+    ended = false;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, kReadChunk);
+        if (n > 0) return static_cast<size_t>(n);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        if (n == 0) errno = EIO;  // a tty that reads 0 has lost its other end
+        ended = true;
+        return 0;
+    }
+}
+
+class Watch {
+public:
+    Watch(const MonitorOptions &options, std::FILE *out, std::FILE *err)
+        : options_(options), out_(out), err_(err),
+          monitor_([this](const MonitorEvent &e) {
+              const std::string line = formatEvent(e);
+              std::fputs(line.c_str(), out_);
+              std::fputc('\n', out_);
+              std::fflush(out_);
+          }) {}
+
+    int run() {
+        const bool relay = options_.mode == MonitorOptions::Mode::Relay;
+        std::string why;
+        bool ok = false;
+        if (relay && options_.first == "-")
+            ok = devices_[0].createPty(why);
+        else
+            ok = devices_[0].open(options_.first, relay, why);
+        if (ok) ok = devices_[1].open(options_.second, relay, why);
+        if (!ok) {
+            std::fprintf(err_, "valdor: %s\n", why.c_str());
+            return 2;
+        }
+        if (relay && options_.first == "-") {
+            // The host program is pointed at this path.
+            std::fprintf(out_, "%s\n", devices_[0].path().c_str());
+            std::fflush(out_);
+        }
+        if (!options_.capture.empty()) {
+            if (!capture_.start(options_.capture, relay ? "valdor --monitor --relay" : "valdor --monitor --tap")) {
+                std::fprintf(err_, "valdor: cannot create the capture %s: %s\n", options_.capture.c_str(),
+                             std::strerror(errno));
+                return 2;
+            }
+            zero_ = capture_.origin();
+            for (const LineDevice &d : devices_)
+                capture_.opened({kLineSpeed, 8, 2, 0, 0, d.path()});
+        } else {
+            zero_ = Clock::now();
+        }
+        const int status = loop(relay);
+        monitor_.finish(micros(Clock::now()));
+        if (capture_.active()) {
+            capture_.closed();
+            capture_.stop();
+        }
+        return status;
+    }
+
+private:
+    uint64_t micros(Clock::time_point t) const {
+        return t > zero_ ? static_cast<uint64_t>(
+                               std::chrono::duration_cast<std::chrono::microseconds>(t - zero_).count())
+                         : 0;
+    }
+
+    int pollTimeout() const {
+        const auto deadline = monitor_.nextDeadline();
+        if (!deadline) return -1;
+        const uint64_t now = micros(Clock::now());
+        if (*deadline <= now) return 0;
+        return static_cast<int>((*deadline - now + 999) / 1000);
+    }
+
+    int loop(bool relay) {
+        StopSignals signals;
+        if (signals.fd() < 0) {
+            std::fprintf(err_, "valdor: cannot watch for signals: %s\n", std::strerror(errno));
+            return 2;
+        }
+        std::array<std::array<uint8_t, kReadChunk>, 2> buffers{};
+        for (;;) {
+            std::array<pollfd, 3> p{{{devices_[0].fd(), POLLIN, 0},
+                                     {devices_[1].fd(), POLLIN, 0},
+                                     {signals.fd(), POLLIN, 0}}};
+            const int ready = poll(p.data(), p.size(), pollTimeout());
+            if (ready < 0 && errno != EINTR) {
+                std::fprintf(err_, "valdor: poll: %s\n", std::strerror(errno));
+                return 1;
+            }
+            const auto now = Clock::now();
+            if (p[2].revents) {
+                signals.take();
+                return 0;
+            }
+            std::array<size_t, 2> got{0, 0};
+            for (size_t i = 0; i < 2; ++i) {
+                if (!p[i].revents) continue;
+                bool ended = false;
+                got[i] = readSome(devices_[i].fd(), buffers[i].data(), ended);
+                if (ended && got[i] == 0) {
+                    std::fprintf(err_, "valdor: %s: %s; the watch ends\n", devices_[i].path().c_str(),
+                                 std::strerror(errno));
+                    return 1;
+                }
+                if (relay && got[i] > 0 &&
+                    !writeAll(devices_[1 - i].fd(), buffers[i].data(), got[i])) {
+                    std::fprintf(err_, "valdor: cannot forward to %s: %s; the relay ends\n",
+                                 devices_[1 - i].path().c_str(), std::strerror(errno));
+                    return 1;
+                }
+            }
+            // Shown after forwarding, so the line never waits for the screen.
+            const uint64_t at = micros(now);
+            for (size_t i = 0; i < 2; ++i)
+                if (got[i] > 0)
+                    capture_.burst(i == 0, now, buffers[i].data(), got[i]);
+            if (got[0] > 0 && got[1] > 0)
+                monitor_.feedTogether(at, {buffers[0].data(), got[0]}, {buffers[1].data(), got[1]});
+            else if (got[0] > 0)
+                monitor_.feed(at, Direction::HostToUnit, {buffers[0].data(), got[0]});
+            else if (got[1] > 0)
+                monitor_.feed(at, Direction::UnitToHost, {buffers[1].data(), got[1]});
+            else
+                monitor_.tick(micros(Clock::now()));
+        }
+    }
+
+    const MonitorOptions &options_;
+    std::FILE *out_, *err_;
+    std::array<LineDevice, 2> devices_;
+    rslink::platform::CaptureFile capture_;
+    Clock::time_point zero_{};
+    LineMonitor monitor_;
+};
+
+}  // namespace
+
+bool parseMonitorOptions(const std::vector<std::string> &words, MonitorOptions &options,
+                         std::string &why) {
+    bool mode = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string &w = words[i];
+        if (w == "--capture") {
+            if (i + 1 >= words.size()) return why = "--capture needs a FILE", false;
+            options.capture = words[++i];
+        } else if (w == "--tap" || w == "--relay") {
+            if (mode) return why = "give one of --tap and --relay, once", false;
+            if (i + 2 >= words.size())
+                return why = w == "--tap" ? "--tap needs DEV_HOST_TO_UNIT and DEV_UNIT_TO_HOST"
+                                          : "--relay needs HOST_SIDE_DEV and UNIT_SIDE_DEV",
+                       false;
+            options.mode = w == "--tap" ? MonitorOptions::Mode::Tap : MonitorOptions::Mode::Relay;
+            options.first = words[i + 1];
+            options.second = words[i + 2];
+            i += 2;
+            mode = true;
+        } else {
+            return why = "--monitor does not take '" + w + "'", false;
+        }
+    }
+    if (!mode) return why = "--monitor needs --tap DEV_HOST_TO_UNIT DEV_UNIT_TO_HOST or --relay HOST_SIDE_DEV UNIT_SIDE_DEV", false;
+    if (options.mode == MonitorOptions::Mode::Tap && (options.first == "-" || options.second == "-"))
+        return why = "a tap reads two devices; '-' is for the host side of a relay", false;
+    if (options.mode == MonitorOptions::Mode::Relay && options.second == "-")
+        return why = "the unit side of a relay is a device; '-' is for the host side", false;
+    if (options.first == options.second)
+        return why = "the two devices must differ", false;
+    return true;
+}
+
+int runMonitor(const MonitorOptions &options, std::FILE *out, std::FILE *err) {
+    Watch watch(options, out, err);
+    return watch.run();
+}
+
+}  // namespace valdor::monitor
