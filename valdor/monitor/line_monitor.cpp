@@ -85,25 +85,40 @@ void LineMonitor::feed(uint64_t micros, Direction d, std::span<const uint8_t> by
 }
 
 // Both inputs had bytes at one wake-up, so their times say nothing about
-// which came first.  The line is half duplex: the side that spoke last is
-// waiting for an answer, so the other side's first token comes first, and
-// from there the two take turns.  That is right for every exchange of the
-// protocol; only a contention (both bid at once) has no true order.
+// which came first.  The line is half duplex, so the protocol tells: a token
+// that answers what the other side is waiting for goes first; then one that
+// starts something (a bid, noise); what fits nowhere goes last, the host's
+// first.  That restores every exchange of the protocol; only a contention
+// (both bid at once) has no true order, and shows the host's bid first.
+int LineMonitor::rank(Direction d, const Token &t) const {
+    const Side &self = side(d);
+    const Side &peer = side(other(d));
+    const bool peerWaits = peer.bidAt.has_value() || peer.frameWaiting;
+    switch (t.kind) {
+        case Token::Kind::Noise:
+            return 1;
+        case Token::Kind::Frame:
+            return self.granted ? 0 : 2;
+        case Token::Kind::Control:
+            if (t.control == rslink::ENQ) return peer.frameWaiting ? 0 : 1;
+            return peerWaits ? 0 : 2;
+    }
+    return 2;
+}
+
 void LineMonitor::feedTogether(uint64_t micros, std::span<const uint8_t> hostToUnit,
                                std::span<const uint8_t> unitToHost) {
     std::vector<Token> h = split(Direction::HostToUnit, micros, hostToUnit);
     std::vector<Token> u = split(Direction::UnitToHost, micros, unitToHost);
-    Direction next = lastSpeaker_ ? other(*lastSpeaker_) : Direction::HostToUnit;
     size_t hi = 0, ui = 0;
     while (hi < h.size() || ui < u.size()) {
-        const bool hostTurn = next == Direction::HostToUnit;
-        if ((hostTurn && hi < h.size()) || ui >= u.size()) {
+        const bool hostFirst = ui >= u.size() ||
+                               (hi < h.size() && rank(Direction::HostToUnit, h[hi]) <=
+                                                     rank(Direction::UnitToHost, u[ui]));
+        if (hostFirst)
             take(Direction::HostToUnit, h[hi++]);
-            next = Direction::UnitToHost;
-        } else {
+        else
             take(Direction::UnitToHost, u[ui++]);
-            next = Direction::HostToUnit;
-        }
     }
 }
 
@@ -140,15 +155,14 @@ void LineMonitor::take(Direction d, const Token &t) {
         case Token::Kind::Noise:
             emit(at, d, "noise " + std::to_string(t.raw.size()) + (t.raw.size() == 1 ? " byte: " : " bytes: ") +
                             hex(t.raw));
-            return;  // noise is no turn of the exchange
+            return;
         case Token::Kind::Control:
             control(d, at, t.control);
-            break;
+            return;
         case Token::Kind::Frame:
             frame(d, t);
-            break;
+            return;
     }
-    lastSpeaker_ = d;
 }
 
 void LineMonitor::control(Direction d, uint64_t at, uint8_t code) {
@@ -173,6 +187,7 @@ void LineMonitor::control(Direction d, uint64_t at, uint8_t code) {
         case rslink::ACK:
             if (peer.bidAt) {
                 peer.bidAt.reset();
+                peer.granted = true;
                 emit(at, d, "DLE ACK grant");
             } else if (peer.frameWaiting) {
                 peer.frameWaiting = false;
@@ -188,6 +203,7 @@ void LineMonitor::control(Direction d, uint64_t at, uint8_t code) {
                 emit(at, d, "DLE NAK refusal of the bid");
             } else if (peer.frameWaiting) {
                 peer.frameWaiting = false;
+                peer.granted = true;  // it sends the frame again without a new bid
                 if (peer.refusedFrame != peer.lastFrame) {
                     peer.refusedFrame = peer.lastFrame;
                     peer.tries = 1;
@@ -206,6 +222,7 @@ void LineMonitor::frame(Direction d, const Token &t) {
     const auto at = static_cast<uint64_t>(t.burst);
     Side &self = side(d);
     self.bidAt.reset();  // a frame ends its side's bid, granted or not
+    self.granted = false;
     char check[64];
     if (t.good())
         std::snprintf(check, sizeof check, " (check code %04X good)", t.checkCode);

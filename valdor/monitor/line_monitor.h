@@ -40,8 +40,8 @@ public:
 
     // Bytes one direction carried, read at `micros`.
     void feed(uint64_t micros, Direction direction, std::span<const uint8_t> bytes);
-    // Bytes of both directions that one read found together, so the order
-    // between them is unknown: see feedTogether's comment in the source.
+    // Bytes of both directions that one wake-up found together, so their
+    // times cannot order them: the protocol does (see rank() in the source).
     void feedTogether(uint64_t micros, std::span<const uint8_t> hostToUnit,
                       std::span<const uint8_t> unitToHost);
     // The time has come to `micros` with nothing read: reports bids that
@@ -57,6 +57,7 @@ private:
     struct Side {
         rslink::core::LineSplitter splitter;
         std::optional<uint64_t> bidAt;         // a bid not answered yet
+        bool granted = false;                  // its bid granted, its frame not sent yet
         bool frameWaiting = false;             // a frame not acknowledged yet
         std::vector<uint8_t> lastFrame;        // its text
         std::vector<uint8_t> refusedFrame;     // the text the other side refused
@@ -64,6 +65,9 @@ private:
     };
 
     Side &side(Direction d) { return d == Direction::HostToUnit ? host_ : unit_; }
+    const Side &side(Direction d) const { return d == Direction::HostToUnit ? host_ : unit_; }
+    // Which of two tokens read together goes first: the lower rank.
+    int rank(Direction d, const Token &t) const;
     std::vector<Token> split(Direction d, uint64_t micros, std::span<const uint8_t> bytes);
     void take(Direction d, const Token &token);
     void control(Direction d, uint64_t at, uint8_t code);
@@ -72,7 +76,6 @@ private:
 
     Sink sink_;
     Side host_, unit_;
-    std::optional<Direction> lastSpeaker_;
 };
 
 // The request's parameters as hex ("" when it has none).
