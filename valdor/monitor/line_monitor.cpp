@@ -178,9 +178,12 @@ void LineMonitor::control(Direction d, uint64_t at, uint8_t code) {
             }
             emit(at, d, "DLE ENQ bid");
             if (peer.bidAt) {
+                // Both bids lapse: the host yields and waits for the unit
+                // to bid again, and grants that one.
                 emit(at, d, std::string("event contention: the ") + sideName(d) + " bids while the " +
                                 sideName(other(d)) + "'s bid waits for its answer");
                 peer.bidAt.reset();
+                return;
             }
             self.bidAt = at;
             return;
