@@ -108,6 +108,13 @@ public:
           }) {}
 
     int run() {
+        // Before anything else, so that a signal at any moment ends the watch
+        // in order.
+        StopSignals signals;
+        if (signals.fd() < 0) {
+            std::fprintf(err_, "valdor: cannot watch for signals: %s\n", std::strerror(errno));
+            return 2;
+        }
         const bool relay = options_.mode == MonitorOptions::Mode::Relay;
         std::string why;
         bool ok = false;
@@ -137,7 +144,14 @@ public:
         } else {
             zero_ = Clock::now();
         }
-        const int status = loop(relay);
+        if (relay)
+            std::fprintf(err_, "valdor: relaying between %s (host side) and %s (unit side); Ctrl-C ends\n",
+                         devices_[0].path().c_str(), devices_[1].path().c_str());
+        else
+            std::fprintf(err_, "valdor: tapping %s (host to unit) and %s (unit to host); Ctrl-C ends\n",
+                         devices_[0].path().c_str(), devices_[1].path().c_str());
+        std::fflush(err_);
+        const int status = loop(relay, signals);
         monitor_.finish(micros(Clock::now()));
         if (capture_.active()) {
             capture_.closed();
@@ -161,12 +175,7 @@ private:
         return static_cast<int>((*deadline - now + 999) / 1000);
     }
 
-    int loop(bool relay) {
-        StopSignals signals;
-        if (signals.fd() < 0) {
-            std::fprintf(err_, "valdor: cannot watch for signals: %s\n", std::strerror(errno));
-            return 2;
-        }
+    int loop(bool relay, StopSignals &signals) {
         std::array<std::array<uint8_t, kReadChunk>, 2> buffers{};
         for (;;) {
             std::array<pollfd, 3> p{{{devices_[0].fd(), POLLIN, 0},
