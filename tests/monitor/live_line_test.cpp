@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -324,10 +325,38 @@ TEST_P(LiveLine, ATapFedTheRecordedSessionFromTwoPtysTellsTheSame) {
     playIntoTap(work_ / "console.rslcap", host.master, unit.master);
     const auto expected = tokensOfCapture(work_ / "console.rslcap");
     testsupport::waitUntil([&] { return tokensOfTranscript(tap.output()).size() >= expected.size(); });
+    // Receive-only: not one byte went back towards either side.
+    for (int master : {host.master, unit.master}) {
+        pollfd p{master, POLLIN, 0};
+        poll(&p, 1, 0);
+        EXPECT_EQ(p.revents & POLLIN, 0) << "the tap wrote to a device";
+    }
     EXPECT_EQ(tap.stop(), 0) << tap.errors();
     EXPECT_EQ(tokensOfTranscript(tap.output()), expected) << tap.output();
     EXPECT_EQ(untimed(tap.output()), untimed(transcript));
     expectFaultsOnce(tap.output(), GetParam());
+}
+
+// A unit that goes away ends the relay with a word on what happened; a
+// device that cannot be opened stops it before it starts, naming it.
+TEST(RelayEnds, WhenTheUnitSideHangsUpOrCannotBeOpened) {
+    const fs::path work = fs::path(::testing::TempDir()) / "monitor-ends";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    Child unit(work, "unit", {BDUSIM_PATH});
+    const std::string unitPath = unit.firstLine();
+    ASSERT_FALSE(unitPath.empty());
+    Child relay(work, "relay", {VALDOR_PATH, "--monitor", "--relay", "-", unitPath});
+    ASSERT_TRUE(relay.waitForError("Ctrl-C ends")) << relay.errors();
+    unit.stop();
+    ASSERT_TRUE(relay.waitForError("the watch ends")) << relay.errors();
+    EXPECT_EQ(relay.stop(), 1);
+    EXPECT_NE(relay.errors().find(unitPath), std::string::npos) << relay.errors();
+
+    Child missing(work, "missing", {VALDOR_PATH, "--monitor", "--tap", "/dev/no-such-line", unitPath});
+    ASSERT_TRUE(missing.waitForError("/dev/no-such-line")) << missing.errors();
+    EXPECT_EQ(missing.stop(), 2);
+    EXPECT_NE(missing.errors().find("No such file or directory"), std::string::npos) << missing.errors();
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -33,12 +33,13 @@ public:
     StopSignals() {
         sigemptyset(&set_);
         for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, s);
-        sigprocmask(SIG_BLOCK, &set_, &old_);
+        sigprocmask(SIG_BLOCK, &set_, nullptr);
         fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
     }
+    // The mask stays: a signal that comes while the watch winds down must
+    // not cut short the capture's end or change the exit status.
     ~StopSignals() {
         if (fd_ >= 0) ::close(fd_);
-        sigprocmask(SIG_SETMASK, &old_, nullptr);
     }
     int fd() const { return fd_; }
     // Takes the signal that came, so that it does not strike again when the
@@ -50,7 +51,7 @@ public:
     }
 
 private:
-    sigset_t set_{}, old_{};
+    sigset_t set_{};
     int fd_ = -1;
 };
 
