@@ -337,6 +337,58 @@ TEST_P(LiveLine, ATapFedTheRecordedSessionFromTwoPtysTellsTheSame) {
     expectFaultsOnce(tap.output(), GetParam());
 }
 
+// A transcript nobody reads (a paused pager, a full pipe) must not hold
+// up the line: every byte still goes through at once.
+TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
+    Pty unit;
+    ASSERT_FALSE(unit.slave.empty());
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const pid_t relay = fork();
+    if (relay == 0) {
+        dup2(out[1], 1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl(VALDOR_PATH, VALDOR_PATH, "--monitor", "--relay", "-", unit.slave.c_str(), nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string hostPath;
+    for (char c; read(out[0], &c, 1) == 1 && c != '\n';) hostPath += c;
+    ASSERT_FALSE(hostPath.empty());
+    const int host = open(hostPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(host, 0);
+    termios t{};
+    tcgetattr(host, &t);
+    cfmakeraw(&t);
+    tcsetattr(host, TCSANOW, &t);
+
+    // Some 150 KB of transcript, more than a pipe holds, and no one reads it.
+    constexpr int kPairs = 4000;
+    const uint8_t bid[2] = {0x10, 0x05};
+    size_t arrived = 0;
+    uint8_t buffer[256];
+    for (int i = 0; i < kPairs; ++i) {
+        ASSERT_EQ(write(host, bid, 2), 2);
+        while (arrived < 2u * static_cast<size_t>(i + 1)) {
+            pollfd p{unit.master, POLLIN, 0};
+            ASSERT_GT(poll(&p, 1, 10000), 0) << "the line stalled after " << i << " pairs";
+            const ssize_t n = read(unit.master, buffer, sizeof buffer);
+            ASSERT_GT(n, 0);
+            arrived += static_cast<size_t>(n);
+        }
+    }
+    EXPECT_EQ(arrived, 2u * kPairs);
+    close(host);
+    // Ended while its output still takes nothing, it does end.
+    kill(relay, SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return waitpid(relay, &status, WNOHANG) == relay; }, 20s))
+        << "the relay hangs on its output";
+    EXPECT_TRUE(WIFEXITED(status)) << "the relay ended by a signal";
+    close(out[0]);
+}
+
 // A unit that goes away ends the relay with a word on what happened; a
 // device that cannot be opened stops it before it starts, naming it.
 TEST(RelayEnds, WhenTheUnitSideHangsUpOrCannotBeOpened) {

@@ -1,9 +1,14 @@
 #include "valdor/monitor/monitor_run.h"
 
 #include <array>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <thread>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 
@@ -25,6 +30,9 @@ constexpr size_t kReadChunk = 4096;
 // How long a forward may wait for a device that does not take bytes before
 // the relay gives the line up as stuck.
 constexpr int kForwardWaitMs = 2000;
+// How long the end of a watch waits for the transcript's output to take
+// what is still pending.
+constexpr auto kTranscriptDrain = std::chrono::seconds(2);
 
 // SIGINT, SIGTERM and SIGHUP end the watch in an orderly way: read through
 // a descriptor, so that the loop's poll sees them.
@@ -97,16 +105,96 @@ size_t readSome(int fd, uint8_t *buffer, bool &ended) {
     }
 }
 
+// The transcript goes out on a thread of its own, so that a terminal that
+// is slow or paused (a pager, Ctrl-S) delays the transcript and never the
+// line: a relay that waited for its output would stall the exchange until
+// host and unit time out.  Past kMaxPending lines the oldest are kept and
+// the newest dropped, and standard error says how many.
+class TranscriptWriter {
+public:
+    static constexpr size_t kMaxPending = 200000;
+
+    explicit TranscriptWriter(std::FILE *out) : out_(out), thread_([this] { write(); }) {}
+    ~TranscriptWriter() {
+        if (thread_.joinable()) thread_.detach();  // close() ran; only a stuck write is left
+    }
+
+    void put(std::string line) {
+        {
+            std::lock_guard lock(mutex_);
+            if (pending_.size() >= kMaxPending) {
+                ++dropped_;
+                return;
+            }
+            pending_.push_back(std::move(line));
+        }
+        changed_.notify_one();
+    }
+
+    // Writes what is pending and ends the thread, waiting at most `bound`
+    // for an output that does not take it.  False when the output is stuck:
+    // the thread is then still in a write, and only the process's end
+    // stops it.
+    bool close(std::chrono::milliseconds bound) {
+        std::unique_lock lock(mutex_);
+        closing_ = true;
+        changed_.notify_one();
+        if (!changed_.wait_for(lock, bound, [&] { return done_; })) return false;
+        lock.unlock();
+        if (thread_.joinable()) thread_.join();
+        return true;
+    }
+    size_t dropped() {
+        std::lock_guard lock(mutex_);
+        return dropped_;
+    }
+
+private:
+    void write() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return closing_ || !pending_.empty(); });
+            if (pending_.empty()) {
+                done_ = true;
+                changed_.notify_all();
+                return;
+            }
+            std::deque<std::string> batch;
+            batch.swap(pending_);
+            lock.unlock();
+            if (!broken_) {
+                for (const std::string &line : batch) {
+                    std::fputs(line.c_str(), out_);
+                    std::fputc('\n', out_);
+                }
+                if (std::fflush(out_) != 0 || std::ferror(out_)) {
+                    // The reader went away (a pipe closed): the watch, and
+                    // a relay's forwarding, go on without a transcript.
+                    broken_ = true;
+                    std::fprintf(stderr, "valdor: the transcript cannot be written (%s); the watch goes on\n",
+                                 std::strerror(errno));
+                }
+            }
+            lock.lock();
+        }
+    }
+
+    std::FILE *out_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> pending_;
+    size_t dropped_ = 0;
+    bool closing_ = false;
+    bool done_ = false;
+    bool broken_ = false;  // the writer thread's own
+    std::thread thread_;
+};
+
 class Watch {
 public:
     Watch(const MonitorOptions &options, std::FILE *out, std::FILE *err)
         : options_(options), out_(out), err_(err),
-          monitor_([this](const MonitorEvent &e) {
-              const std::string line = formatEvent(e);
-              std::fputs(line.c_str(), out_);
-              std::fputc('\n', out_);
-              std::fflush(out_);
-          }) {}
+          monitor_([this](const MonitorEvent &e) { transcript_->put(formatEvent(e)); }) {}
 
     int run() {
         // Before anything else, so that a signal at any moment ends the watch
@@ -152,11 +240,22 @@ public:
             std::fprintf(err_, "valdor: tapping %s (host to unit) and %s (unit to host); Ctrl-C ends\n",
                          devices_[0].path().c_str(), devices_[1].path().c_str());
         std::fflush(err_);
+        transcript_.emplace(out_);
         const int status = loop(relay, signals);
         monitor_.finish(micros(Clock::now()));
         if (capture_.active()) {
             capture_.closed();
             capture_.stop();
+        }
+        const bool written = transcript_->close(kTranscriptDrain);
+        if (const size_t dropped = transcript_->dropped())
+            std::fprintf(err_, "valdor: %zu transcript lines dropped: the output did not keep up\n", dropped);
+        if (!written) {
+            // The thread is stuck in a write that nothing will finish;
+            // ending the process is the only way out of it.
+            std::fprintf(err_, "valdor: the transcript's output takes nothing; lines still pending are lost\n");
+            std::fflush(err_);
+            std::_Exit(status);
         }
         return status;
     }
@@ -230,6 +329,7 @@ private:
     std::array<LineDevice, 2> devices_;
     rslink::platform::CaptureFile capture_;
     Clock::time_point zero_{};
+    std::optional<TranscriptWriter> transcript_;
     LineMonitor monitor_;
 };
 
@@ -269,6 +369,9 @@ bool parseMonitorOptions(const std::vector<std::string> &words, MonitorOptions &
 }
 
 int runMonitor(const MonitorOptions &options, std::FILE *out, std::FILE *err) {
+    // A closed transcript pipe shows as a failed write, not as the end of
+    // the process (and of the line through a relay).
+    std::signal(SIGPIPE, SIG_IGN);
     Watch watch(options, out, err);
     return watch.run();
 }
