@@ -418,6 +418,17 @@ int startSession(std::unique_ptr<SerialPort> serial) {
     }
 }
 
+// Marks the open port in the capture and lets the port feed it.  Caller
+// holds g_lifecycle.
+void listenTo(SerialPort &serial) {
+    capture().opened({static_cast<uint32_t>(g_settings.speed),
+                      static_cast<uint8_t>(g_settings.dataBits),
+                      static_cast<uint8_t>(g_settings.parity),
+                      static_cast<uint8_t>(g_settings.stopBits), static_cast<uint8_t>(g_port),
+                      serial.path()});
+    serial.setListener(&capture());
+}
+
 // Caller holds g_lifecycle.
 void attachCapture(SerialPort &serial) {
     if (!capture().active() && !g_captureEnvTaken.exchange(true)) {
@@ -425,13 +436,7 @@ void attachCapture(SerialPort &serial) {
         if (path && *path && !capture().start(path, "rslink"))
             diag("RSLINK_CAPTURE=%s: no capture: %s", path, std::strerror(errno));
     }
-    if (!capture().active()) return;
-    capture().opened({static_cast<uint32_t>(g_settings.speed),
-                      static_cast<uint8_t>(g_settings.dataBits),
-                      static_cast<uint8_t>(g_settings.parity),
-                      static_cast<uint8_t>(g_settings.stopBits), static_cast<uint8_t>(g_port),
-                      serial.path()});
-    serial.setListener(&capture());
+    if (capture().active()) listenTo(serial);
 }
 
 int openPort(int port) {
@@ -518,15 +523,7 @@ int RSCapture(const char *path) {
         return 0;
     }
     if (!capture().start(path, "rslink")) return -4;
-    if (g_session) {
-        SerialPort &serial = g_session->port();
-        capture().opened({static_cast<uint32_t>(g_settings.speed),
-                          static_cast<uint8_t>(g_settings.dataBits),
-                          static_cast<uint8_t>(g_settings.parity),
-                          static_cast<uint8_t>(g_settings.stopBits), static_cast<uint8_t>(g_port),
-                          serial.path()});
-        serial.setListener(&capture());
-    }
+    if (g_session) listenTo(g_session->port());
     return 0;
 }
 

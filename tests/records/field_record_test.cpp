@@ -4,6 +4,7 @@
 // decoded; and the capture starts from the environment and the script too.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -189,6 +190,44 @@ TEST_P(Replayed, TheConsoleSeesTheSameSessionFaultsIncluded) {
 
 INSTANTIATE_TEST_SUITE_P(Delays, Replayed, ::testing::Values(true, false),
                          [](const auto &info) { return info.param ? "recorded_delays" : "no_delays"; });
+
+// Every example of docs/examples, recorded and replayed: the same output and
+// the same report file (the operational-log acquisition writes one; the
+// download's time frame carries the date, which the replay leaves out).
+class ExampleReplayed : public FieldRecord, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(ExampleReplayed, GivesTheSameOutputAndReport) {
+    const fs::path examples = fs::path(SOURCE_DIR) / "docs" / "examples";
+    const std::string script = (examples / (std::string(GetParam()) + ".vds")).string();
+    fs::copy_file(examples / "sample.prg", work_ / "sample.prg");
+    {
+        Unit unit(work_, {});
+        ASSERT_FALSE(unit.path().empty());
+        ASSERT_EQ(console(unit, "--capture example.rslcap", script, "original.txt"), 0)
+            << slurp(work_ / "original.txt.err");
+    }
+    const bool report = fs::exists(work_ / "oplog-report.txt");
+    EXPECT_EQ(report, std::string(GetParam()) == "oplog-acquisition");
+    if (report) fs::rename(work_ / "oplog-report.txt", work_ / "original-report.txt");
+    Unit replay(work_, {"--replay", (work_ / "example.rslcap").string(), "--replay-no-delays"});
+    ASSERT_EQ(console(replay, "", script, "replayed.txt"), 0) << slurp(work_ / "replayed.txt.err");
+    EXPECT_EQ(replay.stop(), 0) << replay.errors();
+    static const std::regex clockFrame(R"(SEND\[time\]>60 D4 FF .*)");
+    EXPECT_EQ(std::regex_replace(mask(slurp(work_ / "replayed.txt")), clockFrame, "<clock frame>"),
+              std::regex_replace(mask(slurp(work_ / "original.txt")), clockFrame, "<clock frame>"));
+    if (report) {
+        EXPECT_EQ(slurp(work_ / "oplog-report.txt"), slurp(work_ / "original-report.txt"));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Examples, ExampleReplayed,
+                         ::testing::Values("status-check", "bill-count", "log-read", "oplog-acquisition",
+                                           "download"),
+                         [](const auto &info) {
+                             std::string n = info.param;
+                             std::replace(n.begin(), n.end(), '-', '_');
+                             return n;
+                         });
 
 TEST_F(FieldRecord, ADifferentRequestIsReportedWithBothTextsAndCanStopTheReplay) {
     record();

@@ -169,15 +169,15 @@ constexpr OptionSpec kOptions[] = {
      "Play the unit's side of a session recorded with valdor --capture (or RSLINK_CAPTURE):\n"
      "each recorded burst of the unit, once the host has sent what preceded it, after the\n"
      "recorded pause.  Each frame of the host that differs from the recording is reported on\n"
-     "standard error with both texts (date and time bytes are not compared).",
+     "standard error with both texts (date and time bytes are not compared), and bdusim then\n"
+     "exits with status 1.",
      "bdusim --replay field.rslcap",
      [](Options &o, std::string_view v) { o.replayPath = v; return !v.empty(); }},
     {"--replay-no-delays", nullptr, "With --replay: answer at once instead of after the recorded pauses.",
      "bdusim --replay field.rslcap --replay-no-delays",
      [](Options &o, std::string_view) { return o.replayNoDelays = true; }},
     {"--replay-stop-on-mismatch", nullptr,
-     "With --replay: stop replaying at the first frame of the host that differs (exit status 1\n"
-     "at the end).",
+     "With --replay: stop replaying at the first frame of the host that differs.",
      "bdusim --replay field.rslcap --replay-stop-on-mismatch",
      [](Options &o, std::string_view) { return o.replayStopOnMismatch = true; }},
     {"--help", nullptr, "Show this text.", "bdusim --help",

@@ -73,8 +73,10 @@ class Printer {
 public:
     explicit Printer(std::FILE *out) : out_(out) {}
 
+    // `check` describes the check code (empty for a trace line, which has
+    // none); a frame with a bad one was refused, so it is not decoded.
     void frame(const std::string &when, bool sent, std::span<const uint8_t> text,
-               const std::string &check) {
+               const std::string &check, bool badCheck) {
         std::fprintf(out_, "%s %s frame %s%s\n", when.c_str(), sent ? "SEND" : "RECV",
                      hex(text).c_str(), check.c_str());
         if (sent) {
@@ -83,7 +85,7 @@ public:
                          name.empty() ? "(not a request of this console)" : std::string(name).c_str());
             return;
         }
-        if (!check.empty() && check.find(" bad") != std::string::npos) {
+        if (badCheck) {
             std::fputs("  response: not taken (bad check code)\n", out_);
             return;
         }
@@ -144,7 +146,7 @@ int decodeCapture(std::string_view name, std::span<const uint8_t> content, std::
                 else
                     std::snprintf(check, sizeof check, " (check code %04X bad, %04X expected)",
                                   t.checkCode, t.computed);
-                printer.frame(at, sent, t.text, check);
+                printer.frame(at, sent, t.text, check, !t.good());
                 break;
             }
         }
@@ -199,7 +201,7 @@ int decodeTrace(std::string_view name, std::span<const uint8_t> content, std::FI
     const TraceParse parsed =
         parseTrace({reinterpret_cast<const char *>(content.data()), content.size()});
     Printer printer(out);
-    for (const TraceLine &l : parsed.lines) printer.frame(l.time, l.sent, l.text, "");
+    for (const TraceLine &l : parsed.lines) printer.frame(l.time, l.sent, l.text, "", false);
     if (!parsed.ok()) {
         std::fprintf(err, "valdor: %.*s: offset %zu (line %zu): %s\n", static_cast<int>(name.size()),
                      name.data(), parsed.errorOffset, parsed.errorLine, parsed.error.c_str());

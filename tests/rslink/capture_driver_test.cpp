@@ -1,0 +1,119 @@
+// RSCapture through the library: what the driver's threads read and write
+// lands in the file in line order, a capture moved or stopped mid-session
+// takes only what went while it ran, and a file that cannot be made fails.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "driver_client.h"
+#include "rslink/core/capture_format.h"
+#include "rslink/core/line_tokens.h"
+
+using namespace rslinktest;
+namespace cap = rslink::capture;
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kCom = 4;
+
+// The frames of one direction, as hex texts, from a capture file.
+std::vector<std::string> frames(const fs::path &file, cap::Direction direction) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const cap::Parsed p = cap::parse(bytes);
+    EXPECT_TRUE(p.ok()) << p.error;
+    std::vector<uint8_t> stream;
+    for (const auto &r : p.records)
+        if (r.type == cap::RecordType::Burst && r.direction == direction)
+            stream.insert(stream.end(), r.bytes.begin(), r.bytes.end());
+    std::vector<std::string> out;
+    for (const auto &t : rslink::core::splitLine(stream))
+        if (t.kind == rslink::core::LineToken::Kind::Frame) out.push_back(hex(t.text));
+    return out;
+}
+
+class CaptureDriver : public ::testing::Test {
+protected:
+    void SetUp() override { peer.mapCom(kCom); }
+    void TearDown() override {
+        RSCapture(nullptr);
+        EXPECT_EQ(RSClose(), 0);
+    }
+
+    // One request and its response, the unit's side played by the peer.
+    void exchange(const Bytes &request, const Bytes &response) {
+        blocks.push_back(MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(request.size()),
+                                 const_cast<uint8_t *>(request.data())});
+        ASSERT_EQ(RSSend(&blocks.back()), 0);
+        unitTakesRequest(peer, request);
+        auto sent = client.next();
+        ASSERT_TRUE(sent && sent->copy.code == BLK_SEND_OK);
+        unitSends(peer, response);
+        auto got = client.next();
+        ASSERT_TRUE(got && got->copy.code == BLK_RECEIVED);
+        blocks.push_back(MSG_BLK{BLK_RELEASE, 0, 0, 0, got->copy.data});
+        ASSERT_EQ(RSSend(&blocks.back()), 0);
+    }
+
+    fs::path file(const char *name) const { return fs::path(::testing::TempDir()) / name; }
+
+    PtyPeer peer;
+    Client client;
+    std::deque<MSG_BLK> blocks;
+    const Bytes first = hex("00 01 1C"), second = hex("60 01 FF 00 00 01 00 1C"), third = hex("00 10 1C");
+    const Bytes answer = hex("E0 01 00 00 00 2A 3C");
+};
+
+TEST_F(CaptureDriver, TakesWhatWentWhileItRanInLineOrder) {
+    ASSERT_EQ(RSCapture(file("a.rslcap").c_str()), 0);
+    ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
+    exchange(first, answer);
+    ASSERT_EQ(RSCapture(file("b.rslcap").c_str()), 0);  // moved while the port is open
+    exchange(second, answer);
+    ASSERT_EQ(RSCapture(nullptr), 0);
+    exchange(third, answer);
+    ASSERT_EQ(RSClose(), 0);
+
+    EXPECT_EQ(frames(file("a.rslcap"), cap::Direction::HostToUnit), std::vector<std::string>{hex(first)});
+    EXPECT_EQ(frames(file("a.rslcap"), cap::Direction::UnitToHost), std::vector<std::string>{hex(answer)});
+    EXPECT_EQ(frames(file("b.rslcap"), cap::Direction::HostToUnit), std::vector<std::string>{hex(second)});
+    EXPECT_EQ(frames(file("b.rslcap"), cap::Direction::UnitToHost), std::vector<std::string>{hex(answer)});
+}
+
+TEST_F(CaptureDriver, OpenAndCloseAreMarkedWithTheLineSettings) {
+    ASSERT_EQ(RSCapture(file("marks.rslcap").c_str()), 0);
+    ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
+    exchange(first, answer);
+    ASSERT_EQ(RSClose(), 0);
+    ASSERT_EQ(RSCapture(nullptr), 0);
+
+    std::ifstream in(file("marks.rslcap"), std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const cap::Parsed p = cap::parse(bytes);
+    ASSERT_TRUE(p.ok()) << p.error;
+    ASSERT_GE(p.records.size(), 4u);
+    EXPECT_EQ(p.records.front().type, cap::RecordType::Clock);
+    EXPECT_EQ(p.records[1].type, cap::RecordType::Open);
+    EXPECT_EQ(p.records[1].port, kCom);
+    EXPECT_EQ(p.records[1].speed, 9600u);
+    EXPECT_EQ(p.records[1].parity, 2);
+    EXPECT_EQ(p.records.back().type, cap::RecordType::Close);
+    // The unit's last frame is whole before the close mark: nothing is left
+    // gathering when the port closes.
+    EXPECT_EQ(frames(file("marks.rslcap"), cap::Direction::UnitToHost), std::vector<std::string>{hex(answer)});
+}
+
+TEST_F(CaptureDriver, AFileThatCannotBeMadeFailsWithItsReason) {
+    errno = 0;
+    EXPECT_EQ(RSCapture("/nonexistent-folder/x.rslcap"), -4);
+    EXPECT_EQ(errno, ENOENT);
+    ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
+    exchange(first, answer);  // the line works without a capture
+}
+
+}  // namespace
