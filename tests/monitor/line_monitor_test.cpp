@@ -219,6 +219,22 @@ TEST(UnansweredBid, ReportedOnceAtItsDeadlineAndNotWhenAnsweredInTime) {
     EXPECT_EQ(got.size(), 4u) << "a grant in time is no fault";
 }
 
+// The bidder's clock ran out first: its next bid, read a little before our
+// deadline, still closes the last one as unanswered, in order.
+TEST(UnansweredBid, ABidAgainBeforeOurDeadlineReportsTheLastOne) {
+    std::vector<MonitorEvent> got;
+    LineMonitor monitor([&](const MonitorEvent &e) { got.push_back(e); });
+    monitor.feed(1000, H, kEnq);
+    monitor.feed(4500800, H, kEnq);
+    monitor.tick(9000000);
+    ASSERT_EQ(got.size(), 3u);
+    EXPECT_EQ(got[1].text, "event bid unanswered for 4.5 s");
+    EXPECT_EQ(got[1].micros, 4500800u) << "not later than the bid that followed it";
+    EXPECT_EQ(got[2].text, "DLE ENQ bid");
+    ASSERT_TRUE(monitor.nextDeadline().has_value());
+    EXPECT_EQ(*monitor.nextDeadline(), 9000800u) << "the new bid has its own deadline";
+}
+
 TEST(UnansweredBid, ALateAnswerComesAfterTheReport) {
     const auto events = [] {
         std::vector<std::string> out;

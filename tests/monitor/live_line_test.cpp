@@ -279,6 +279,14 @@ TEST_P(LiveLine, TheRelayShowsEveryPairFrameAndFaultOnceInOrderAndChangesNothing
     EXPECT_EQ(run("'" + std::string(VALDOR_PATH) + "' --decode '" + (work_ / "relay.rslcap").string() +
                   "' > '" + (work_ / "relay.decoded").string() + "'"),
               0);
+    // ... and the replay plays its unit's side to the console alike.
+    if (GetParam().contentions == 0) {
+        Child replay(work_, "replay", {BDUSIM_PATH, "--replay", (work_ / "relay.rslcap").string(), "--replay-no-delays"});
+        const std::string replayPath = replay.firstLine();
+        ASSERT_EQ(console(replayPath, "", "replayed.txt"), 0) << slurp(work_ / "replayed.txt.err");
+        EXPECT_EQ(maskTimes(slurp(work_ / "replayed.txt")), maskTimes(slurp(work_ / "relayed.txt")));
+        EXPECT_EQ(count(replay.errors(), "differs"), 0u) << replay.errors();
+    }
     const std::string decoded = slurp(work_ / "relay.decoded");
     EXPECT_EQ(count(decoded, "SEND frame "), count(transcript, "host>unit frame ")) << decoded;
     EXPECT_EQ(count(decoded, "RECV frame "), count(transcript, "unit>host frame ")) << decoded;
@@ -387,6 +395,45 @@ TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
         << "the relay hangs on its output";
     EXPECT_TRUE(WIFEXITED(status)) << "the relay ended by a signal";
     close(out[0]);
+}
+
+// A unit that never answers: the console bids three times, and each bid
+// is reported unanswered once, 4.5 s after it went.
+TEST(RelaySilentUnit, EachBidLeftUnansweredIsReportedOnce) {
+    const fs::path work = fs::path(::testing::TempDir()) / "monitor-silent";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    Child unit(work, "unit", {BDUSIM_PATH, "--silent"});
+    const std::string unitPath = unit.firstLine();
+    ASSERT_FALSE(unitPath.empty());
+    Child relay(work, "relay", {VALDOR_PATH, "--monitor", "--relay", "-", unitPath});
+    const std::string hostPath = relay.firstLine();
+    ASSERT_TRUE(relay.waitForError("Ctrl-C ends")) << relay.errors();
+    std::ofstream(work / "silent.vds") << "select 1137 \"COM1\"\npress \"COM Open\"\n"
+                                          "wait message \"COM OPEN Completed.\"\npress \"Status Read\"\n"
+                                          "wait message \"Send Abnormal End\" 30\n";
+    ASSERT_EQ(run("cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY RSLINK_COM1='" + hostPath + "' '" +
+                  VALDOR_PATH + "' --script silent.vds > console.txt 2>&1"),
+              0)
+        << slurp(work / "console.txt");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return count(relay.output(), "unanswered") >= 3; }))
+        << relay.output();
+    EXPECT_EQ(relay.stop(), 0);
+
+    static const std::regex event(R"(^ *(\d+) host>unit (DLE ENQ bid|event bid unanswered for 4\.5 s)$)");
+    std::vector<std::pair<uint64_t, std::string>> seen;
+    for (const std::string &l : lines(relay.output())) {
+        std::smatch m;
+        if (std::regex_match(l, m, event)) seen.emplace_back(std::stoull(m[1]), m[2]);
+    }
+    ASSERT_EQ(seen.size(), 6u) << relay.output();
+    for (size_t i = 0; i < 6; i += 2) {
+        EXPECT_EQ(seen[i].second, "DLE ENQ bid");
+        EXPECT_EQ(seen[i + 1].second, "event bid unanswered for 4.5 s");
+        // At the bid's deadline, or when the next bid shows it ran out.
+        EXPECT_LE(seen[i + 1].first - seen[i].first, 4500000u);
+        EXPECT_GE(seen[i + 1].first - seen[i].first, 4400000u);
+    }
 }
 
 // A unit that goes away ends the relay with a word on what happened; a

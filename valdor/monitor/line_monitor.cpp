@@ -176,6 +176,13 @@ void LineMonitor::control(Direction d, uint64_t at, uint8_t code) {
                 emit(at, d, "DLE ENQ acknowledgement (taken as DLE ACK)");
                 return;
             }
+            if (self.bidAt && !peer.bidAt) {
+                // A side bids again only when its last bid ran out; on the
+                // bidder's own clock that was 4.5 s, on ours a little less
+                // when the first bid reached us late.
+                emit(std::min(at, *self.bidAt + kBidAnswerMicros), d, "event bid unanswered for 4.5 s");
+                self.bidAt.reset();
+            }
             emit(at, d, "DLE ENQ bid");
             if (peer.bidAt) {
                 // Both bids lapse: the host yields and waits for the unit
