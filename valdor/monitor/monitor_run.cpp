@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include <poll.h>
 #include <signal.h>
@@ -27,6 +28,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kReadChunk = 4096;
+// Rounds of reading both devices at one wake-up; a line busy in both
+// directions still gets its bytes shown every few reads.
+constexpr int kReadRounds = 16;
 // How long a forward may wait for a device that does not take bytes before
 // the relay gives the line up as stuck.
 constexpr int kForwardWaitMs = 2000;
@@ -276,7 +280,8 @@ private:
     }
 
     int loop(bool relay, StopSignals &signals) {
-        std::array<std::array<uint8_t, kReadChunk>, 2> buffers{};
+        std::array<uint8_t, kReadChunk> chunk{};
+        std::array<std::vector<uint8_t>, 2> got;
         for (;;) {
             std::array<pollfd, 3> p{{{devices_[0].fd(), POLLIN, 0},
                                      {devices_[1].fd(), POLLIN, 0},
@@ -291,34 +296,43 @@ private:
                 signals.take();
                 return 0;
             }
-            std::array<size_t, 2> got{0, 0};
-            for (size_t i = 0; i < 2; ++i) {
-                if (!p[i].revents) continue;
-                bool ended = false;
-                got[i] = readSome(devices_[i].fd(), buffers[i].data(), ended);
-                if (ended && got[i] == 0) {
-                    std::fprintf(err_, "valdor: %s: %s; the watch ends\n", devices_[i].path().c_str(),
-                                 std::strerror(errno));
-                    return 1;
+            got[0].clear();
+            got[1].clear();
+            // Both devices, in turns, until neither has more: what one side
+            // sent in answer to the other is then read in the same wake-up
+            // as what it answered, never in a later one, and the protocol
+            // orders the two (LineMonitor::feedTogether).
+            for (int round = 0; round < kReadRounds; ++round) {
+                bool any = false;
+                for (size_t i = 0; i < 2; ++i) {
+                    bool ended = false;
+                    const size_t n = readSome(devices_[i].fd(), chunk.data(), ended);
+                    if (ended) {
+                        std::fprintf(err_, "valdor: %s: %s; the watch ends\n", devices_[i].path().c_str(),
+                                     std::strerror(errno));
+                        return 1;
+                    }
+                    if (n == 0) continue;
+                    any = true;
+                    if (relay && !writeAll(devices_[1 - i].fd(), chunk.data(), n)) {
+                        std::fprintf(err_, "valdor: cannot forward to %s: %s; the relay ends\n",
+                                     devices_[1 - i].path().c_str(), std::strerror(errno));
+                        return 1;
+                    }
+                    got[i].insert(got[i].end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
                 }
-                if (relay && got[i] > 0 &&
-                    !writeAll(devices_[1 - i].fd(), buffers[i].data(), got[i])) {
-                    std::fprintf(err_, "valdor: cannot forward to %s: %s; the relay ends\n",
-                                 devices_[1 - i].path().c_str(), std::strerror(errno));
-                    return 1;
-                }
+                if (!any) break;
             }
             // Shown after forwarding, so the line never waits for the screen.
             const uint64_t at = micros(now);
             for (size_t i = 0; i < 2; ++i)
-                if (got[i] > 0)
-                    capture_.burst(i == 0, now, buffers[i].data(), got[i]);
-            if (got[0] > 0 && got[1] > 0)
-                monitor_.feedTogether(at, {buffers[0].data(), got[0]}, {buffers[1].data(), got[1]});
-            else if (got[0] > 0)
-                monitor_.feed(at, Direction::HostToUnit, {buffers[0].data(), got[0]});
-            else if (got[1] > 0)
-                monitor_.feed(at, Direction::UnitToHost, {buffers[1].data(), got[1]});
+                if (!got[i].empty()) capture_.burst(i == 0, now, got[i].data(), got[i].size());
+            if (!got[0].empty() && !got[1].empty())
+                monitor_.feedTogether(at, got[0], got[1]);
+            else if (!got[0].empty())
+                monitor_.feed(at, Direction::HostToUnit, got[0]);
+            else if (!got[1].empty())
+                monitor_.feed(at, Direction::UnitToHost, got[1]);
             else
                 monitor_.tick(micros(Clock::now()));
         }
