@@ -46,9 +46,24 @@ std::string untimed(const MonitorEvent &e) {
     return std::string(e.direction == H ? "host>unit " : "unit>host ") + e.text;
 }
 
-std::vector<std::string> feedEach(const std::vector<Step> &steps) {
+// With `bytes`, also what the monitor passes on for a capture, as
+// "bytes host>unit 10 05".
+LineMonitor::BytesSink bytesInto(std::vector<std::string> &out) {
+    return [&out](uint64_t, Direction d, std::span<const uint8_t> raw) {
+        std::string s = d == H ? "bytes host>unit" : "bytes unit>host";
+        char b[4];
+        for (uint8_t v : raw) {
+            std::snprintf(b, sizeof b, " %02X", v);
+            s += b;
+        }
+        out.push_back(s);
+    };
+}
+
+std::vector<std::string> feedEach(const std::vector<Step> &steps, bool bytes = false) {
     std::vector<std::string> out;
-    LineMonitor monitor([&](const MonitorEvent &e) { out.push_back(untimed(e)); });
+    LineMonitor monitor([&](const MonitorEvent &e) { out.push_back(untimed(e)); },
+                        bytes ? bytesInto(out) : LineMonitor::BytesSink{});
     uint64_t t = 0;
     for (const Step &s : steps) monitor.feed(t += 100, s.direction, s.bytes);
     monitor.finish(t);
@@ -130,17 +145,18 @@ TEST_P(Sessions, ReadsSplitAnywhereReadTheSame) {
 }
 
 // Up to four consecutive bursts arriving at one wake-up, each direction's
-// bytes in one piece, come out in the order they went; a contention has
-// no order to restore and is left out.
+// bytes in one piece, come out in the order they went, events and the
+// bytes passed on for a capture alike; a contention has no order to
+// restore and is left out.
 TEST_P(Sessions, DirectionsReadTogetherComeOutInTheLineOrder) {
     const auto &steps = GetParam().steps;
-    const auto expected = feedEach(steps);
+    const auto expected = feedEach(steps, true);
     const bool contention = std::string(GetParam().name) == "contention";
     for (size_t first = 0; first < steps.size(); ++first) {
         for (size_t last = first + 2; last <= std::min(steps.size(), first + 4); ++last) {
             if (contention && first <= 1 && last > 1) continue;
             std::vector<std::string> got;
-            LineMonitor monitor([&](const MonitorEvent &e) { got.push_back(untimed(e)); });
+            LineMonitor monitor([&](const MonitorEvent &e) { got.push_back(untimed(e)); }, bytesInto(got));
             uint64_t t = 0;
             for (size_t i = 0; i < first; ++i) monitor.feed(t += 100, steps[i].direction, steps[i].bytes);
             Bytes host, unit;

@@ -151,6 +151,7 @@ std::optional<uint64_t> LineMonitor::nextDeadline() const {
 void LineMonitor::take(Direction d, const Token &t) {
     const auto at = static_cast<uint64_t>(t.burst);
     tick(at);  // a bid that ran out before this token did so first
+    if (bytes_) bytes_(at, d, t.raw);
     switch (t.kind) {
         case Token::Kind::Noise:
             emit(at, d, "noise " + std::to_string(t.raw.size()) + (t.raw.size() == 1 ? " byte: " : " bytes: ") +

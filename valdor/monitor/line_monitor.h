@@ -36,7 +36,10 @@ public:
     static constexpr uint64_t kBidAnswerMicros = 4500000;
 
     using Sink = std::function<void(const MonitorEvent &)>;
-    explicit LineMonitor(Sink sink) : sink_(std::move(sink)) {}
+    // Every pair, frame and noise as it went, in the order the events show
+    // them: what a capture of the watched line records.
+    using BytesSink = std::function<void(uint64_t micros, Direction, std::span<const uint8_t>)>;
+    explicit LineMonitor(Sink sink, BytesSink bytes = {}) : sink_(std::move(sink)), bytes_(std::move(bytes)) {}
 
     // Bytes one direction carried, read at `micros`.
     void feed(uint64_t micros, Direction direction, std::span<const uint8_t> bytes);
@@ -75,6 +78,7 @@ private:
     void emit(uint64_t micros, Direction d, std::string text);
 
     Sink sink_;
+    BytesSink bytes_;
     Side host_, unit_;
 };
 

@@ -198,7 +198,14 @@ class Watch {
 public:
     Watch(const MonitorOptions &options, std::FILE *out, std::FILE *err)
         : options_(options), out_(out), err_(err),
-          monitor_([this](const MonitorEvent &e) { transcript_->put(formatEvent(e)); }) {}
+          monitor_([this](const MonitorEvent &e) { transcript_->put(formatEvent(e)); },
+                   // The capture takes the line token by token in the
+                   // events' order, so that bytes of both directions read
+                   // at one wake-up go into it in the line's order.
+                   [this](uint64_t micros, Direction d, std::span<const uint8_t> bytes) {
+                       capture_.burst(d == Direction::HostToUnit, zero_ + std::chrono::microseconds(micros),
+                                      bytes.data(), bytes.size());
+                   }) {}
 
     int run() {
         // Before anything else, so that a signal at any moment ends the watch
@@ -325,8 +332,6 @@ private:
             }
             // Shown after forwarding, so the line never waits for the screen.
             const uint64_t at = micros(now);
-            for (size_t i = 0; i < 2; ++i)
-                if (!got[i].empty()) capture_.burst(i == 0, now, got[i].data(), got[i].size());
             if (!got[0].empty() && !got[1].empty())
                 monitor_.feedTogether(at, got[0], got[1]);
             else if (!got[0].empty())
