@@ -1,16 +1,16 @@
 #include "valdor/monitor/monitor_run.h"
 
 #include <array>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <thread>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include <poll.h>
@@ -54,8 +54,7 @@ public:
         if (fd_ >= 0) ::close(fd_);
     }
     int fd() const { return fd_; }
-    // Takes the signal that came, so that it does not strike again when the
-    // mask is restored.
+    // Takes the signals that came, so that none stays pending.
     void take() {
         signalfd_siginfo info{};
         while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
