@@ -98,6 +98,9 @@ void measureDownload(Table &table, size_t bytes, bool paced);
 // The capture's cost: rates in this process, system calls of `valdor`
 // (the program at `valdor`) under strace.
 void measureCapture(Table &table, const std::string &valdor);
+// The monitor's relay (`valdor --monitor --relay`, the program at
+// `valdor`) against a direct pty: latency added to a burst.
+void measureRelay(Table &table, const std::string &valdor, int bursts);
 // Returns false when the window cannot be built here (no Qt in this build).
 bool measureAppend(Table &table, int argc, char **argv);
 // Resident memory as the message box fills and keeps filling.

@@ -3,7 +3,7 @@
 # build directory of its own:
 #   main   the normal build and the whole suite
 #   asan   the whole suite under AddressSanitizer and UndefinedBehaviorSanitizer
-#   tsan   the driver's, the engine's and the fault tests under ThreadSanitizer
+#   tsan   the driver's, the engine's, the fault and the monitor tests under ThreadSanitizer
 #   fuzz   the libFuzzer targets (clang), each for a bounded time
 #   package  the Debian packages: built, checked by lintian, unpacked into a
 #          fresh root and run on example scripts there
@@ -74,7 +74,7 @@ stage_asan() {
 stage_tsan() {
   cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVALDOR_SANITIZE=thread \
     -DVALDOR_WITH_QT=OFF -DVALDOR_BENCH=OFF >/dev/null || return 1
-  cmake --build build-tsan -j "$jobs" --target test_rslink test_engine test_faults || return 1
+  cmake --build build-tsan -j "$jobs" --target test_rslink test_engine test_faults test_monitor || return 1
   TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_ctest build-tsan -E '_NOT_BUILT$|^packaging\.'
 }

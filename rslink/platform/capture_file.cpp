@@ -143,6 +143,22 @@ void CaptureFile::quiet() {
     if (fd_ >= 0 && !pending_.empty() && now - pendingLast_ > kBurstGap) flushPending();
 }
 
+void CaptureFile::burst(bool hostToUnit, Clock::time_point at, const uint8_t *data,
+                        size_t size) {
+    std::lock_guard lock(mutex_);
+    if (fd_ < 0 || size == 0) return;
+    flushPending();
+    record_.clear();
+    cap::appendBurst(record_, 0, at > origin_ ? micros(at) : 0,
+                     hostToUnit ? cap::Direction::HostToUnit : cap::Direction::UnitToHost, {data, size});
+    put(record_);
+}
+
+CaptureFile::Clock::time_point CaptureFile::origin() const {
+    std::lock_guard lock(mutex_);
+    return origin_;
+}
+
 void CaptureFile::flushPending() {
     if (pending_.empty()) return;
     record_.clear();

@@ -46,6 +46,13 @@ public:
     void received(const uint8_t *data, size_t size) override;
     void quiet() override;
 
+    // For a program that watches a line from outside (the monitor): one
+    // burst as it was read, at its own time on this file's clock.
+    void burst(bool hostToUnit, std::chrono::steady_clock::time_point at,
+               const uint8_t *data, size_t size);
+    // The moment this file's clock reads 0.
+    std::chrono::steady_clock::time_point origin() const;
+
 private:
     using Clock = std::chrono::steady_clock;
     uint64_t micros(Clock::time_point t) const;

@@ -6,16 +6,19 @@
 //   valdor --help          usage
 //   valdor --decode FILE   prints a capture or saved trace decoded
 //   valdor --export-pcap CAPTURE OUT.pcap
+//   valdor --monitor --tap DEV DEV | --relay DEV DEV [--capture FILE]
 //   --capture FILE and --log FILE go before any of the above.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "valdor/console/capture_control.h"
 #include "valdor/panel/session_log.h"
 #include "rslink/platform/serial_devices.h"
 #include "valdor/headless/script_runner.h"
+#include "valdor/monitor/monitor_run.h"
 #include "valdor/records/decode.h"
 #include "valdor/records/pcap_export.h"
 
@@ -28,6 +31,8 @@ namespace {
 constexpr char kUsage[] =
     "usage: valdor [--capture FILE] [--log FILE] [--script FILE]\n"
     "       valdor --list-ports | --decode FILE | --export-pcap CAPTURE OUT.pcap | --help\n"
+    "       valdor --monitor --tap DEV_HOST_TO_UNIT DEV_UNIT_TO_HOST [--capture FILE]\n"
+    "       valdor --monitor --relay HOST_SIDE_DEV UNIT_SIDE_DEV [--capture FILE]\n"
     "\n"
     "  (no option)     open the console window\n"
     "  --script FILE   run the same console without a window, one statement per line from\n"
@@ -41,6 +46,14 @@ constexpr char kUsage[] =
     "  --list-ports    list the serial devices present, one a line: the device, its\n"
     "                  /dev/serial/by-id name, and for a USB adapter vendor:product ids,\n"
     "                  maker, product and serial number\n"
+    "  --monitor       watch a live line between a host and the unit and print every event,\n"
+    "                  decoded, one a line (time in microseconds, direction, what it is):\n"
+    "    --tap DEV_HOST_TO_UNIT DEV_UNIT_TO_HOST\n"
+    "                  two receive-only inputs on a Y cable, one a direction; never writes\n"
+    "    --relay HOST_SIDE_DEV UNIT_SIDE_DEV\n"
+    "                  in the line: forwards every byte unchanged both ways; HOST_SIDE_DEV -\n"
+    "                  creates a pty and prints its path first, for the host program to open\n"
+    "                  (--capture FILE writes the watched line as a capture; Ctrl-C ends)\n"
     "  --help          show this text\n"
     "\n"
     "COM n opens, in this order: the device named by the environment variable RSLINK_COM<n>;\n"
@@ -132,9 +145,31 @@ int takeRecordOptions(int &argc, char **argv) {
     return 0;
 }
 
+// valdor --monitor ...: its words, --capture among them, are its own.
+int runMonitor(int argc, char **argv) {
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--monitor") != 0) words.emplace_back(argv[i]);
+    valdor::monitor::MonitorOptions options;
+    std::string why;
+    if (!valdor::monitor::parseMonitorOptions(words, options, why)) {
+        std::fprintf(stderr, "valdor: %s\n", why.c_str());
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    return valdor::monitor::runMonitor(options, stdout, stderr);
+}
+
+bool asksForMonitor(int argc, char **argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--monitor") == 0) return true;
+    return false;
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
+    if (asksForMonitor(argc, argv)) return runMonitor(argc, argv);
     if (argc >= 2 && std::strcmp(argv[1], "--decode") == 0) {
         if (argc != 3) {
             std::fputs("valdor: --decode needs exactly one FILE\n", stderr);

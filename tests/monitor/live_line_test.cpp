@@ -1,0 +1,470 @@
+// The monitor on a live line, end to end: the console runs a session
+// against the simulated unit (with one fault at a time) through the relay,
+// and the transcript must show every pair, frame and fault of the line once,
+// in order, decoded, while the console's own output stays as without the
+// relay.  Then the same session, as the console recorded it, is played into
+// a tap from two ptys with its recorded gaps, and the tap must tell the same.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include "rslink/core/capture_format.h"
+#include "rslink/core/line_tokens.h"
+#include "support/wait.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace cap = rslink::capture;
+using namespace std::chrono_literals;
+using rslink::core::LineToken;
+
+std::string slurp(const fs::path &p) {
+    std::ifstream in(p, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> lines(const std::string &text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string l; std::getline(in, l);) out.push_back(l);
+    return out;
+}
+
+size_t count(const std::string &text, const std::string &what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+int run(const std::string &command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A program of this test with its output and errors in files.
+class Child {
+public:
+    Child(const fs::path &work, const std::string &name, std::vector<std::string> argv)
+        : out_(work / (name + ".out")), err_(work / (name + ".err")) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(o, 1);
+            dup2(e, 2);
+            std::vector<char *> args;
+            for (auto &s : argv) args.push_back(s.data());
+            args.push_back(nullptr);
+            execv(args[0], args.data());
+            _exit(127);
+        }
+    }
+    ~Child() { stop(); }
+    // The first line it printed on standard output ("" after 10 s).
+    std::string firstLine() const {
+        std::string line;
+        testsupport::waitUntil([&] {
+            const std::string text = slurp(out_);
+            const size_t nl = text.find('\n');
+            if (nl != std::string::npos) line = text.substr(0, nl);
+            return nl != std::string::npos;
+        });
+        return line;
+    }
+    bool waitForError(const std::string &what) const {
+        return testsupport::waitUntil([&] { return errors().find(what) != std::string::npos; });
+    }
+    std::string output() const { return slurp(out_); }
+    std::string errors() const { return slurp(err_); }
+    // Ends it with SIGTERM and returns its exit status (-1: a signal ended it).
+    int stop() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            int status = 0;
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        }
+        return status_;
+    }
+
+private:
+    fs::path out_, err_;
+    pid_t pid_ = -1;
+    int status_ = -1;
+};
+
+// Trace times apart, two runs of one session print the same.
+std::string maskTimes(const std::string &text) {
+    static const std::regex stamp(R"((SEND|RECV)\[\d\d:\d\d:\d\d:\d\d\d\])");
+    return std::regex_replace(text, stamp, "$1[time]");
+}
+
+// One line a pair, frame or noise, as "host>unit DLE ENQ", "unit>host frame
+// E0 01 ... good", "unit>host noise 41 42": what the transcript must show.
+std::string tokenLine(bool hostToUnit, const LineToken &t) {
+    std::string s = hostToUnit ? "host>unit " : "unit>host ";
+    auto hex = [](const std::vector<uint8_t> &bytes) {
+        std::string h;
+        char b[4];
+        for (uint8_t v : bytes) {
+            std::snprintf(b, sizeof b, "%02X ", v);
+            h += b;
+        }
+        if (!h.empty()) h.pop_back();
+        return h;
+    };
+    switch (t.kind) {
+        case LineToken::Kind::Control:
+            return s + (t.control == 0x05 ? "DLE ENQ" : t.control == 0x06 ? "DLE ACK" : "DLE NAK");
+        case LineToken::Kind::Frame:
+            return s + "frame " + hex(t.text) + (t.good() ? " good" : " bad");
+        case LineToken::Kind::Noise:
+            return s + "noise " + hex(t.raw);
+    }
+    return s;
+}
+
+// The line as the console's own capture of it holds it.
+std::vector<std::string> tokensOfCapture(const fs::path &file) {
+    const std::string bytes = slurp(file);
+    const cap::Parsed parsed = cap::parse({reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
+    EXPECT_TRUE(parsed.ok()) << parsed.error;
+    rslink::core::LineSplitter host, unit;
+    std::vector<std::string> out;
+    for (const cap::Record &r : parsed.records) {
+        if (r.type != cap::RecordType::Burst) continue;
+        const bool h = r.direction == cap::Direction::HostToUnit;
+        std::vector<LineToken> tokens;
+        (h ? host : unit).feed(r.bytes, 0, tokens);
+        for (const LineToken &t : tokens) out.push_back(tokenLine(h, t));
+    }
+    return out;
+}
+
+// The same from a transcript: its pair, frame and noise lines, events left out.
+std::vector<std::string> tokensOfTranscript(const std::string &transcript) {
+    static const std::regex line(R"(^ *\d+ (host>unit|unit>host) (.*)$)");
+    static const std::regex frame(R"(^frame ([0-9A-F ]*) \(check code [0-9A-F]{4} (good|bad).*$)");
+    std::vector<std::string> out;
+    for (const std::string &l : lines(transcript)) {
+        std::smatch m;
+        if (!std::regex_match(l, m, line)) continue;  // the pty's path
+        const std::string dir = m[1], what = m[2];
+        std::smatch f;
+        if (what.rfind("DLE ", 0) == 0)
+            out.push_back(dir + " " + what.substr(0, 7));
+        else if (std::regex_match(what, f, frame))
+            out.push_back(dir + " frame " + std::string(f[1]) + " " + std::string(f[2]));
+        else if (what.rfind("noise ", 0) == 0)
+            out.push_back(dir + " noise " + what.substr(what.find(": ") + 2));
+    }
+    return out;
+}
+
+// The transcript without its times.
+std::vector<std::string> untimed(const std::string &transcript) {
+    static const std::regex time(R"(^ *\d+ )");
+    std::vector<std::string> out;
+    for (const std::string &l : lines(transcript))
+        if (std::regex_search(l, time)) out.push_back(std::regex_replace(l, time, ""));
+    return out;
+}
+
+constexpr char kSession[] =
+    "select 1137 \"COM1\"\n"
+    "press \"COM Open\"\n"
+    "wait message \"COM OPEN Completed.\"\n"
+    "press \"Status Read\"\n"
+    "wait idle 1\n"
+    "show response\n"
+    "check 1240 on\n"
+    "press \"Status Read\"\n"
+    "wait idle 1\n"
+    "show response\n";
+
+struct Fault {
+    const char *name;
+    std::vector<std::string> options;  // of bdusim
+    size_t contentions, resends, badFrames;
+    bool noise;
+};
+
+class LiveLine : public ::testing::TestWithParam<Fault> {
+protected:
+    void SetUp() override {
+        work_ = fs::path(::testing::TempDir()) / ("monitor-" + std::string(GetParam().name));
+        fs::remove_all(work_);
+        fs::create_directories(work_);
+        std::ofstream(work_ / "session.vds") << kSession;
+    }
+
+    std::vector<std::string> unitArgs() const {
+        std::vector<std::string> args = {BDUSIM_PATH};
+        args.insert(args.end(), GetParam().options.begin(), GetParam().options.end());
+        return args;
+    }
+
+    int console(const std::string &com, const std::string &options, const std::string &out) {
+        return run("cd '" + work_.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY RSLINK_COM1='" + com +
+                   "' '" + VALDOR_PATH + "' " + options + " --script session.vds > '" + out + "' 2> '" + out +
+                   ".err'");
+    }
+
+    // Runs the session through the relay; the transcript, once it holds
+    // every token of the console's own capture (or after 10 s).
+    std::string relayed() {
+        Child unit(work_, "unit", unitArgs());
+        const std::string unitPath = unit.firstLine();
+        EXPECT_FALSE(unitPath.empty()) << unit.errors();
+        Child relay(work_, "relay",
+                    {VALDOR_PATH, "--monitor", "--relay", "-", unitPath, "--capture", (work_ / "relay.rslcap").string()});
+        const std::string hostPath = relay.firstLine();
+        EXPECT_TRUE(relay.waitForError("Ctrl-C ends")) << relay.errors();
+        EXPECT_EQ(console(hostPath, "--capture console.rslcap", "relayed.txt"), 0)
+            << slurp(work_ / "relayed.txt.err");
+        const size_t expected = tokensOfCapture(work_ / "console.rslcap").size();
+        testsupport::waitUntil([&] { return tokensOfTranscript(relay.output()).size() >= expected; });
+        EXPECT_EQ(relay.stop(), 0) << relay.errors();
+        return relay.output();
+    }
+
+    fs::path work_;
+};
+
+void expectFaultsOnce(const std::string &transcript, const Fault &f) {
+    EXPECT_EQ(count(transcript, "event contention"), f.contentions) << transcript;
+    EXPECT_EQ(count(transcript, "event frame sent again after a refusal"), f.resends) << transcript;
+    EXPECT_EQ(count(transcript, " bad, "), f.badFrames) << transcript;
+    EXPECT_EQ(count(transcript, " noise ") > 0, f.noise) << transcript;
+    EXPECT_EQ(count(transcript, "answers nothing"), 0u) << "every pair answers something: " << transcript;
+    EXPECT_EQ(count(transcript, "unanswered"), 0u) << transcript;
+    // Each request decoded by name, each good response field by field.
+    EXPECT_EQ(count(transcript, "; request Status read"), 2u + f.resends - f.badFrames) << transcript;
+    EXPECT_EQ(count(transcript, "; response @1200 E001 | ") , 2u + f.contentions) << transcript;
+    EXPECT_EQ(count(transcript, "@1207 Normal end"), 2u + f.contentions) << transcript;
+}
+
+TEST_P(LiveLine, TheRelayShowsEveryPairFrameAndFaultOnceInOrderAndChangesNothing) {
+    const std::string transcript = relayed();
+    EXPECT_EQ(tokensOfTranscript(transcript), tokensOfCapture(work_ / "console.rslcap")) << transcript;
+    expectFaultsOnce(transcript, GetParam());
+
+    // The same session straight to a unit with the same fault.
+    Child unit(work_, "direct-unit", unitArgs());
+    const std::string unitPath = unit.firstLine();
+    ASSERT_EQ(console(unitPath, "", "direct.txt"), 0) << slurp(work_ / "direct.txt.err");
+    EXPECT_EQ(maskTimes(slurp(work_ / "relayed.txt")), maskTimes(slurp(work_ / "direct.txt")));
+
+    // The relay's capture is one the other tools read.
+    EXPECT_EQ(run("'" + std::string(VALDOR_PATH) + "' --decode '" + (work_ / "relay.rslcap").string() +
+                  "' > '" + (work_ / "relay.decoded").string() + "'"),
+              0);
+    // ... and the replay plays its unit's side to the console alike.
+    if (GetParam().contentions == 0) {
+        Child replay(work_, "replay", {BDUSIM_PATH, "--replay", (work_ / "relay.rslcap").string(), "--replay-no-delays"});
+        const std::string replayPath = replay.firstLine();
+        ASSERT_EQ(console(replayPath, "", "replayed.txt"), 0) << slurp(work_ / "replayed.txt.err");
+        EXPECT_EQ(maskTimes(slurp(work_ / "replayed.txt")), maskTimes(slurp(work_ / "relayed.txt")));
+        EXPECT_EQ(count(replay.errors(), "differs"), 0u) << replay.errors();
+    }
+    const std::string decoded = slurp(work_ / "relay.decoded");
+    EXPECT_EQ(count(decoded, "SEND frame "), count(transcript, "host>unit frame ")) << decoded;
+    EXPECT_EQ(count(decoded, "RECV frame "), count(transcript, "unit>host frame ")) << decoded;
+}
+
+// Plays the two directions of a capture into two ptys, each burst at its
+// recorded time after the first.
+void playIntoTap(const fs::path &capture, int hostToUnit, int unitToHost) {
+    const std::string bytes = slurp(capture);
+    const cap::Parsed parsed = cap::parse({reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
+    ASSERT_TRUE(parsed.ok()) << parsed.error;
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<uint64_t> first;
+    for (const cap::Record &r : parsed.records) {
+        if (r.type != cap::RecordType::Burst) continue;
+        if (!first) first = r.micros;
+        std::this_thread::sleep_until(start + std::chrono::microseconds(r.micros - *first));
+        const int fd = r.direction == cap::Direction::HostToUnit ? hostToUnit : unitToHost;
+        ASSERT_EQ(write(fd, r.bytes.data(), r.bytes.size()), static_cast<ssize_t>(r.bytes.size()));
+    }
+}
+
+// A pty whose slave the tap reads.
+struct Pty {
+    int master = -1;
+    std::string slave;
+    Pty() {
+        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
+        slave = ptsname(master);
+    }
+    ~Pty() {
+        if (master >= 0) close(master);
+    }
+};
+
+TEST_P(LiveLine, ATapFedTheRecordedSessionFromTwoPtysTellsTheSame) {
+    const std::string transcript = relayed();
+    Pty host, unit;
+    ASSERT_FALSE(host.slave.empty());
+    ASSERT_FALSE(unit.slave.empty());
+    Child tap(work_, "tap", {VALDOR_PATH, "--monitor", "--tap", host.slave, unit.slave});
+    ASSERT_TRUE(tap.waitForError("Ctrl-C ends")) << tap.errors();
+    playIntoTap(work_ / "console.rslcap", host.master, unit.master);
+    const auto expected = tokensOfCapture(work_ / "console.rslcap");
+    testsupport::waitUntil([&] { return tokensOfTranscript(tap.output()).size() >= expected.size(); });
+    // Receive-only: not one byte went back towards either side.
+    for (int master : {host.master, unit.master}) {
+        pollfd p{master, POLLIN, 0};
+        poll(&p, 1, 0);
+        EXPECT_EQ(p.revents & POLLIN, 0) << "the tap wrote to a device";
+    }
+    EXPECT_EQ(tap.stop(), 0) << tap.errors();
+    EXPECT_EQ(tokensOfTranscript(tap.output()), expected) << tap.output();
+    EXPECT_EQ(untimed(tap.output()), untimed(transcript));
+    expectFaultsOnce(tap.output(), GetParam());
+}
+
+// A transcript nobody reads (a paused pager, a full pipe) must not hold
+// up the line: every byte still goes through at once.
+TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
+    Pty unit;
+    ASSERT_FALSE(unit.slave.empty());
+    int out[2];
+    ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
+    const pid_t relay = fork();
+    if (relay == 0) {
+        dup2(out[1], 1);
+        const int null = open("/dev/null", O_WRONLY);
+        dup2(null, 2);
+        execl(VALDOR_PATH, VALDOR_PATH, "--monitor", "--relay", "-", unit.slave.c_str(), nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string hostPath;
+    for (char c; read(out[0], &c, 1) == 1 && c != '\n';) hostPath += c;
+    ASSERT_FALSE(hostPath.empty());
+    const int host = open(hostPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(host, 0);
+    termios t{};
+    tcgetattr(host, &t);
+    cfmakeraw(&t);
+    tcsetattr(host, TCSANOW, &t);
+
+    // Some 150 KB of transcript, more than a pipe holds, and no one reads it.
+    constexpr int kPairs = 4000;
+    const uint8_t bid[2] = {0x10, 0x05};
+    size_t arrived = 0;
+    uint8_t buffer[256];
+    for (int i = 0; i < kPairs; ++i) {
+        ASSERT_EQ(write(host, bid, 2), 2);
+        while (arrived < 2u * static_cast<size_t>(i + 1)) {
+            pollfd p{unit.master, POLLIN, 0};
+            ASSERT_GT(poll(&p, 1, 10000), 0) << "the line stalled after " << i << " pairs";
+            const ssize_t n = read(unit.master, buffer, sizeof buffer);
+            ASSERT_GT(n, 0);
+            arrived += static_cast<size_t>(n);
+        }
+    }
+    EXPECT_EQ(arrived, 2u * kPairs);
+    close(host);
+    // Ended while its output still takes nothing, it does end.
+    kill(relay, SIGTERM);
+    int status = 0;
+    ASSERT_TRUE(testsupport::waitUntil([&] { return waitpid(relay, &status, WNOHANG) == relay; }, 20s))
+        << "the relay hangs on its output";
+    EXPECT_TRUE(WIFEXITED(status)) << "the relay ended by a signal";
+    close(out[0]);
+}
+
+// A unit that never answers: the console bids three times, and each bid
+// is reported unanswered once, 4.5 s after it went.
+TEST(RelaySilentUnit, EachBidLeftUnansweredIsReportedOnce) {
+    const fs::path work = fs::path(::testing::TempDir()) / "monitor-silent";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    Child unit(work, "unit", {BDUSIM_PATH, "--silent"});
+    const std::string unitPath = unit.firstLine();
+    ASSERT_FALSE(unitPath.empty());
+    Child relay(work, "relay", {VALDOR_PATH, "--monitor", "--relay", "-", unitPath});
+    const std::string hostPath = relay.firstLine();
+    ASSERT_TRUE(relay.waitForError("Ctrl-C ends")) << relay.errors();
+    std::ofstream(work / "silent.vds") << "select 1137 \"COM1\"\npress \"COM Open\"\n"
+                                          "wait message \"COM OPEN Completed.\"\npress \"Status Read\"\n"
+                                          "wait message \"Send Abnormal End\" 30\n";
+    ASSERT_EQ(run("cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY RSLINK_COM1='" + hostPath + "' '" +
+                  VALDOR_PATH + "' --script silent.vds > console.txt 2>&1"),
+              0)
+        << slurp(work / "console.txt");
+    ASSERT_TRUE(testsupport::waitUntil([&] { return count(relay.output(), "unanswered") >= 3; }))
+        << relay.output();
+    EXPECT_EQ(relay.stop(), 0);
+
+    static const std::regex event(R"(^ *(\d+) host>unit (DLE ENQ bid|event bid unanswered for 4\.5 s)$)");
+    std::vector<std::pair<uint64_t, std::string>> seen;
+    for (const std::string &l : lines(relay.output())) {
+        std::smatch m;
+        if (std::regex_match(l, m, event)) seen.emplace_back(std::stoull(m[1]), m[2]);
+    }
+    ASSERT_EQ(seen.size(), 6u) << relay.output();
+    for (size_t i = 0; i < 6; i += 2) {
+        EXPECT_EQ(seen[i].second, "DLE ENQ bid");
+        EXPECT_EQ(seen[i + 1].second, "event bid unanswered for 4.5 s");
+        // At the bid's deadline, or when the next bid shows it ran out.
+        EXPECT_LE(seen[i + 1].first - seen[i].first, 4500000u);
+        EXPECT_GE(seen[i + 1].first - seen[i].first, 4400000u);
+    }
+}
+
+// A unit that goes away ends the relay with a word on what happened; a
+// device that cannot be opened stops it before it starts, naming it.
+TEST(RelayEnds, WhenTheUnitSideHangsUpOrCannotBeOpened) {
+    const fs::path work = fs::path(::testing::TempDir()) / "monitor-ends";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    Child unit(work, "unit", {BDUSIM_PATH});
+    const std::string unitPath = unit.firstLine();
+    ASSERT_FALSE(unitPath.empty());
+    Child relay(work, "relay", {VALDOR_PATH, "--monitor", "--relay", "-", unitPath});
+    ASSERT_TRUE(relay.waitForError("Ctrl-C ends")) << relay.errors();
+    unit.stop();
+    ASSERT_TRUE(relay.waitForError("the watch ends")) << relay.errors();
+    EXPECT_EQ(relay.stop(), 1);
+    EXPECT_NE(relay.errors().find(unitPath), std::string::npos) << relay.errors();
+
+    Child missing(work, "missing", {VALDOR_PATH, "--monitor", "--tap", "/dev/no-such-line", unitPath});
+    ASSERT_TRUE(missing.waitForError("/dev/no-such-line")) << missing.errors();
+    EXPECT_EQ(missing.stop(), 2);
+    EXPECT_NE(missing.errors().find("No such file or directory"), std::string::npos) << missing.errors();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, LiveLine,
+    ::testing::Values(Fault{"clean", {}, 0, 0, 0, false},
+                      Fault{"refused_frame", {"--nak-frames", "1"}, 0, 1, 0, false},
+                      Fault{"bad_check_code", {"--bad-crc", "1"}, 0, 1, 1, false},
+                      Fault{"contention", {"--contend", "1"}, 1, 0, 0, false},
+                      Fault{"noise", {"--noise", "3"}, 0, 0, 0, true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+}  // namespace

@@ -1,0 +1,397 @@
+#include "valdor/monitor/monitor_run.h"
+
+#include <array>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
+
+#include "rslink/platform/capture_file.h"
+#include "valdor/monitor/line_monitor.h"
+#include "valdor/monitor/line_ports.h"
+
+namespace valdor::monitor {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr size_t kReadChunk = 4096;
+// Rounds of reading both devices at one wake-up; a line busy in both
+// directions still gets its bytes shown every few reads.
+constexpr int kReadRounds = 16;
+// How long a forward may wait for a device that does not take bytes before
+// the relay gives the line up as stuck.
+constexpr int kForwardWaitMs = 2000;
+// How long the end of a watch waits for the transcript's output to take
+// what is still pending.
+constexpr auto kTranscriptDrain = std::chrono::seconds(2);
+
+// SIGINT, SIGTERM and SIGHUP end the watch in an orderly way: read through
+// a descriptor, so that the loop's poll sees them.
+class StopSignals {
+public:
+    StopSignals() {
+        sigemptyset(&set_);
+        for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&set_, s);
+        sigprocmask(SIG_BLOCK, &set_, nullptr);
+        fd_ = signalfd(-1, &set_, SFD_NONBLOCK | SFD_CLOEXEC);
+    }
+    // The mask stays: a signal that comes while the watch winds down must
+    // not cut short the capture's end or change the exit status.
+    ~StopSignals() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int fd() const { return fd_; }
+    // Takes the signals that came, so that none stays pending.
+    void take() {
+        signalfd_siginfo info{};
+        while (::read(fd_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+        }
+    }
+
+private:
+    sigset_t set_{};
+    int fd_ = -1;
+};
+
+// Writes all of `size` bytes to a non-blocking descriptor, waiting for room
+// with a bound.  False with errno set.
+bool writeAll(int fd, const uint8_t *data, size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n > 0) {
+            data += n;
+            size -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+        pollfd p{fd, POLLOUT, 0};
+        const int ready = poll(&p, 1, kForwardWaitMs);
+        if (ready == 0) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        if (ready < 0 && errno != EINTR) return false;
+        if (ready > 0 && (p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLOUT)) {
+            errno = EIO;
+            return false;
+        }
+    }
+    return true;
+}
+
+// One read of whatever is waiting.  0 bytes and `ended` false: nothing
+// there; `ended` true: the device hung up or failed (errno set).
+size_t readSome(int fd, uint8_t *buffer, bool &ended) {
+    ended = false;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, kReadChunk);
+        if (n > 0) return static_cast<size_t>(n);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        if (n == 0) errno = EIO;  // a tty that reads 0 has lost its other end
+        ended = true;
+        return 0;
+    }
+}
+
+// The transcript goes out on a thread of its own, so that a terminal that
+// is slow or paused (a pager, Ctrl-S) delays the transcript and never the
+// line: a relay that waited for its output would stall the exchange until
+// host and unit time out.  Past kMaxPending lines the oldest are kept and
+// the newest dropped, and standard error says how many.
+class TranscriptWriter {
+public:
+    static constexpr size_t kMaxPending = 200000;
+
+    explicit TranscriptWriter(std::FILE *out) : out_(out), thread_([this] { write(); }) {}
+    ~TranscriptWriter() {
+        if (thread_.joinable()) thread_.detach();  // close() ran; only a stuck write is left
+    }
+
+    void put(std::string line) {
+        {
+            std::lock_guard lock(mutex_);
+            if (pending_.size() >= kMaxPending) {
+                ++dropped_;
+                return;
+            }
+            pending_.push_back(std::move(line));
+        }
+        changed_.notify_one();
+    }
+
+    // Writes what is pending and ends the thread, waiting at most `bound`
+    // for an output that does not take it.  False when the output is stuck:
+    // the thread is then still in a write, and only the process's end
+    // stops it.
+    bool close(std::chrono::milliseconds bound) {
+        std::unique_lock lock(mutex_);
+        closing_ = true;
+        changed_.notify_one();
+        if (!changed_.wait_for(lock, bound, [&] { return done_; })) return false;
+        lock.unlock();
+        if (thread_.joinable()) thread_.join();
+        return true;
+    }
+    size_t dropped() {
+        std::lock_guard lock(mutex_);
+        return dropped_;
+    }
+
+private:
+    void write() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] { return closing_ || !pending_.empty(); });
+            if (pending_.empty()) {
+                done_ = true;
+                changed_.notify_all();
+                return;
+            }
+            std::deque<std::string> batch;
+            batch.swap(pending_);
+            lock.unlock();
+            if (!broken_) {
+                for (const std::string &line : batch) {
+                    std::fputs(line.c_str(), out_);
+                    std::fputc('\n', out_);
+                }
+                if (std::fflush(out_) != 0 || std::ferror(out_)) {
+                    // The reader went away (a pipe closed): the watch, and
+                    // a relay's forwarding, go on without a transcript.
+                    broken_ = true;
+                    std::fprintf(stderr, "valdor: the transcript cannot be written (%s); the watch goes on\n",
+                                 std::strerror(errno));
+                }
+            }
+            lock.lock();
+        }
+    }
+
+    std::FILE *out_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::string> pending_;
+    size_t dropped_ = 0;
+    bool closing_ = false;
+    bool done_ = false;
+    bool broken_ = false;  // the writer thread's own
+    std::thread thread_;
+};
+
+class Watch {
+public:
+    Watch(const MonitorOptions &options, std::FILE *out, std::FILE *err)
+        : options_(options), out_(out), err_(err),
+          monitor_([this](const MonitorEvent &e) { transcript_->put(formatEvent(e)); },
+                   // The capture takes the line token by token in the
+                   // events' order, so that bytes of both directions read
+                   // at one wake-up go into it in the line's order.
+                   [this](uint64_t micros, Direction d, std::span<const uint8_t> bytes) {
+                       capture_.burst(d == Direction::HostToUnit, zero_ + std::chrono::microseconds(micros),
+                                      bytes.data(), bytes.size());
+                   }) {}
+
+    int run() {
+        // Before anything else, so that a signal at any moment ends the watch
+        // in order.
+        StopSignals signals;
+        if (signals.fd() < 0) {
+            std::fprintf(err_, "valdor: cannot watch for signals: %s\n", std::strerror(errno));
+            return 2;
+        }
+        const bool relay = options_.mode == MonitorOptions::Mode::Relay;
+        std::string why;
+        bool ok = false;
+        if (relay && options_.first == "-")
+            ok = devices_[0].createPty(why);
+        else
+            ok = devices_[0].open(options_.first, relay, why);
+        if (ok) ok = devices_[1].open(options_.second, relay, why);
+        if (!ok) {
+            std::fprintf(err_, "valdor: %s\n", why.c_str());
+            return 2;
+        }
+        if (relay && options_.first == "-") {
+            // The host program is pointed at this path.
+            std::fprintf(out_, "%s\n", devices_[0].path().c_str());
+            std::fflush(out_);
+        }
+        if (!options_.capture.empty()) {
+            if (!capture_.start(options_.capture, relay ? "valdor --monitor --relay" : "valdor --monitor --tap")) {
+                std::fprintf(err_, "valdor: cannot create the capture %s: %s\n", options_.capture.c_str(),
+                             std::strerror(errno));
+                return 2;
+            }
+            zero_ = capture_.origin();
+            for (const LineDevice &d : devices_)
+                capture_.opened({kLineSpeed, 8, 2, 0, 0, d.path()});
+        } else {
+            zero_ = Clock::now();
+        }
+        if (relay)
+            std::fprintf(err_, "valdor: relaying between %s (host side) and %s (unit side); Ctrl-C ends\n",
+                         devices_[0].path().c_str(), devices_[1].path().c_str());
+        else
+            std::fprintf(err_, "valdor: tapping %s (host to unit) and %s (unit to host); Ctrl-C ends\n",
+                         devices_[0].path().c_str(), devices_[1].path().c_str());
+        std::fflush(err_);
+        transcript_.emplace(out_);
+        const int status = loop(relay, signals);
+        monitor_.finish(micros(Clock::now()));
+        if (capture_.active()) {
+            capture_.closed();
+            capture_.stop();
+        }
+        const bool written = transcript_->close(kTranscriptDrain);
+        if (const size_t dropped = transcript_->dropped())
+            std::fprintf(err_, "valdor: %zu transcript lines dropped: the output did not keep up\n", dropped);
+        if (!written) {
+            // The thread is stuck in a write that nothing will finish;
+            // ending the process is the only way out of it.
+            std::fprintf(err_, "valdor: the transcript's output takes nothing; lines still pending are lost\n");
+            std::fflush(err_);
+            std::_Exit(status);
+        }
+        return status;
+    }
+
+private:
+    uint64_t micros(Clock::time_point t) const {
+        return t > zero_ ? static_cast<uint64_t>(
+                               std::chrono::duration_cast<std::chrono::microseconds>(t - zero_).count())
+                         : 0;
+    }
+
+    int pollTimeout() const {
+        const auto deadline = monitor_.nextDeadline();
+        if (!deadline) return -1;
+        const uint64_t now = micros(Clock::now());
+        if (*deadline <= now) return 0;
+        return static_cast<int>((*deadline - now + 999) / 1000);
+    }
+
+    int loop(bool relay, StopSignals &signals) {
+        std::array<uint8_t, kReadChunk> chunk{};
+        std::array<std::vector<uint8_t>, 2> got;
+        for (;;) {
+            std::array<pollfd, 3> p{{{devices_[0].fd(), POLLIN, 0},
+                                     {devices_[1].fd(), POLLIN, 0},
+                                     {signals.fd(), POLLIN, 0}}};
+            const int ready = poll(p.data(), p.size(), pollTimeout());
+            if (ready < 0 && errno != EINTR) {
+                std::fprintf(err_, "valdor: poll: %s\n", std::strerror(errno));
+                return 1;
+            }
+            const auto now = Clock::now();
+            if (p[2].revents) {
+                signals.take();
+                return 0;
+            }
+            got[0].clear();
+            got[1].clear();
+            // Both devices, in turns, until neither has more: what one side
+            // sent in answer to the other is then read in the same wake-up
+            // as what it answered, never in a later one, and the protocol
+            // orders the two (LineMonitor::feedTogether).
+            for (int round = 0; round < kReadRounds; ++round) {
+                bool any = false;
+                for (size_t i = 0; i < 2; ++i) {
+                    bool ended = false;
+                    const size_t n = readSome(devices_[i].fd(), chunk.data(), ended);
+                    if (ended) {
+                        std::fprintf(err_, "valdor: %s: %s; the watch ends\n", devices_[i].path().c_str(),
+                                     std::strerror(errno));
+                        return 1;
+                    }
+                    if (n == 0) continue;
+                    any = true;
+                    if (relay && !writeAll(devices_[1 - i].fd(), chunk.data(), n)) {
+                        std::fprintf(err_, "valdor: cannot forward to %s: %s; the relay ends\n",
+                                     devices_[1 - i].path().c_str(), std::strerror(errno));
+                        return 1;
+                    }
+                    got[i].insert(got[i].end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+                }
+                if (!any) break;
+            }
+            // Shown after forwarding, so the line never waits for the screen.
+            const uint64_t at = micros(now);
+            if (!got[0].empty() && !got[1].empty())
+                monitor_.feedTogether(at, got[0], got[1]);
+            else if (!got[0].empty())
+                monitor_.feed(at, Direction::HostToUnit, got[0]);
+            else if (!got[1].empty())
+                monitor_.feed(at, Direction::UnitToHost, got[1]);
+            else
+                monitor_.tick(micros(Clock::now()));
+        }
+    }
+
+    const MonitorOptions &options_;
+    std::FILE *out_, *err_;
+    std::array<LineDevice, 2> devices_;
+    rslink::platform::CaptureFile capture_;
+    Clock::time_point zero_{};
+    std::optional<TranscriptWriter> transcript_;
+    LineMonitor monitor_;
+};
+
+}  // namespace
+
+bool parseMonitorOptions(const std::vector<std::string> &words, MonitorOptions &options,
+                         std::string &why) {
+    bool mode = false;
+    for (size_t i = 0; i < words.size(); ++i) {
+        const std::string &w = words[i];
+        if (w == "--capture") {
+            if (i + 1 >= words.size()) return why = "--capture needs a FILE", false;
+            options.capture = words[++i];
+        } else if (w == "--tap" || w == "--relay") {
+            if (mode) return why = "give one of --tap and --relay, once", false;
+            if (i + 2 >= words.size())
+                return why = w == "--tap" ? "--tap needs DEV_HOST_TO_UNIT and DEV_UNIT_TO_HOST"
+                                          : "--relay needs HOST_SIDE_DEV and UNIT_SIDE_DEV",
+                       false;
+            options.mode = w == "--tap" ? MonitorOptions::Mode::Tap : MonitorOptions::Mode::Relay;
+            options.first = words[i + 1];
+            options.second = words[i + 2];
+            i += 2;
+            mode = true;
+        } else {
+            return why = "--monitor does not take '" + w + "'", false;
+        }
+    }
+    if (!mode) return why = "--monitor needs --tap DEV_HOST_TO_UNIT DEV_UNIT_TO_HOST or --relay HOST_SIDE_DEV UNIT_SIDE_DEV", false;
+    if (options.mode == MonitorOptions::Mode::Tap && (options.first == "-" || options.second == "-"))
+        return why = "a tap reads two devices; '-' is for the host side of a relay", false;
+    if (options.mode == MonitorOptions::Mode::Relay && options.second == "-")
+        return why = "the unit side of a relay is a device; '-' is for the host side", false;
+    if (options.first == options.second)
+        return why = "the two devices must differ", false;
+    return true;
+}
+
+int runMonitor(const MonitorOptions &options, std::FILE *out, std::FILE *err) {
+    // A closed transcript pipe shows as a failed write, not as the end of
+    // the process (and of the line through a relay).
+    std::signal(SIGPIPE, SIG_IGN);
+    Watch watch(options, out, err);
+    return watch.run();
+}
+
+}  // namespace valdor::monitor
