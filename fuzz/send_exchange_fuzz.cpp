@@ -153,7 +153,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const size_t from = port.log.writes.size();
         const bool sent = exchange.run(frame.bytes.data(), frame.length);
         FUZZ_CHECK(exchange.state() == TX_IDLE, "the exchange ended outside TX_IDLE");
-        FUZZ_CHECK(!timer.running(), "a send timer outlived its exchange");
+        FUZZ_CHECK(!timer.running, "a send timer outlived its exchange");
         checkRun(port, from, frame, sent);
         exchange.resetBudgets();
         for (int b = 0; b < BUDGET_COUNT; ++b)

@@ -37,7 +37,7 @@ protected:
     bool run() { return exchange.run(frame.data(), frame.size()); }
 
     FakePort port;
-    FakeTimer timer;
+    testsupport::ManualTimer timer;
     HandOverRecorder handOver;
     SendExchange exchange{port, timer, handOver};
     Bytes frame = frameOf(hex("00 01 1C"));
