@@ -20,6 +20,7 @@
 
 #include "rslink/core/line_port.h"
 #include "rslink/core/frame.h"
+#include "support/manual_timer.h"
 
 namespace fuzzline {
 
@@ -76,30 +77,7 @@ private:
     size_t at_ = 0;
 };
 
-// A one-shot timer whose handler runs only when the fuzzer says time ran out.
-class ManualTimer : public rslink::core::Timer {
-public:
-    void start(unsigned delay_ms, std::function<void()> handler) override {
-        if (delay_ms == 0) return cancel();
-        running_ = true;
-        handler_ = std::move(handler);
-    }
-    void cancel() override { running_ = false; }
-    bool running() const { return running_; }
-
-    // Runs the handler as the timer thread would; false when none was armed.
-    bool fire() {
-        if (!running_) return false;
-        running_ = false;
-        auto handler = handler_;
-        handler();
-        return true;
-    }
-
-private:
-    bool running_ = false;
-    std::function<void()> handler_;
-};
+using testsupport::ManualTimer;
 
 // What was written to the line, and failing writes on request.
 class WriteLog {

@@ -120,7 +120,7 @@ public:
     // Time passes until the path is idle again; each wait must end.
     void drain() {
         for (int i = 0; i < 4 && path_.state() != RX_IDLE; ++i) {
-            FUZZ_CHECK(timer_.running(), "waiting with no timer");
+            FUZZ_CHECK(timer_.running, "waiting with no timer");
             step({Event::Timeout});
         }
         FUZZ_CHECK(path_.state() == RX_IDLE, "time-outs did not bring the path back to idle");
@@ -176,7 +176,7 @@ private:
     void checkMarks() {
         const bool idle = path_.state() == RX_IDLE;
         FUZZ_CHECK(path_.busy() == !idle, "receive-busy does not match the state");
-        FUZZ_CHECK(idle || timer_.running(), "waiting with no timer");
+        FUZZ_CHECK(idle || timer_.running, "waiting with no timer");
         FUZZ_CHECK(pool_.lent() == static_cast<int>(client_.lent.size()), "pool and client disagree");
     }
 

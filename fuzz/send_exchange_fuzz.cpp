@@ -160,7 +160,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                        "the failure named a budget that was not spent");
         else
             FUZZ_CHECK(result.budget == BUDGET_NONE, "a budget named where none ran out");
-        FUZZ_CHECK(!timer.running(), "a send timer outlived its exchange");
+        FUZZ_CHECK(!timer.running, "a send timer outlived its exchange");
         checkRun(port, from, frame, sent);
         exchange.resetBudgets();
         for (int b = 0; b < BUDGET_COUNT; ++b)

@@ -40,7 +40,8 @@ protected:
     void staysQuiet() {
         size_t requests = unit->lines().size();
         uint64_t seen = frames();
-        std::this_thread::sleep_for(700ms);
+        EXPECT_TRUE(testsupport::staysFalse(
+            [&] { return unit->lines().size() != requests || frames() != seen; }, 700ms));
         EXPECT_EQ(unit->lines().size(), requests);
         EXPECT_EQ(frames(), seen);
     }

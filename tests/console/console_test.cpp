@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "console/fake_host.h"
-#include "console/pty_pair.h"
+#include "support/fake_host.h"
+#include "support/pty_peer.h"
 #include "rslink/rslink.h"
 #include "valdor/console/console.h"
 #include "valdor/panel/controls.h"
@@ -17,7 +17,7 @@
 
 using namespace valdor;
 using testsupport::FakeHost;
-using testsupport::PtyPair;
+using testsupport::PtyPeer;
 
 namespace {
 
@@ -70,7 +70,7 @@ protected:
 
     MemoryPanel panel;
     FakeHost host;
-    PtyPair pty;
+    PtyPeer pty;
     std::unique_ptr<Console> console;
 };
 
@@ -113,7 +113,7 @@ TEST_F(ConsoleLogic, ComOpenWithoutAPortDoesNothing) {
 // changed, so that the next try can succeed.
 TEST_F(ConsoleLogic, FailedOpensReportCloseAndKeepTheEnabling) {
     console->initialise();
-    PtyPair other;
+    PtyPeer other;
     for (bool alreadyOpen : {false, true}) {
         SCOPED_TRACE(alreadyOpen ? "already open" : "no device");
         if (alreadyOpen) {

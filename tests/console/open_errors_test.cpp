@@ -15,8 +15,8 @@
 #include <cstdlib>
 #include <memory>
 
-#include "console/fake_host.h"
-#include "console/pty_pair.h"
+#include "support/fake_host.h"
+#include "support/pty_peer.h"
 #include "rslink/fake_sysfs.h"
 #include "rslink/rslink.h"
 #include "valdor/console/console.h"
@@ -119,7 +119,7 @@ TEST_F(OpenErrors, EachCauseIsNamedUnderTheFixedLine) {
 }
 
 TEST_F(OpenErrors, PortInUseNamesItsHolder) {
-    testsupport::PtyPair pty;
+    testsupport::PtyPeer pty;
     auto holder = std::make_unique<Holder>(pty.path());
     ASSERT_TRUE(holder->held());
     const Lines lines = openOn(pty.path());
@@ -138,7 +138,7 @@ TEST_F(OpenErrors, PortInUseNamesItsHolder) {
 
 TEST_F(OpenErrors, PermissionDenialPointsToTheDevicesGroup) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to become an unprivileged user";
-    testsupport::PtyPair pty;
+    testsupport::PtyPeer pty;
     ASSERT_EQ(::chmod(pty.path().c_str(), 0660), 0);
     struct stat st{};
     ASSERT_EQ(::stat(pty.path().c_str(), &st), 0);
@@ -203,7 +203,7 @@ TEST(OpenDetail, RSOpenInfoTellsTheLastOpenOnly) {
     EXPECT_STREQ(info.path, "/nonexistent/ttyX");
     EXPECT_EQ(info.error, ENOENT);
 
-    testsupport::PtyPair pty;
+    testsupport::PtyPeer pty;
     pty.mapCom(3);
     const unsigned long me = RSQueueCreate();
     ASSERT_EQ(RSOpen(me, 3, 9600, 8, 2, 0), 0);
@@ -224,7 +224,7 @@ namespace {
 // What the window says COM n is, for each kind of device it may reach.
 TEST(PortDescription, SaysTheDeviceTheRuleAndWhatItIs) {
     rslinktest::FakeSystem sys;
-    testsupport::PtyPair pty;
+    testsupport::PtyPeer pty;
     sys.addUsbSerial("ttyUSB0", {"abcd", "0042", "Maker", "Cable", "S1"}, "usb-cable", pty.path());
     sys.addTtyS("ttyS0", 4);
     sys.addTtyS("ttyS1", 0);

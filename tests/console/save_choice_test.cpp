@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "console/fake_host.h"
+#include "support/fake_host.h"
 #include "rslink/rslink.h"
 #include "valdor/console/console.h"
 #include "valdor/panel/controls.h"

@@ -19,7 +19,9 @@
 
 using namespace valdor;
 using testsupport::Bdusim;
+using testsupport::staysFalse;
 using testsupport::waitUntil;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -140,11 +142,9 @@ TEST_F(Worker, RepeatModeResendsWhilePositiveAndStopsWhen1242IsCleared) {
     uint64_t atClear = worker->framesHandled();
     // The frame being handled at the moment of clearing may already have sent
     // its repeat; that one's answer is the last.
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_TRUE(staysFalse([&] { return worker->framesHandled() > atClear + 2; }, 600ms));
     uint64_t settled = worker->framesHandled();
-    EXPECT_LE(settled, atClear + 2);
-    std::this_thread::sleep_for(std::chrono::milliseconds(600));
-    EXPECT_EQ(worker->framesHandled(), settled);
+    EXPECT_TRUE(staysFalse([&] { return worker->framesHandled() != settled; }, 600ms));
     for (auto &s : sent()) EXPECT_EQ(s, "00 10 1C ");
     EXPECT_EQ(count("Send Normal End"), count("Receive Normal End"));
     EXPECT_EQ(count("Send Normal End"), static_cast<size_t>(settled));
@@ -155,7 +155,7 @@ TEST_F(Worker, RepeatModeStopsOnANegativeResponseAndClears1242) {
     panel.setChecked(ctl::ContinuousMode, true);
     worker->postCommand(CMD_STATUS_READ);
     ASSERT_TRUE(waitFrames(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_TRUE(staysFalse([&] { return worker->framesHandled() > 1u; }, 800ms));
     EXPECT_EQ(worker->framesHandled(), 1u);
     EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
     EXPECT_EQ(sent().size(), 1u);
@@ -212,7 +212,7 @@ TEST_F(Worker, ASendFailureDuringTheSequenceClears1242AndSendsNothingMore) {
     auto l = lines();
     ASSERT_GE(l.size(), 2u);
     EXPECT_TRUE(isTrace(l[l.size() - 2], "SEND["));
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    EXPECT_TRUE(staysFalse([&] { return sent().size() > 1u || !requests().empty(); }, 800ms));
     EXPECT_EQ(sent().size(), 1u);
     EXPECT_TRUE(requests().empty());
 }
@@ -296,15 +296,18 @@ TEST_F(Worker, ResetAfterCloseEndsTheRepeatModeAndTheSequence) {
     panel.setChecked(ctl::ContinuousMode, true);
     worker->postCommand(CMD_STATUS_READ);
     ASSERT_TRUE(waitFrames(2));
+    // As COM Close does: the worker learns the port is closing first, so a
+    // repeat refused by the closed port ends that request, not the worker.
+    worker->setPortClosed(true);
     RSClose();
     worker->resetAfterClose();
     EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
     EXPECT_FALSE(worker->ended());
     // A new open: nothing goes out on its own, and commands still work.
     ASSERT_EQ(RSOpen(worker->threadId(), 5, 9600, 8, 2, 0), 0);
+    worker->setPortClosed(false);
     uint64_t before = worker->framesHandled();
-    std::this_thread::sleep_for(std::chrono::milliseconds(700));
-    EXPECT_EQ(worker->framesHandled(), before);
+    EXPECT_TRUE(staysFalse([&] { return worker->framesHandled() != before; }, 700ms));
     worker->postCommand(CMD_STATUS_READ);
     EXPECT_TRUE(waitFrames(before + 1));
 }

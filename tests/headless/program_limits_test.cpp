@@ -21,10 +21,9 @@
 #include <unistd.h>
 
 #include "support/bdusim_process.h"
+#include "support/wait.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // valdor --script PATH as a child process, without a display; its standard
 // output is a pipe the test reads from, its standard error a file.
@@ -78,17 +77,17 @@ public:
     }
     // The wait status once the program ends within `limit`, or nothing.
     std::optional<int> waitEnd(std::chrono::milliseconds limit) {
-        auto until = Clock::now() + limit;
-        for (;;) {
-            int status = 0;
-            pid_t r = ::waitpid(pid_, &status, WNOHANG);
-            if (r == pid_) {
+        std::optional<int> ended;
+        testsupport::waitUntil(
+            [&] {
+                int status = 0;
+                if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
                 pid_ = -1;
-                return status;
-            }
-            if (Clock::now() >= until) return std::nullopt;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+                ended = status;
+                return true;
+            },
+            limit);
+        return ended;
     }
     std::string errors() const {
         std::ifstream in(err_);

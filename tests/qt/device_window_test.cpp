@@ -4,7 +4,7 @@
 
 #include <QLabel>
 
-#include "console/pty_pair.h"
+#include "support/pty_peer.h"
 #include "qt/qt_support.h"
 #include "valdor/qt/dialog_units.h"
 #include "valdor/qt/log_dlg.h"
@@ -45,7 +45,7 @@ protected:
         return text;
     }
 
-    testsupport::PtyPair pty;
+    testsupport::PtyPeer pty;
     Shown shown;
     CLogDlg *dev = nullptr;
 };

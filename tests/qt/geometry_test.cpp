@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <ostream>
 
-#include "console/pty_pair.h"
+#include "support/pty_peer.h"
 #include "qt/qt_support.h"
 #include "valdor/qt/dialog_units.h"
 
@@ -123,7 +123,7 @@ TEST_F(OnScreen, EveryControlCanBeReached) {
 // Placed beside the console, or over it below its buttons, when the screen
 // has room for either.
 TEST_F(OnScreen, DeviceInformationWindowLeavesTheButtonsFree) {
-    testsupport::PtyPair pty;
+    testsupport::PtyPeer pty;
     pty.mapCom(3);
     Shown s;
     CRsDlg &w = *s.window;

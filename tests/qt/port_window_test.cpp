@@ -4,7 +4,7 @@
 
 #include <QHelpEvent>
 
-#include "console/pty_pair.h"
+#include "support/pty_peer.h"
 #include "qt/qt_support.h"
 
 using namespace valdor;
@@ -19,7 +19,7 @@ QString askToolTip(QWidget *combo) {
 }
 
 TEST(ComListToolTip, NamesTheDeviceOfThePickedItem) {
-    testsupport::PtyPair first, second;
+    testsupport::PtyPeer first, second;
     first.mapCom(2);
     Shown s;
     auto &w = *s.window;

@@ -124,12 +124,12 @@ TEST_P(FaultOption, ResultsAndResponses) {
         EXPECT_TRUE(unitPrinted("RSP " + hex(response)));
     }
     EXPECT_TRUE(received.empty());
-    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+    EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
     // The unit got every frame it sent through: none given up for want of a grant.
     const auto ok = std::count(f.results.begin(), f.results.end(), int(BLK_SEND_OK));
     const size_t expected = static_cast<size_t>(ok) + (f.unitFrameFirst ? 1 : 0);
     size_t delivered = 0;
-    eventually([&] {
+    waitUntil([&] {
         const auto lines = unit->lines();
         delivered = static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [](const std::string &l) {
             return l.rfind("RSP ", 0) == 0;

@@ -5,14 +5,16 @@
 #include <chrono>
 #include <functional>
 #include <optional>
-#include <thread>
 
 #include <gtest/gtest.h>
 
-#include "pty_peer.h"
+#include "support/pty_peer.h"
+#include "support/wait.h"
 #include "rslink/rslink.h"
 
 namespace rslinktest {
+
+using namespace testsupport;  // the pty peer, the wire helpers, the waits
 
 struct Notice {
     unsigned message = 0;
@@ -42,17 +44,6 @@ public:
 
     const unsigned long id;
 };
-
-// Waits until `done` holds; false after `timeout`.
-inline bool eventually(const std::function<bool()> &done,
-                       milliseconds timeout = milliseconds(5000)) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(milliseconds(5));
-    }
-    return true;
-}
 
 // The unit takes one request: grants the bid, takes the frame, acknowledges.
 inline void unitTakesRequest(PtyPeer &unit, const Bytes &text) {

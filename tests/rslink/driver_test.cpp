@@ -159,7 +159,7 @@ TEST_F(DriverTest, StatusReadRoundTrip) {
     Notice n = expectReceived(response);
     EXPECT_EQ(RSBuffersLent(), 1);
     release(n);
-    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+    EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
 
     // The buffer is lent again for the next text.
     unitSends(peer, hex("E0 01"));
@@ -235,7 +235,7 @@ TEST_F(DriverTest, PoolExhaustionDropsTheEleventhUntilABufferComesBack) {
     MSG_BLK odd{99, 0, 0, 0, lent[0].copy.data};
     for (MSG_BLK *ignored : {&stray, &inside, &odd}) ASSERT_EQ(RSSend(ignored), 0);
     release(lent[4]);
-    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 9; }));
+    EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 9; }));
     unitSends(peer, hex("E0 0B"));
     Notice n = expectReceived(hex("E0 0B"));
     EXPECT_EQ(n.copy.data, lent[4].copy.data);
@@ -255,7 +255,7 @@ TEST_F(DriverTest, LengthZeroOrAboveABufferIsRejected) {
         EXPECT_EQ(hex(peer.read(2)), hex(kAck));
         release(expectReceived(hex("E0 01")));
     }
-    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+    EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
 }
 
 TEST_F(DriverTest, DleInsideTextsBothWays) {
@@ -291,8 +291,8 @@ public:
         RSClose();
         closed_ = true;
     }) {
-        std::this_thread::sleep_for(800ms);
-        EXPECT_FALSE(closed_.load()) << "RSClose did not wait for the frame being read";
+        EXPECT_TRUE(testsupport::staysFalse([this] { return closed_.load(); }, 800ms))
+            << "RSClose did not wait for the frame being read";
     }
     ~CloseInBackground() { closer_.join(); }
 
@@ -489,7 +489,7 @@ TEST_F(DriverTest, TextForAVanishedClientFreesItsBuffer) {
     t.join();
     ASSERT_EQ(RSOpen(gone.load(), kCom, 9600, 8, 2, 0), 0);
     unitSends(peer, hex("E0 01"));
-    EXPECT_TRUE(eventually([] { return RSBuffersLent() == 0; }));
+    EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
     queue(statusRead);
     unitTakesRequest(peer, statusRead);  // the driver goes on working
     EXPECT_EQ(RSClose(), 0);            // although no result can reach the client

@@ -1,5 +1,5 @@
-// In-memory stand-ins for the port and the timer, so the state machines run
-// one byte or one time-out at a time in the test's own thread.
+// An in-memory stand-in for the port, so the state machines run one byte at
+// a time in the test's own thread (with testsupport::ManualTimer for time).
 #pragma once
 
 #include <deque>
@@ -7,37 +7,12 @@
 #include <vector>
 
 #include "rslink/core/line_port.h"
-#include "pty_peer.h"
+#include "support/pty_peer.h"
+#include "support/manual_timer.h"
 
 namespace rslinktest {
 
-class FakeTimer : public rslink::core::Timer {
-public:
-    void start(unsigned delay_ms, std::function<void()> handler) override {
-        if (delay_ms == 0) return cancel();
-        running = true;
-        delay = delay_ms;
-        handler_ = std::move(handler);
-        history.push_back(handler_);
-        delays.push_back(delay_ms);
-    }
-    void cancel() override { running = false; }
-    // Time runs out: the handler runs as the timer thread would run it.
-    bool fire() {
-        if (!running) return false;
-        running = false;
-        auto h = handler_;
-        h();
-        return true;
-    }
-    bool running = false;
-    unsigned delay = 0;
-    std::vector<unsigned> delays;
-    std::vector<std::function<void()>> history;  // every handler ever started
-
-private:
-    std::function<void()> handler_;
-};
+using namespace testsupport;  // the pty peer and the wire helpers
 
 // The far end as seen by the core: an input queue of bytes and read errors,
 // and a record of every write.  `onWrite` lets a test play the unit.

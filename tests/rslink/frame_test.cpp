@@ -1,10 +1,10 @@
 // The check code and the frame layout against the worked examples.
 #include <gtest/gtest.h>
 
-#include "pty_peer.h"
+#include "support/pty_peer.h"
 #include "rslink/core/frame.h"
 
-using namespace rslinktest;
+using namespace testsupport;
 
 TEST(Frame, CheckCodeIsKermit) {
     const std::string digits = "123456789";

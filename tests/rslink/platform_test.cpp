@@ -14,12 +14,13 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "pty_peer.h"
+#include "support/pty_peer.h"
+#include "support/wait.h"
 #include "rslink/platform/serial_port.h"
 #include "rslink/platform/timer_service.h"
 #include "rslink/rslink.h"
 
-using namespace rslinktest;
+using namespace testsupport;
 using namespace rslink::platform;
 using namespace std::chrono_literals;
 
@@ -55,7 +56,7 @@ TEST(TimerService, OneShotSemantics) {
 
     a->start(20, f.handler(1));
     ASSERT_TRUE(f.waitFor(1, 5s));
-    std::this_thread::sleep_for(100ms);
+    EXPECT_FALSE(f.waitFor(2, 100ms)) << "fired again";
     EXPECT_EQ(f.snapshot(), std::vector<int>{1});  // once only
 
     // Starting again cancels the running one; 0 only cancels; cancel stops it.
@@ -67,7 +68,7 @@ TEST(TimerService, OneShotSemantics) {
     c->start(30, f.handler(6));
     c->cancel();
     ASSERT_TRUE(f.waitFor(2, 5s));
-    std::this_thread::sleep_for(150ms);
+    EXPECT_FALSE(f.waitFor(3, 150ms));
     EXPECT_EQ(f.snapshot(), (std::vector<int>{1, 3}));
 }
 
@@ -89,8 +90,7 @@ TEST(TimerService, NoHandlerRunsAfterStop) {
     std::atomic<int> runs{0};
     t->start(50, [&] { ++runs; });
     service->stop();
-    std::this_thread::sleep_for(150ms);
-    EXPECT_EQ(runs.load(), 0);
+    EXPECT_TRUE(staysFalse([&] { return runs.load() != 0; }, 150ms));
 }
 
 TEST(ComPath, EnvironmentMapsElseTtyS) {

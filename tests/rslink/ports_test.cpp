@@ -18,7 +18,7 @@
 #include <sstream>
 
 #include "fake_sysfs.h"
-#include "pty_peer.h"
+#include "support/pty_peer.h"
 #include "rslink/platform/low_latency.h"
 #include "rslink/platform/port_map.h"
 #include "rslink/platform/serial_port.h"
@@ -111,7 +111,7 @@ TEST(PortDiscovery, TtyNameFollowsLinksToTheDevice) {
 }
 
 TEST(PortDiscovery, HolderOfADeviceIsFoundByProcessId) {
-    rslinktest::PtyPeer peer;
+    testsupport::PtyPeer peer;
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     const pid_t child = fork();
@@ -228,7 +228,7 @@ struct OpenedNode {
 TEST(Latency, UsbTimerLoweredAtOpenAndPutBackAtClose) {
     for (const std::string before : {"16", "1", "250"}) {
         SCOPED_TRACE("latency_timer " + before);
-        rslinktest::PtyPeer peer;
+        testsupport::PtyPeer peer;
         FakeSystem sys;
         sys.addUsbSerial("ttyUSB0", {}, "usb-x", peer.path(), before);
         std::string why;
@@ -244,7 +244,7 @@ TEST(Latency, UsbTimerLoweredAtOpenAndPutBackAtClose) {
 }
 
 TEST(Latency, NotPossibleIsANoteNotAFailure) {
-    rslinktest::PtyPeer peer;
+    testsupport::PtyPeer peer;
     FakeSystem sys;
     sys.addUsbSerial("ttyUSB0", {}, "", peer.path(), "");  // no latency_timer; a pty refuses the flag
     std::string why;
@@ -257,7 +257,7 @@ TEST(Latency, NotPossibleIsANoteNotAFailure) {
 }
 
 TEST(Latency, ReadOnlyTimerIsSaidAndLeftAlone) {
-    rslinktest::PtyPeer peer;
+    testsupport::PtyPeer peer;
     FakeSystem sys;
     sys.addUsbSerial("ttyUSB0", {}, "", peer.path(), "");
     // A file not even root may write: the attribute of a driver that keeps
@@ -273,7 +273,7 @@ TEST(Latency, ReadOnlyTimerIsSaidAndLeftAlone) {
 }
 
 TEST(Latency, UartAndPtyAreLeftAsTheyAre) {
-    rslinktest::PtyPeer peer;
+    testsupport::PtyPeer peer;
     FakeSystem sys;
     sys.addTtyS("ttyS0", 4);
     const std::string uartTimer = sys.sys("class/tty/ttyS0/device/latency_timer");

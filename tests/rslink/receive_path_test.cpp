@@ -41,7 +41,7 @@ protected:
     std::string lastWrite() const { return port.writes.empty() ? "" : hex(port.writes.back()); }
 
     FakePort port;
-    FakeTimer timer;
+    testsupport::ManualTimer timer;
     BufferPool pool;
     Recorder listener;
     ReceivePath path{port, timer, pool, listener};

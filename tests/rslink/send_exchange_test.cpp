@@ -49,7 +49,7 @@ public:  // the failure table below arranges its cases through these
     }
 
     HangingPort port;
-    FakeTimer timer;
+    testsupport::ManualTimer timer;
     HandOverRecorder handOver;
     SendExchange exchange{port, timer, handOver};
     Bytes frame = frameOf(hex("00 01 1C"));

@@ -12,6 +12,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/wait.h"
+
 namespace testsupport {
 
 Bdusim::Bdusim(std::vector<std::string> options) {
@@ -36,12 +38,10 @@ Bdusim::Bdusim(std::vector<std::string> options) {
 
     // The first line is the pty's path; give the simulator a few seconds.
     std::string first;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    const Deadline deadline(std::chrono::seconds(10));
     while (first.find('\n') == std::string::npos) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
         pollfd p{out_, POLLIN, 0};
-        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+        if (deadline.passed() || poll(&p, 1, static_cast<int>(deadline.left().count())) <= 0) {
             stop(SIGKILL);
             throw std::runtime_error("bdusim printed no pty path");
         }
@@ -79,18 +79,15 @@ void Bdusim::stop(int signal) {
 }
 
 bool Bdusim::ended(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (pid_ > 0) {
-        int status = 0;
-        const pid_t got = waitpid(pid_, &status, WNOHANG);
-        if (got == pid_ || (got < 0 && errno != EINTR)) {
-            pid_ = -1;
-            break;
-        }
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
+    return waitUntil(
+        [&] {
+            if (pid_ <= 0) return true;
+            int status = 0;
+            const pid_t got = waitpid(pid_, &status, WNOHANG);
+            if (got == pid_ || (got < 0 && errno != EINTR)) pid_ = -1;
+            return pid_ <= 0;
+        },
+        timeout);
 }
 
 std::vector<std::string> Bdusim::lines() const {

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/wait.h"
+
 namespace toolstest {
 
 uint16_t kermit(const uint8_t *data, size_t size, uint16_t crc) {
@@ -88,24 +90,22 @@ void ScriptedHost::write(const Bytes &bytes) {
 }
 
 std::optional<uint8_t> ScriptedHost::readByte(milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const testsupport::Deadline deadline(timeout);
     for (;;) {
         uint8_t byte;
         const ssize_t n = ::read(fd_, &byte, 1);
         if (n == 1) return byte;
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return std::nullopt;
+        if (deadline.passed()) return std::nullopt;
         pollfd p{fd_, POLLIN, 0};
-        poll(&p, 1, static_cast<int>(left.count()));
+        poll(&p, 1, static_cast<int>(deadline.left().count()));
     }
 }
 
 Bytes ScriptedHost::read(size_t count, milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    const testsupport::Deadline deadline(timeout);
     Bytes bytes;
     while (bytes.size() < count) {
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now());
-        const auto byte = readByte(std::max(left, milliseconds(0)));
+        const auto byte = readByte(deadline.left());
         if (!byte) break;
         bytes.push_back(*byte);
     }
@@ -119,15 +119,11 @@ Bytes ScriptedHost::drain(milliseconds quiet) {
 }
 
 std::optional<uint8_t> ScriptedHost::nextControl(milliseconds timeout, Bytes *skipped) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    auto left = [&] {
-        return std::max(milliseconds(0),
-                        std::chrono::duration_cast<milliseconds>(deadline - std::chrono::steady_clock::now()));
-    };
+    const testsupport::Deadline deadline(timeout);
     for (;;) {
-        const auto byte = readByte(left());
+        const auto byte = readByte(deadline.left());
         if (!byte) return std::nullopt;
-        if (*byte == DLE) return readByte(left());
+        if (*byte == DLE) return readByte(deadline.left());
         if (skipped) skipped->push_back(*byte);
     }
 }

@@ -1,5 +1,5 @@
-// Stand-ins for the transfers' surroundings: a host whose file dialog answers
-// what the test says, a worker thread of the test's own, and temporary files.
+// Stand-ins for the transfers' surroundings: the shared fake host, a worker
+// thread of the test's own, and temporary files.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-#include "valdor/panel/host.h"
+#include "support/fake_host.h"
 #include "valdor/panel/memory_panel.h"
 #include "valdor/panel/panel.h"
 #include "valdor/panel/controls.h"
@@ -25,30 +25,7 @@
 
 namespace transfers_test {
 
-class FakeHost : public valdor::Host {
-public:
-    std::optional<std::string> answer;  // what the dialog returns; nothing = cancel
-    int dialogs = 0;
-    std::vector<valdor::FileFilter> filters;
-    std::string initialName;
-
-    std::optional<std::string> chooseFile(std::span<const valdor::FileFilter> f,
-                                          std::string_view initial) override {
-        ++dialogs;
-        filters.assign(f.begin(), f.end());
-        initialName = std::string(initial);
-        return answer;
-    }
-    // Runs after each slow call has returned: a test's way in between the
-    // steps of COM Close.
-    std::function<void()> afterBlockingCall;
-
-    void runBlocking(const std::function<void()> &call) override {
-        call();
-        if (afterBlockingCall) afterBlockingCall();
-    }
-    void closeWindow() override {}
-};
+using testsupport::FakeHost;
 
 // A worker thread that runs what it is handed, in order, and records the
 // commands posted to it.

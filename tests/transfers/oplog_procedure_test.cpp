@@ -76,12 +76,12 @@ protected:
 TEST_F(OplogTest, StartsThatCannotGoAhead) {
     host.answer.reset();
     oplog.start();
-    ASSERT_EQ(host.filters.size(), 2u);
-    EXPECT_EQ(host.filters[0].description, "Operational Log files(*.txt)");
-    EXPECT_EQ(host.filters[0].pattern, "*.txt");
-    EXPECT_EQ(host.filters[1].description, "All files(*.*)");
-    EXPECT_EQ(host.filters[1].pattern, "*.*");
-    EXPECT_EQ(host.initialName, "*.txt");
+    ASSERT_EQ(host.lastFilters.size(), 2u);
+    EXPECT_EQ(host.lastFilters[0].description, "Operational Log files(*.txt)");
+    EXPECT_EQ(host.lastFilters[0].pattern, "*.txt");
+    EXPECT_EQ(host.lastFilters[1].description, "All files(*.*)");
+    EXPECT_EQ(host.lastFilters[1].pattern, "*.*");
+    EXPECT_EQ(host.lastInitialName, "*.txt");
     EXPECT_EQ(lastMessage(), "Operational Log Cancel");
     EXPECT_TRUE(worker.posted().empty());
     EXPECT_FALSE(oplog.underWay());

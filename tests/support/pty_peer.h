@@ -1,6 +1,7 @@
-// A scripted far end on a pseudo-terminal, for exact wire-level tests: the
-// test writes the unit's bytes and reads what the driver wrote, with
-// time-outs.  COM n is pointed at it through RSLINK_COM<n>.
+// A scripted far end on a pseudo-terminal: the test writes the unit's bytes
+// and reads what the driver wrote, with time-outs.  Left unanswered, it is
+// somewhere for COM Open to succeed without a unit.  COM n is pointed at it
+// through RSLINK_COM<n>.
 #pragma once
 
 #include <chrono>
@@ -8,7 +9,9 @@
 #include <string>
 #include <vector>
 
-namespace rslinktest {
+#include "rslink/core/frame.h"
+
+namespace testsupport {
 
 using Bytes = std::vector<uint8_t>;
 using std::chrono::milliseconds;
@@ -17,8 +20,13 @@ using std::chrono::milliseconds;
 Bytes hex(const std::string &text);
 // {0x10, 0x05} -> "10 05"
 std::string hex(const Bytes &bytes);
-// The text frame of `text`, as it travels on the line.
-Bytes frameOf(const Bytes &text);
+// The text frame of `text`, as it travels on the line.  Inline, so that only
+// the programs that frame link the core's framing.
+inline Bytes frameOf(const Bytes &text) {
+    Bytes out(text.size() + rslink::kFrameOverhead);
+    out.resize(rslink::buildFrame(text.data(), text.size(), out.data()));
+    return out;
+}
 
 inline const Bytes kEnq{0x10, 0x05};
 inline const Bytes kAck{0x10, 0x06};
@@ -50,4 +58,4 @@ private:
     std::string path_;
 };
 
-}  // namespace rslinktest
+}  // namespace testsupport

@@ -1,4 +1,4 @@
-#include "pty_peer.h"
+#include "support/pty_peer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +11,9 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "rslink/core/frame.h"
+#include "support/wait.h"
 
-namespace rslinktest {
+namespace testsupport {
 
 Bytes hex(const std::string &text) {
     Bytes out;
@@ -31,12 +31,6 @@ std::string hex(const Bytes &bytes) {
         if (!out.empty()) out += ' ';
         out += b;
     }
-    return out;
-}
-
-Bytes frameOf(const Bytes &text) {
-    Bytes out(text.size() + rslink::kFrameOverhead);
-    out.resize(rslink::buildFrame(text.data(), text.size(), out.data()));
     return out;
 }
 
@@ -77,14 +71,13 @@ void PtyPeer::send(const Bytes &bytes) {
 Bytes PtyPeer::readTimed(size_t count, milliseconds timeout, milliseconds &waited) {
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
-    const auto deadline = start + timeout;
+    const Deadline deadline(timeout);
     Bytes out;
     waited = milliseconds(-1);
     while (out.size() < count && master_ >= 0) {
-        const auto left = std::chrono::duration_cast<milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) break;
+        if (deadline.passed()) break;
         pollfd p{master_, POLLIN, 0};
-        if (poll(&p, 1, static_cast<int>(left.count())) <= 0) continue;
+        if (poll(&p, 1, static_cast<int>(deadline.left().count())) <= 0) continue;
         uint8_t buf[4096];
         ssize_t n = ::read(master_, buf, std::min(sizeof buf, count - out.size()));
         if (n <= 0) break;
@@ -106,4 +99,4 @@ void PtyPeer::hangUp() {
     master_ = -1;
 }
 
-}  // namespace rslinktest
+}  // namespace testsupport
