@@ -22,8 +22,6 @@ namespace {
 // A call handed to the worker by runOnWorker; lparam is its address.
 constexpr unsigned WKM_CALL = 0x8001;
 
-constexpr uint8_t kPositive = 0xE0;
-constexpr char kRefused[] = "Message send to SendThread error";
 
 // Who goes on when a request is answered.  Each continuation reacts only to
 // the answer to a request it sent itself, so that the answer to a command
@@ -176,7 +174,7 @@ private:
     // Any other refusal means the driver cannot take requests at all.
     void refused(Owner owner) {
         if (!owner_.portClosed_.load()) {
-            panel_.appendMessage(kRefused);
+            panel_.appendMessage(kRefusedMessage);
             stopping_ = true;
             return;
         }
@@ -305,8 +303,11 @@ private:
         // Copied first: the buffer goes back to the driver before the
         // transfers look at the text, and the driver may fill it again.
         std::vector<uint8_t> text(block.data, block.data + block.length);
-        showResponse(panel_, text);
-        if (panel_.deviceWindowExists()) showDeviceResponse(panel_, text);
+        // Both windows' writes in one step; the device window's are dropped
+        // while it does not exist.
+        PanelWrites writes = decodeResponse(text);
+        writes.append(decodeDeviceResponse(text));
+        panel_.apply(writes.span());
         panel_.appendMessage(traceLine("RECV[", localNow(), text));
         release(block);
         panel_.appendMessage("Receive Normal End");
@@ -365,7 +366,7 @@ private:
             endSequence();
             return;
         }
-        if (code != kPositive) {
+        if (code != kPositiveResponse) {
             endSequence();
             panel_.setChecked(ctl::ContinuousMode, false);
             return;
@@ -497,7 +498,7 @@ void SendThread::finishCalls() {
 bool SendThread::postCommand(int command) {
     unsigned long id = threadId_;
     if (id == 0 || ended_ || RSPostMessage(id, WKM_COMMAND, static_cast<uintptr_t>(command), 0) != 0) {
-        panel_.appendMessage(kRefused);
+        panel_.appendMessage(kRefusedMessage);
         return false;
     }
     return true;

@@ -1,7 +1,8 @@
 // CRsDlg: the main console window.  It builds the controls, hands every
 // click to the console's logic, and is the panel and the host that logic
 // runs on.  Calls from the worker thread are carried out on the window
-// thread, one at a time and in order, while the caller waits.
+// thread, one at a time and in order, while the caller waits; message lines
+// from the worker are queued and appended in batches (appendMessage).
 #pragma once
 
 #include <QDialog>
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,6 +25,7 @@
 class QButtonGroup;
 class QPlainTextEdit;
 class QProgressBar;
+class QTimer;
 
 namespace valdor {
 class Console;
@@ -76,6 +79,7 @@ public:
     void setEnabled(int control, bool on) override;
     void commitMessageText() override;
     std::string committedMessageText() const override;
+    void apply(std::span<const PanelWrite> writes) override;
     void appendMessage(std::string_view line) override;
     void clearMessages() override;
     void setProgressRange(int low, int high) override;
@@ -112,6 +116,11 @@ private:
     std::optional<std::string> runFileDialog(std::span<const FileFilter> filters,
                                              std::string_view initialName, bool save);
     std::string messageText() const;
+    // Lines from other threads wait in pendingLines_ until the window thread
+    // applies them: on its timer, at every hand-over, and before anything of
+    // its own that the box's contents depend on.
+    void applyPendingLines();
+    void showLines(std::span<const std::string> lines);
     void dropOldestMessages(size_t lines);
     QButtonGroup *radioGroupOf(int control) const;
 
@@ -123,7 +132,10 @@ private:
     Form form_;
     QPlainTextEdit *messages_ = nullptr;
     int messageLines_ = 0;
-    MessageBoxBudget messageBudget_;  // keeps the box within kMessageBoxMaxChars
+    MessageBoxBudget messageBudget_;
+    mutable std::mutex pendingMutex_;
+    std::vector<std::string> pendingLines_;  // under pendingMutex_
+    QTimer *pendingTimer_ = nullptr;  // keeps the box within kMessageBoxMaxChars
     QProgressBar *progress_ = nullptr;
     QButtonGroup *transport_ = nullptr;
     QButtonGroup *retrieval_ = nullptr;
