@@ -10,6 +10,7 @@
 #include "rslink/rslink.h"
 #include "valdor/panel/controls.h"
 #include "valdor/panel/panel.h"
+#include "valdor/panel/parameter_snapshot.h"
 #include "valdor/engine/commands.h"
 #include "valdor/engine/request_builder.h"
 #include "valdor/responses/device_info_decoder.h"
@@ -140,7 +141,8 @@ private:
                 return buildOperationalLogRequest(at->first, at->second, request_.data());
             }
         }
-        return buildRequest(command, panel_, request_.data(), localNow());
+        // The parameters in one read, so a window is asked once per request.
+        return buildRequest(command, ParameterSnapshot(panel_), request_.data(), localNow());
     }
 
     // ---- sending -------------------------------------------------------
@@ -379,15 +381,15 @@ private:
         switch (sequence_.step.load()) {
             case 1:
                 sequence_.step = 2;
-                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(panel_, front, false, request_.data()));
+                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(ParameterSnapshot(panel_), front, false, request_.data()));
                 break;
             case 2:
                 sequence_.step = 0;
-                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(panel_, front, true, request_.data()));
+                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(ParameterSnapshot(panel_), front, true, request_.data()));
                 break;
             case 0:
                 sequence_.step = 1;
-                requestLength_ = static_cast<uint16_t>(buildRequest(CMD_BILL_COUNT, panel_, request_.data(), localNow()));
+                requestLength_ = static_cast<uint16_t>(buildRequest(CMD_BILL_COUNT, ParameterSnapshot(panel_), request_.data(), localNow()));
                 break;
             default:
                 endSequence();

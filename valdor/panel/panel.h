@@ -51,6 +51,9 @@ public:
     // dropped, as single writes are.
     virtual void apply(std::span<const PanelWrite> writes) { applyEach(*this, writes); }
 
+    // The parameters requests are built from, read as one step.
+    virtual ParameterReading readParameters() const { return readEach(*this); }
+
     // Progress bar 1150.
     virtual void setProgressRange(int low, int high) = 0;
     virtual void setProgressPosition(int position) = 0;

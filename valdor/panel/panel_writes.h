@@ -1,9 +1,12 @@
-// A list of control writes made away from the panel and applied to it in one
-// step: the decoders produce one per response, so that a window served from
-// another thread takes them in one hand-over instead of one per field.
+// What crosses to the panel in one step rather than one call per control:
+// the writes a response makes (the decoders produce them away from the
+// panel), and the parameters a request is built from.  A window served from
+// another thread then takes one hand-over instead of one per field.
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -44,5 +47,16 @@ private:
 
 // Carries out the writes one by one, in order, on `panel`.
 void applyEach(Panel &panel, std::span<const PanelWrite> writes);
+
+// The operator's parameters at one moment: every radio button and check box
+// a request reads, every list's selection, and the committed text.
+struct ParameterReading {
+    std::map<int, bool> checked;
+    std::map<int, std::optional<int>> selections;
+    std::string committedText;
+};
+
+// Reads them control by control from `panel`.
+ParameterReading readEach(const Panel &panel);
 
 }  // namespace valdor

@@ -76,10 +76,7 @@ template <typename F>
 auto CRsDlg::onWindowThread(F &&fn) const {
     using Result = std::invoke_result_t<F &>;
     auto *self = const_cast<CRsDlg *>(this);
-    if (QThread::currentThread() == thread()) {
-        self->applyPendingLines();
-        return fn();
-    }
+    if (QThread::currentThread() == thread()) return fn();
     struct Handover {
         std::mutex mutex;
         std::condition_variable done;
@@ -95,14 +92,11 @@ auto CRsDlg::onWindowThread(F &&fn) const {
         handover.done.wait(lock, [&handover] { return handover.finished; });
     };
     if constexpr (std::is_void_v<Result>) {
-        QMetaObject::invokeMethod(self, [self, &fn, &finish] { self->applyPendingLines(); fn(); finish(); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(self, [&fn, &finish] { fn(); finish(); }, Qt::QueuedConnection);
         wait();
     } else {
         Result result{};
-        QMetaObject::invokeMethod(
-            self, [self, &fn, &finish, &result] { self->applyPendingLines(); result = fn(); finish(); },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(self, [&fn, &finish, &result] { result = fn(); finish(); }, Qt::QueuedConnection);
         wait();
         return result;
     }
@@ -119,6 +113,7 @@ CRsDlg::CRsDlg(QWidget *parent)
     build();
     fillLists();
     connectButtons();
+    mirrorCheckBoxes();
     setFixedSize(form_.units().x(kConsoleWidth), form_.units().y(kConsoleHeight));
 
     // Worker lines show within a frame or so even when no hand-over comes.
@@ -256,15 +251,32 @@ QButtonGroup *CRsDlg::radioGroupOf(int id) const {
     return nullptr;
 }
 
+// Answered from the mirror, which the window thread keeps as each box
+// changes, so reading a box costs the worker no hand-over.
 bool CRsDlg::checked(int id) const {
-    return onWindowThread([&] {
-        auto *button = qobject_cast<QAbstractButton *>(control(id));
-        return button && button->isCheckable() && button->isChecked();
-    });
+    std::lock_guard lock(checkedMutex_);
+    auto it = checkedMirror_.find(id);
+    return it != checkedMirror_.end() && it->second;
+}
+
+void CRsDlg::mirrorCheckBoxes() {
+    for (auto [id, widget] : form_.controls()) {
+        auto *button = qobject_cast<QAbstractButton *>(widget);
+        if (!button || !button->isCheckable()) continue;
+        {
+            std::lock_guard lock(checkedMutex_);
+            checkedMirror_[id] = button->isChecked();
+        }
+        connect(button, &QAbstractButton::toggled, this, [this, id = id](bool on) {
+            std::lock_guard lock(checkedMutex_);
+            checkedMirror_[id] = on;
+        });
+    }
 }
 
 void CRsDlg::setChecked(int id, bool on) {
     onWindowThread([&] {
+        if (id == ctl::ShowMessages) applyPendingLines();
         auto *button = qobject_cast<QAbstractButton *>(control(id));
         if (!button || !button->isCheckable()) return;
         QButtonGroup *group = radioGroupOf(id);
@@ -277,7 +289,10 @@ void CRsDlg::setChecked(int id, bool on) {
 
 std::string CRsDlg::text(int id) const {
     return onWindowThread([&]() -> std::string {
-        if (id == ctl::MessageBox) return messageText();
+        if (id == ctl::MessageBox) {
+            const_cast<CRsDlg *>(this)->applyPendingLines();
+            return messageText();
+        }
         if (ctl::isDeviceControl(id)) return device_ ? toBytes(device_->fieldText(id)) : std::string();
         QWidget *widget = control(id);
         if (auto *field = qobject_cast<QLineEdit *>(widget)) return toBytes(field->text());
@@ -295,6 +310,7 @@ void CRsDlg::setText(int id, std::string_view text) {
             return;
         }
         if (auto *field = qobject_cast<QLineEdit *>(control(id))) {
+            if (field->text() == value && field->cursorPosition() == 0) return;  // as it is: no repaint
             field->setText(value);  // the editable field keeps its 40
             field->setCursorPosition(0);  // show a long text from its start
         }
@@ -328,6 +344,10 @@ std::string CRsDlg::committedMessageText() const {
 
 void CRsDlg::apply(std::span<const PanelWrite> writes) {
     onWindowThread([&] { applyEach(*this, writes); });
+}
+
+ParameterReading CRsDlg::readParameters() const {
+    return onWindowThread([&] { return readEach(*this); });
 }
 
 // From another thread the line joins the queue and costs no hand-over; on
@@ -389,6 +409,7 @@ void CRsDlg::showLines(std::span<const std::string> lines) {
 
 void CRsDlg::clearMessages() {
     onWindowThread([&] {
+        applyPendingLines();  // cleared with the rest, as they would have been
         messages_->clear();
         messageLines_ = 0;
         messageBudget_.clear();

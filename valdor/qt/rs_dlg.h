@@ -10,6 +10,7 @@
 #include <QThread>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <span>
@@ -80,6 +81,7 @@ public:
     void commitMessageText() override;
     std::string committedMessageText() const override;
     void apply(std::span<const PanelWrite> writes) override;
+    ParameterReading readParameters() const override;
     void appendMessage(std::string_view line) override;
     void clearMessages() override;
     void setProgressRange(int low, int high) override;
@@ -110,6 +112,7 @@ private:
     void build();
     void fillLists();
     void connectButtons();
+    void mirrorCheckBoxes();
     void onButton(int id);
     void placeDeviceWindow();
     void fitToScreen();
@@ -117,8 +120,10 @@ private:
                                              std::string_view initialName, bool save);
     std::string messageText() const;
     // Lines from other threads wait in pendingLines_ until the window thread
-    // applies them: on its timer, at every hand-over, and before anything of
-    // its own that the box's contents depend on.
+    // applies them: on its timer, and before anything that the box's
+    // contents depend on (an append, "Clear", a change of 1241, reading the
+    // box, a button's handler, closing).  Never inside another hand-over, so
+    // the worker does not wait for the box's work.
     void applyPendingLines();
     void showLines(std::span<const std::string> lines);
     void dropOldestMessages(size_t lines);
@@ -133,6 +138,8 @@ private:
     QPlainTextEdit *messages_ = nullptr;
     int messageLines_ = 0;
     MessageBoxBudget messageBudget_;
+    mutable std::mutex checkedMutex_;
+    std::map<int, bool> checkedMirror_;  // under checkedMutex_; every checkable box
     mutable std::mutex pendingMutex_;
     std::vector<std::string> pendingLines_;  // under pendingMutex_
     QTimer *pendingTimer_ = nullptr;  // keeps the box within kMessageBoxMaxChars
