@@ -103,6 +103,9 @@ void measureCapture(Table &table, const std::string &valdor);
 void measureRelay(Table &table, const std::string &valdor, int bursts);
 // Returns false when the window cannot be built here (no Qt in this build).
 bool measureAppend(Table &table, int argc, char **argv);
+// The repeat mode in the window against headless, hand-overs per exchange,
+// and AppendMessage from the worker with the box full.  False without Qt.
+bool measureWindow(Table &table, int exchanges, int argc, char **argv);
 // Resident memory as the message box fills and keeps filling.
 void measureMemoryHeadless(Table &table);
 bool measureMemoryWindow(Table &table, int argc, char **argv);

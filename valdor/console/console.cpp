@@ -109,9 +109,9 @@ const Console::HandlerEntry Console::kHandlers[] = {
 Console::Console(Panel &panel, Host &host)
     : panel_(panel),
       host_(host),
-      worker_(panel, sequence_, &download_, &oplog_),
       download_(panel, host, workerLink_),
-      oplog_(panel, host, workerLink_) {}
+      oplog_(panel, host, workerLink_),
+      worker_(panel, sequence_, &download_, &oplog_) {}
 
 Console::~Console() { worker_.stop(); }
 

@@ -77,13 +77,13 @@ private:
     Panel &panel_;
     Host &host_;
     SequenceState sequence_;
-    // The worker is given the transfers' addresses before they are built;
-    // it calls them only once started, by then they exist.  They are
-    // destroyed first, after the worker has been stopped.
-    SendThread worker_;
+    // The transfers are built before the worker that calls them; they keep
+    // only the link's address until a command runs, by when the worker has
+    // started.  The worker goes first on the way out, stopped by then.
     SendThreadLink workerLink_{worker_};
     DownloadProcedure download_;
     OplogProcedure oplog_;
+    SendThread worker_;
     bool portOpen_ = false;
     bool exited_ = false;
 };

@@ -1,7 +1,15 @@
 // Messages and command numbers of the command worker.
 #pragma once
 
+#include <cstdint>
+
 namespace valdor {
+
+// The response code of a request the unit carried out.
+inline constexpr uint8_t kPositiveResponse = 0xE0;
+
+// Appended when a command cannot be handed to the worker.
+inline constexpr char kRefusedMessage[] = "Message send to SendThread error";
 
 // Window thread -> worker: first parameter the command number, second 0.
 inline constexpr unsigned WKM_COMMAND = 128;

@@ -10,6 +10,7 @@
 #include "rslink/rslink.h"
 #include "valdor/panel/controls.h"
 #include "valdor/panel/panel.h"
+#include "valdor/panel/parameter_snapshot.h"
 #include "valdor/engine/commands.h"
 #include "valdor/engine/request_builder.h"
 #include "valdor/responses/device_info_decoder.h"
@@ -22,8 +23,6 @@ namespace {
 // A call handed to the worker by runOnWorker; lparam is its address.
 constexpr unsigned WKM_CALL = 0x8001;
 
-constexpr uint8_t kPositive = 0xE0;
-constexpr char kRefused[] = "Message send to SendThread error";
 
 // Who goes on when a request is answered.  Each continuation reacts only to
 // the answer to a request it sent itself, so that the answer to a command
@@ -142,7 +141,8 @@ private:
                 return buildOperationalLogRequest(at->first, at->second, request_.data());
             }
         }
-        return buildRequest(command, panel_, request_.data(), localNow());
+        // The parameters in one read, so a window is asked once per request.
+        return buildRequest(command, ParameterSnapshot(panel_), request_.data(), localNow());
     }
 
     // ---- sending -------------------------------------------------------
@@ -176,7 +176,7 @@ private:
     // Any other refusal means the driver cannot take requests at all.
     void refused(Owner owner) {
         if (!owner_.portClosed_.load()) {
-            panel_.appendMessage(kRefused);
+            panel_.appendMessage(kRefusedMessage);
             stopping_ = true;
             return;
         }
@@ -305,8 +305,11 @@ private:
         // Copied first: the buffer goes back to the driver before the
         // transfers look at the text, and the driver may fill it again.
         std::vector<uint8_t> text(block.data, block.data + block.length);
-        showResponse(panel_, text);
-        if (panel_.deviceWindowExists()) showDeviceResponse(panel_, text);
+        // Both windows' writes in one step; the device window's are dropped
+        // while it does not exist.
+        PanelWrites writes = decodeResponse(text);
+        writes.append(decodeDeviceResponse(text));
+        panel_.apply(writes.span());
         panel_.appendMessage(traceLine("RECV[", localNow(), text));
         release(block);
         panel_.appendMessage("Receive Normal End");
@@ -365,7 +368,7 @@ private:
             endSequence();
             return;
         }
-        if (code != kPositive) {
+        if (code != kPositiveResponse) {
             endSequence();
             panel_.setChecked(ctl::ContinuousMode, false);
             return;
@@ -378,15 +381,15 @@ private:
         switch (sequence_.step.load()) {
             case 1:
                 sequence_.step = 2;
-                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(panel_, front, false, request_.data()));
+                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(ParameterSnapshot(panel_), front, false, request_.data()));
                 break;
             case 2:
                 sequence_.step = 0;
-                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(panel_, front, true, request_.data()));
+                requestLength_ = static_cast<uint16_t>(buildSequenceTransport(ParameterSnapshot(panel_), front, true, request_.data()));
                 break;
             case 0:
                 sequence_.step = 1;
-                requestLength_ = static_cast<uint16_t>(buildRequest(CMD_BILL_COUNT, panel_, request_.data(), localNow()));
+                requestLength_ = static_cast<uint16_t>(buildRequest(CMD_BILL_COUNT, ParameterSnapshot(panel_), request_.data(), localNow()));
                 break;
             default:
                 endSequence();
@@ -497,7 +500,7 @@ void SendThread::finishCalls() {
 bool SendThread::postCommand(int command) {
     unsigned long id = threadId_;
     if (id == 0 || ended_ || RSPostMessage(id, WKM_COMMAND, static_cast<uintptr_t>(command), 0) != 0) {
-        panel_.appendMessage(kRefused);
+        panel_.appendMessage(kRefusedMessage);
         return false;
     }
     return true;

@@ -8,8 +8,11 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+
+#include "valdor/panel/panel_writes.h"
 
 namespace valdor {
 
@@ -42,6 +45,14 @@ public:
     // 1241 "Execution Message Display" is checked; otherwise dropped.
     virtual void appendMessage(std::string_view line) = 0;
     virtual void clearMessages() = 0;
+
+    // Carries out a list of writes as one step, in order.  Writes to the
+    // Device Information window's controls while it does not exist are
+    // dropped, as single writes are.
+    virtual void apply(std::span<const PanelWrite> writes) { applyEach(*this, writes); }
+
+    // The parameters requests are built from, read as one step.
+    virtual ParameterReading readParameters() const { return readEach(*this); }
 
     // Progress bar 1150.
     virtual void setProgressRange(int low, int high) = 0;

@@ -24,6 +24,7 @@
 #include <QStyle>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTimer>
 #include <algorithm>
 #include <condition_variable>
 #include <cstdio>
@@ -60,6 +61,9 @@ QString fromBytes(std::string_view bytes) {
 
 std::string toBytes(const QString &text) { return text.toUtf8().toStdString(); }
 
+// How often queued worker lines are applied when nothing else brings them in.
+constexpr int kPendingLinesInterval = 16;  // ms
+
 // The push buttons whose clicks go to the console (1001-1031).
 constexpr bool isHandlerButton(int id) { return id >= ctl::Exit && id <= ctl::LastBlankButton; }
 
@@ -71,6 +75,7 @@ constexpr bool isHandlerButton(int id) { return id >= ctl::Exit && id <= ctl::La
 template <typename F>
 auto CRsDlg::onWindowThread(F &&fn) const {
     using Result = std::invoke_result_t<F &>;
+    auto *self = const_cast<CRsDlg *>(this);
     if (QThread::currentThread() == thread()) return fn();
     struct Handover {
         std::mutex mutex;
@@ -86,7 +91,6 @@ auto CRsDlg::onWindowThread(F &&fn) const {
         std::unique_lock lock(handover.mutex);
         handover.done.wait(lock, [&handover] { return handover.finished; });
     };
-    auto *self = const_cast<CRsDlg *>(this);
     if constexpr (std::is_void_v<Result>) {
         QMetaObject::invokeMethod(self, [&fn, &finish] { fn(); finish(); }, Qt::QueuedConnection);
         wait();
@@ -109,7 +113,16 @@ CRsDlg::CRsDlg(QWidget *parent)
     build();
     fillLists();
     connectButtons();
+    mirrorCheckBoxes();
     setFixedSize(form_.units().x(kConsoleWidth), form_.units().y(kConsoleHeight));
+
+    // Worker lines show within a frame or so even when no hand-over comes.
+    pendingTimer_ = new QTimer(this);
+    pendingTimer_->setInterval(kPendingLinesInterval);
+    connect(pendingTimer_, &QTimer::timeout, this, [this] { applyPendingLines(); });
+    pendingTimer_->start();
+    // The operator's change of 1241 comes after every line issued before it.
+    control(ctl::ShowMessages)->installEventFilter(this);
 
     console_ = std::make_unique<Console>(*this, *this);
     console_->initialise();
@@ -122,6 +135,7 @@ CRsDlg::~CRsDlg() {
         console_->exit();
     }
     console_.reset();
+    applyPendingLines();  // the session log sees every line
     delete device_;
 }
 
@@ -205,6 +219,7 @@ void CRsDlg::connectButtons() {
 }
 
 void CRsDlg::onButton(int id) {
+    applyPendingLines();
     QWidget *button = control(id);
     if (button && button->isEnabled()) console_->press(id);
 }
@@ -236,15 +251,32 @@ QButtonGroup *CRsDlg::radioGroupOf(int id) const {
     return nullptr;
 }
 
+// Answered from the mirror, which the window thread keeps as each box
+// changes, so reading a box costs the worker no hand-over.
 bool CRsDlg::checked(int id) const {
-    return onWindowThread([&] {
-        auto *button = qobject_cast<QAbstractButton *>(control(id));
-        return button && button->isCheckable() && button->isChecked();
-    });
+    std::lock_guard lock(checkedMutex_);
+    auto it = checkedMirror_.find(id);
+    return it != checkedMirror_.end() && it->second;
+}
+
+void CRsDlg::mirrorCheckBoxes() {
+    for (auto [id, widget] : form_.controls()) {
+        auto *button = qobject_cast<QAbstractButton *>(widget);
+        if (!button || !button->isCheckable()) continue;
+        {
+            std::lock_guard lock(checkedMutex_);
+            checkedMirror_[id] = button->isChecked();
+        }
+        connect(button, &QAbstractButton::toggled, this, [this, id = id](bool on) {
+            std::lock_guard lock(checkedMutex_);
+            checkedMirror_[id] = on;
+        });
+    }
 }
 
 void CRsDlg::setChecked(int id, bool on) {
     onWindowThread([&] {
+        if (id == ctl::ShowMessages) applyPendingLines();
         auto *button = qobject_cast<QAbstractButton *>(control(id));
         if (!button || !button->isCheckable()) return;
         QButtonGroup *group = radioGroupOf(id);
@@ -257,7 +289,10 @@ void CRsDlg::setChecked(int id, bool on) {
 
 std::string CRsDlg::text(int id) const {
     return onWindowThread([&]() -> std::string {
-        if (id == ctl::MessageBox) return messageText();
+        if (id == ctl::MessageBox) {
+            const_cast<CRsDlg *>(this)->applyPendingLines();
+            return messageText();
+        }
         if (ctl::isDeviceControl(id)) return device_ ? toBytes(device_->fieldText(id)) : std::string();
         QWidget *widget = control(id);
         if (auto *field = qobject_cast<QLineEdit *>(widget)) return toBytes(field->text());
@@ -275,6 +310,7 @@ void CRsDlg::setText(int id, std::string_view text) {
             return;
         }
         if (auto *field = qobject_cast<QLineEdit *>(control(id))) {
+            if (field->text() == value && field->cursorPosition() == 0) return;  // as it is: no repaint
             field->setText(value);  // the editable field keeps its 40
             field->setCursorPosition(0);  // show a long text from its start
         }
@@ -306,25 +342,74 @@ std::string CRsDlg::committedMessageText() const {
     return onWindowThread([&] { return committed_; });
 }
 
+void CRsDlg::apply(std::span<const PanelWrite> writes) {
+    onWindowThread([&] { applyEach(*this, writes); });
+}
+
+ParameterReading CRsDlg::readParameters() const {
+    return onWindowThread([&] { return readEach(*this); });
+}
+
+// From another thread the line joins the queue and costs no hand-over; on
+// this thread the queue goes first, so lines keep the order they were
+// issued in.
 void CRsDlg::appendMessage(std::string_view line) {
-    onWindowThread([&] {
-        // Checked and appended in one step on this thread, so no line slips
-        // past a change of 1241 and lines keep the order they came in.
-        sessionLog().line(line);
-        if (!checked(ctl::ShowMessages)) return;
-        dropOldestMessages(messageBudget_.add(line));
-        QTextCursor cursor(messages_->document());
-        cursor.movePosition(QTextCursor::End);
+    if (QThread::currentThread() != thread()) {
+        std::lock_guard lock(pendingMutex_);
+        pendingLines_.emplace_back(line);
+        return;
+    }
+    applyPendingLines();
+    const std::string one(line);
+    showLines(std::span<const std::string>(&one, 1));
+}
+
+void CRsDlg::applyPendingLines() {
+    // Showing the batch brings in no line queued after it: it reads 1241
+    // directly rather than through a hand-over.
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(pendingMutex_);
+        if (pendingLines_.empty()) return;
+        lines.swap(pendingLines_);
+    }
+    showLines(lines);
+}
+
+// Judged against 1241 as it is now, on this thread, as one synchronous
+// append per line would be: 1241 cannot change in the middle of a batch.
+// The batch goes in as one edit, so the box lays out and scrolls once.
+void CRsDlg::showLines(std::span<const std::string> lines) {
+    for (const std::string &line : lines) sessionLog().line(line);
+    auto *show = qobject_cast<QAbstractButton *>(control(ctl::ShowMessages));
+    if (!show || !show->isChecked() || lines.empty()) return;
+    size_t drop = 0;
+    for (const std::string &line : lines) drop += messageBudget_.add(line);
+    // The budget may drop lines of this very batch once the box's go.
+    const size_t held = static_cast<size_t>(messageLines_);
+    size_t first = 0;
+    if (drop >= held) {
+        first = drop - held;
+        dropOldestMessages(held);
+    } else {
+        dropOldestMessages(drop);
+    }
+    QTextCursor cursor(messages_->document());
+    cursor.beginEditBlock();
+    cursor.movePosition(QTextCursor::End);
+    for (size_t i = first; i < lines.size(); ++i) {
         if (messageLines_ > 0) cursor.insertBlock();
-        cursor.insertText(fromBytes(line));
+        cursor.insertText(fromBytes(lines[i]));
         ++messageLines_;
-        QScrollBar *bar = messages_->verticalScrollBar();
-        bar->setValue(bar->maximum());
-    });
+    }
+    cursor.endEditBlock();
+    QScrollBar *bar = messages_->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 void CRsDlg::clearMessages() {
     onWindowThread([&] {
+        applyPendingLines();  // cleared with the rest, as they would have been
         messages_->clear();
         messageLines_ = 0;
         messageBudget_.clear();
@@ -392,7 +477,7 @@ void CRsDlg::showDeviceWindow() {
 
 std::vector<int> CRsDlg::commandButtons() {
     // The right-hand column, then the three rows of the "Command" group.
-    std::vector<int> ids = {ctl::Exit, 1002, 1003, 1004, 1005, 1008, 1009};
+    std::vector<int> ids = {ctl::Exit, ctl::Clear, ctl::LoadData, ctl::SaveData, ctl::DownLoad, ctl::LogAllClear, ctl::LogWithMsg};
     for (int id = ctl::StatusRead; id <= ctl::LastBlankButton; ++id) ids.push_back(id);
     return ids;
 }
@@ -491,6 +576,10 @@ QString CRsDlg::comPortToolTip() const {
 // The COM list's tool tip is worked out when it is asked for: adapters come
 // and go while the window is open.
 bool CRsDlg::eventFilter(QObject *watched, QEvent *event) {
+    if (watched == control(ctl::ShowMessages)) {
+        applyPendingLines();
+        return QDialog::eventFilter(watched, event);
+    }
     if (event->type() == QEvent::ToolTip && watched == control(ctl::ComPort))
         static_cast<QWidget *>(watched)->setToolTip(comPortToolTip());
     return QDialog::eventFilter(watched, event);
@@ -548,6 +637,7 @@ void CRsDlg::runBlocking(const std::function<void()> &call) {
     });
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     helper.join();
+    applyPendingLines();  // what the call issued shows before anything goes on
     // The window manager's close is not user input and may arrive meanwhile;
     // it was held back so that Exit never runs in the middle of a handler.
     if (--blocking_ == 0 && closePending_) {
@@ -582,6 +672,7 @@ void CRsDlg::closeEvent(QCloseEvent *event) {
     }
     // The frame's close box behaves as Exit.
     event->ignore();
+    applyPendingLines();
     if (blocking_ > 0) {
         closePending_ = true;
         return;

@@ -1,7 +1,8 @@
 // CRsDlg: the main console window.  It builds the controls, hands every
 // click to the console's logic, and is the panel and the host that logic
 // runs on.  Calls from the worker thread are carried out on the window
-// thread, one at a time and in order, while the caller waits.
+// thread, one at a time and in order, while the caller waits; message lines
+// from the worker are queued and appended in batches (appendMessage).
 #pragma once
 
 #include <QDialog>
@@ -9,7 +10,9 @@
 #include <QThread>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -23,6 +26,7 @@
 class QButtonGroup;
 class QPlainTextEdit;
 class QProgressBar;
+class QTimer;
 
 namespace valdor {
 class Console;
@@ -76,6 +80,8 @@ public:
     void setEnabled(int control, bool on) override;
     void commitMessageText() override;
     std::string committedMessageText() const override;
+    void apply(std::span<const PanelWrite> writes) override;
+    ParameterReading readParameters() const override;
     void appendMessage(std::string_view line) override;
     void clearMessages() override;
     void setProgressRange(int low, int high) override;
@@ -106,12 +112,20 @@ private:
     void build();
     void fillLists();
     void connectButtons();
+    void mirrorCheckBoxes();
     void onButton(int id);
     void placeDeviceWindow();
     void fitToScreen();
     std::optional<std::string> runFileDialog(std::span<const FileFilter> filters,
                                              std::string_view initialName, bool save);
     std::string messageText() const;
+    // Lines from other threads wait in pendingLines_ until the window thread
+    // applies them: on its timer, and before anything that the box's
+    // contents depend on (an append, "Clear", a change of 1241, reading the
+    // box, a button's handler, closing).  Never inside another hand-over, so
+    // the worker does not wait for the box's work.
+    void applyPendingLines();
+    void showLines(std::span<const std::string> lines);
     void dropOldestMessages(size_t lines);
     QButtonGroup *radioGroupOf(int control) const;
 
@@ -123,7 +137,12 @@ private:
     Form form_;
     QPlainTextEdit *messages_ = nullptr;
     int messageLines_ = 0;
-    MessageBoxBudget messageBudget_;  // keeps the box within kMessageBoxMaxChars
+    MessageBoxBudget messageBudget_;
+    mutable std::mutex checkedMutex_;
+    std::map<int, bool> checkedMirror_;  // under checkedMutex_; every checkable box
+    mutable std::mutex pendingMutex_;
+    std::vector<std::string> pendingLines_;  // under pendingMutex_
+    QTimer *pendingTimer_ = nullptr;  // keeps the box within kMessageBoxMaxChars
     QProgressBar *progress_ = nullptr;
     QButtonGroup *transport_ = nullptr;
     QButtonGroup *retrieval_ = nullptr;

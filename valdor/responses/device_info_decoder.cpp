@@ -6,6 +6,7 @@
 
 #include "valdor/panel/controls.h"
 #include "valdor/panel/panel.h"
+#include "valdor/panel/panel_writes.h"
 #include "valdor/responses/response_bytes.h"
 
 namespace valdor {
@@ -42,7 +43,7 @@ constexpr size_t kLogMessageBytes = 40;
 constexpr size_t kLogBlocks = 80;
 constexpr size_t kLogBlockBytes = 32;
 
-void showLogRead(Panel &panel, const ResponseBytes &bytes, size_t shift, int cassettes) {
+void showLogRead(PanelWrites &panel, const ResponseBytes &bytes, size_t shift, int cassettes) {
     panel.setText(ctl::DevTitle, "Total Log Counter");
     panel.setText(ctl::DevLogMessage, bytes.text(kLogMessage + shift, kLogMessageBytes));
     for (int c = 1; c <= cassettes; ++c) {
@@ -60,7 +61,7 @@ void showLogRead(Panel &panel, const ResponseBytes &bytes, size_t shift, int cas
 constexpr size_t kBasicCountResults[kBasicCassettes] = {55, 71, 87, 103};
 constexpr size_t kEnhancedCountResults[kEnhancedCassettes] = {106, 122, 138, 154, 223, 239};
 
-void showBillCount(Panel &panel, const ResponseBytes &bytes, std::span<const size_t> starts) {
+void showBillCount(PanelWrites &panel, const ResponseBytes &bytes, std::span<const size_t> starts) {
     panel.setText(ctl::DevTitle, "");
     for (int c = 1; c <= kEnhancedCassettes; ++c) panel.setText(gridField(c, 1), "");
     for (size_t i = 0; i < starts.size(); ++i) {
@@ -77,7 +78,7 @@ constexpr size_t kDiagnosisBytes = 4;
 
 std::string thicknessText(uint8_t hundredths) { return "0." + format("%02u", hundredths); }
 
-void showDiagnosisOf(Panel &panel, int c, const std::string &denomination, const std::string &length,
+void showDiagnosisOf(PanelWrites &panel, int c, const std::string &denomination, const std::string &length,
                      const std::string &thickness, const std::string &reservation) {
     panel.setText(ctl::DevDenomination0 + c, denomination);
     panel.setText(ctl::DevLength0 + c, length);
@@ -85,7 +86,7 @@ void showDiagnosisOf(Panel &panel, int c, const std::string &denomination, const
     panel.setText(ctl::DevReservation0 + c, reservation);
 }
 
-void showBillDiagnosis(Panel &panel, const ResponseBytes &bytes, size_t shift, int cassettes) {
+void showBillDiagnosis(PanelWrites &panel, const ResponseBytes &bytes, size_t shift, int cassettes) {
     for (int c = 1; c <= cassettes; ++c) {
         const size_t at = kDiagnosisData + shift + kDiagnosisBytes * static_cast<size_t>(c - 1);
         showDiagnosisOf(panel, c, format("%x", bytes[at]), format("%u", bytes[at + 1]),
@@ -143,7 +144,7 @@ std::string choiceText(const ResponseBytes &bytes, size_t at, std::span<const Ch
     return bytes.text(at, 1);
 }
 
-void showDeviceInformation(Panel &panel, const ResponseBytes &bytes, size_t shift) {
+void showDeviceInformation(PanelWrites &panel, const ResponseBytes &bytes, size_t shift) {
     for (const DeviceItem &item : kDeviceItems) {
         const size_t at = kDeviceData + shift + item.offset;
         panel.setText(item.field, item.choices.empty() ? bytes.text(at, item.count)
@@ -153,7 +154,8 @@ void showDeviceInformation(Panel &panel, const ResponseBytes &bytes, size_t shif
 
 }  // namespace
 
-void showDeviceResponse(Panel &panel, std::span<const uint8_t> text) {
+PanelWrites decodeDeviceResponse(std::span<const uint8_t> text) {
+    PanelWrites panel;
     const ResponseBytes bytes(text);
     const bool enhanced = bytes.enhanced();
     const size_t shift = enhanced ? kEnhancedShift : 0;
@@ -175,6 +177,9 @@ void showDeviceResponse(Panel &panel, std::span<const uint8_t> text) {
         panel.showDeviceWindow();
         showDeviceInformation(panel, bytes, shift);
     }
+    return panel;
 }
+
+void showDeviceResponse(Panel &panel, std::span<const uint8_t> text) { panel.apply(decodeDeviceResponse(text).span()); }
 
 }  // namespace valdor

@@ -7,10 +7,16 @@
 #include <cstdint>
 #include <span>
 
+#include "valdor/panel/panel_writes.h"
+
 namespace valdor {
 
 class Panel;
 
+// What the response writes, in order: a pure function of its bytes.
+PanelWrites decodeDeviceResponse(std::span<const uint8_t> text);
+
+// Applies those writes to `panel` in one step.
 void showDeviceResponse(Panel &panel, std::span<const uint8_t> text);
 
 }  // namespace valdor

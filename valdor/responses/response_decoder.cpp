@@ -6,6 +6,7 @@
 
 #include "valdor/panel/controls.h"
 #include "valdor/panel/panel.h"
+#include "valdor/panel/panel_writes.h"
 #include "valdor/responses/error_catalogue.h"
 #include "valdor/responses/response_bytes.h"
 
@@ -186,7 +187,7 @@ const char *dfcsMark(uint8_t level) {
     return "**";
 }
 
-void writeText(Panel &panel, int field, const ResponseBytes &bytes, size_t at, size_t count) {
+void writeText(PanelWrites &panel, int field, const ResponseBytes &bytes, size_t at, size_t count) {
     if (at == kNowhere) {
         panel.setText(field, "");
         return;
@@ -194,7 +195,7 @@ void writeText(Panel &panel, int field, const ResponseBytes &bytes, size_t at, s
     panel.setText(field, bytes.text(at, count));
 }
 
-void showHeader(Panel &panel, const ResponseBytes &bytes, const Layout &layout) {
+void showHeader(PanelWrites &panel, const ResponseBytes &bytes, const Layout &layout) {
     panel.setText(ctl::Dh0Dh1, hexRun(bytes, 0, 2, ""));
     const uint8_t mainCode = bytes[layout.errorCode];
     const uint8_t subCode = bytes[layout.errorCode + 1];
@@ -217,7 +218,7 @@ uint8_t sourceByte(const ResponseBytes &bytes, const Layout &layout, Source sour
 }
 
 // Every indicator is written exactly once: unticked unless its bit counts.
-void showIndicators(Panel &panel, const ResponseBytes &bytes, const Layout &layout) {
+void showIndicators(PanelWrites &panel, const ResponseBytes &bytes, const Layout &layout) {
     const uint8_t s4 = sourceByte(bytes, layout, S4);
     auto show = [&](const Indicator &indicator) {
         const bool bitSet = (sourceByte(bytes, layout, indicator.source) >> indicator.bit) & 1;
@@ -228,7 +229,7 @@ void showIndicators(Panel &panel, const ResponseBytes &bytes, const Layout &layo
     for (const Indicator &indicator : kCassetteIndicators) show(indicator);
 }
 
-void showLevels(Panel &panel, const ResponseBytes &bytes, size_t first) {
+void showLevels(PanelWrites &panel, const ResponseBytes &bytes, size_t first) {
     for (size_t i = 0; i < std::size(kLevelFields); ++i) {
         const uint8_t level = bytes[first + i];
         panel.setText(kLevelFields[i], hexByte(level) + levelMark(level));
@@ -236,7 +237,7 @@ void showLevels(Panel &panel, const ResponseBytes &bytes, size_t first) {
 }
 
 // The unit sends counts as two digits with parity in bit 7.
-void showCount(Panel &panel, int field, const ResponseBytes &bytes, size_t at) {
+void showCount(PanelWrites &panel, int field, const ResponseBytes &bytes, size_t at) {
     if (at == kNowhere) {
         panel.setText(field, "");
         return;
@@ -245,14 +246,15 @@ void showCount(Panel &panel, int field, const ResponseBytes &bytes, size_t at) {
     panel.setText(field, untilNul(std::string_view(digits, 2)));
 }
 
-void showBillsCounted(Panel &panel, const ResponseBytes &bytes, const Layout &layout) {
+void showBillsCounted(PanelWrites &panel, const ResponseBytes &bytes, const Layout &layout) {
     for (int c = 0; c < 6; ++c) showCount(panel, ctl::Counted1 + c, bytes, layout.counted[c]);
     for (int c = 0; c < 6; ++c) showCount(panel, ctl::Rejected1 + c, bytes, layout.rejected[c]);
 }
 
 }  // namespace
 
-void showResponse(Panel &panel, std::span<const uint8_t> text) {
+PanelWrites decodeResponse(std::span<const uint8_t> text) {
+    PanelWrites panel;
     const ResponseBytes bytes(text);
     const Layout &layout = bytes.enhanced() ? kEnhanced : kBasic;
     showHeader(panel, bytes, layout);
@@ -264,6 +266,9 @@ void showResponse(Panel &panel, std::span<const uint8_t> text) {
         showLevels(panel, bytes, layout.countLevels);
         showBillsCounted(panel, bytes, layout);
     }
+    return panel;
 }
+
+void showResponse(Panel &panel, std::span<const uint8_t> text) { panel.apply(decodeResponse(text).span()); }
 
 }  // namespace valdor

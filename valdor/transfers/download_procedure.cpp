@@ -15,7 +15,6 @@ namespace valdor {
 
 namespace {
 
-constexpr uint8_t kPositive = 0xE0;
 constexpr size_t kHeadRead = 256;  // the first read of a file, which holds file_id
 
 const FileFilter kFilters[] = {
@@ -27,7 +26,6 @@ constexpr char kCancel[] = "Download Cancel";
 constexpr char kNormalEnd[] = "DOWNLOAD NORMAL END";
 constexpr char kErrResponse[] = "DOWNLOAD ABNORMAL END -> ERR RESPONSE";
 constexpr char kSoftError[] = "DOWNLOAD ABNORMAL END -> SOFT ERROR";
-constexpr char kNotHandedOver[] = "Message send to SendThread error";
 constexpr char kWhileAcquiring[] = "DOWNLOAD START ERROR(an operational log acquisition is running)";
 constexpr char kWhileDownloading[] =
     "DOWNLOAD START ERROR(a download is running; cancel the file dialog to end it)";
@@ -87,7 +85,7 @@ void DownloadProcedure::start() {
         return;
     }
     if (!handOver(std::move(file), std::move(name), blockCountFor(size)))
-        panel_.appendMessage(kNotHandedOver);
+        panel_.appendMessage(kRefusedMessage);
 }
 
 bool DownloadProcedure::refusedWhileAcquiring() {
@@ -219,7 +217,7 @@ size_t DownloadProcedure::takeBlock(uint8_t *out, size_t cap) {
 }
 
 void DownloadProcedure::onResponse(uint8_t responseCode) {
-    if (responseCode != kPositive) {
+    if (responseCode != kPositiveResponse) {
         fail(kErrResponse);
         return;
     }

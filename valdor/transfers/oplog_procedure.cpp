@@ -11,7 +11,6 @@ namespace valdor {
 
 namespace {
 
-constexpr uint8_t kPositive = 0xE0;
 
 const FileFilter kFilters[] = {
     {"Operational Log files(*.txt)", "*.txt"},
@@ -22,7 +21,6 @@ constexpr char kCancel[] = "Operational Log Cancel";
 constexpr char kNormalEnd[] = "Operational Log NORMAL END";
 constexpr char kErrResponse[] = "Operational Log ABNORMAL END -> ERR RESPONSE";
 constexpr char kProgramError[] = "Operational Log Program ERROR END";
-constexpr char kNotHandedOver[] = "Message send to SendThread error";
 constexpr char kWhileDownloading[] = "Operational Log START ERROR(a download is running)";
 constexpr char kWhileAcquiring[] =
     "Operational Log START ERROR(an acquisition is running; press Operational Log to stop it)";
@@ -53,7 +51,7 @@ void OplogProcedure::start() {
     // write of the old acquisition can land in the file created below (it
     // may be the same file).
     if (!onWorker([this] { reset(); })) {
-        panel_.appendMessage(kNotHandedOver);
+        panel_.appendMessage(kRefusedMessage);
         return;
     }
     TransferFile report;
@@ -62,7 +60,7 @@ void OplogProcedure::start() {
                                            static_cast<unsigned>(error)));
         return;
     }
-    if (!onWorker([&] { begin(std::move(report), std::move(name)); })) panel_.appendMessage(kNotHandedOver);
+    if (!onWorker([&] { begin(std::move(report), std::move(name)); })) panel_.appendMessage(kRefusedMessage);
 }
 
 void OplogProcedure::stopAcquiring() { acquiring_ = false; }
@@ -116,7 +114,7 @@ std::optional<std::pair<uint8_t, uint8_t>> OplogProcedure::beginRequest() {
 std::optional<std::pair<uint8_t, uint8_t>> OplogProcedure::onResponse(std::span<const uint8_t> text) {
     // Stopped by "Operational Log" while this answer was on its way.
     if (!acquiring_) return std::nullopt;
-    if (text.empty() || text[0] != kPositive) {
+    if (text.empty() || text[0] != kPositiveResponse) {
         finish(kErrResponse);
         return std::nullopt;
     }
