@@ -62,7 +62,13 @@ TEST_P(AtScreen, InnerChecksPass) {
     self[n] = 0;
     const ScreenCase &c = GetParam();
     std::string out;
+    // Under a real X server the system's keyboard library duplicates a
+    // counted, unterminated string and the session bus keeps a buffer to the
+    // end: harmless, but a sanitizer build stops on both before our code
+    // runs.  The child therefore measures strings by their count and checks
+    // no leaks; the offscreen tests keep the leak checks on the window.
     const int status = run(std::string("xvfb-run -a -s '-screen 0 ") + c.screen + "x24' env QT_QPA_PLATFORM=xcb " +
+                               "ASAN_OPTIONS=\"$ASAN_OPTIONS:strict_string_checks=0:detect_leaks=0\" " +
                                "QT_SCALE_FACTOR=" + c.scale + " VALDOR_GEOMETRY_SCREEN=" + c.screen +
                                " VALDOR_GEOMETRY_ROOM=" + (c.roomBeside ? "1" : "0") + " " +
                                self + " --gtest_filter='OnScreen.*' 2>&1",
