@@ -9,16 +9,7 @@ namespace {
 namespace cap = rslink::capture;
 using rslink::core::LineToken;
 
-std::string hex(std::span<const uint8_t> bytes) {
-    std::string s;
-    char b[4];
-    for (uint8_t v : bytes) {
-        std::snprintf(b, sizeof b, "%02X ", v);
-        s += b;
-    }
-    if (!s.empty()) s.pop_back();
-    return s;
-}
+std::string hex(std::span<const uint8_t> bytes) { return rslink::core::spacedHex(bytes); }
 
 bool counts(const LineToken &t) { return t.kind != LineToken::Kind::Noise; }
 

@@ -13,16 +13,7 @@
 namespace valdor::monitor {
 namespace {
 
-std::string hex(std::span<const uint8_t> bytes) {
-    std::string s;
-    char b[4];
-    for (uint8_t v : bytes) {
-        std::snprintf(b, sizeof b, "%02X ", v);
-        s += b;
-    }
-    if (!s.empty()) s.pop_back();
-    return s;
-}
+std::string hex(std::span<const uint8_t> bytes) { return rslink::core::spacedHex(bytes); }
 
 Direction other(Direction d) {
     return d == Direction::HostToUnit ? Direction::UnitToHost : Direction::HostToUnit;

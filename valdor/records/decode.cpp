@@ -47,16 +47,7 @@ constexpr std::array<NamedCode, 17> kRequests = {{
     {0xD4, "Download time"},
 }};
 
-std::string hex(std::span<const uint8_t> bytes) {
-    std::string s;
-    char b[4];
-    for (uint8_t v : bytes) {
-        std::snprintf(b, sizeof b, "%02X ", v);
-        s += b;
-    }
-    if (!s.empty()) s.pop_back();
-    return s;
-}
+std::string hex(std::span<const uint8_t> bytes) { return rslink::core::spacedHex(bytes); }
 
 const char *controlName(uint8_t c) {
     switch (c) {
