@@ -3,6 +3,7 @@
 // byte when its list has one and no selection when it has not; and what was
 // loaded saves and loads back to the same selections.
 #include <fcntl.h>
+#include <stdlib.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -32,6 +33,26 @@ public:
 
 private:
     int fd_;
+};
+
+// SaveData writes a temporary file beside the settings file and renames it
+// over it, which a /proc path cannot take: the round trip saves into a real
+// folder of its own, removed at exit.
+class SaveFolder {
+public:
+    SaveFolder() {
+        char pattern[] = "/tmp/valdor-fuzz-XXXXXX";
+        FUZZ_CHECK(mkdtemp(pattern) != nullptr, "mkdtemp failed");
+        dir_ = pattern;
+    }
+    ~SaveFolder() {
+        unlink(path().c_str());
+        rmdir(dir_.c_str());
+    }
+    std::string path() const { return dir_ + "/valdor.dat"; }
+
+private:
+    std::string dir_;
 };
 
 void selectFirstItems(valdor::MemoryPanel &panel) {
@@ -68,9 +89,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     // Round trip: what was loaded saves and loads back unchanged.
     const valdor::SettingsRecord loaded = valdor::collectSettings(panel);
-    static MemoryFile saved;
-    saved.fill(nullptr, 0);
+    static SaveFolder saved;
     valdor::saveSettings(panel, saved.path());
+    FUZZ_CHECK(panel.messages().empty(), "saving a loaded record failed");
     valdor::MemoryPanel again;
     valdor::loadSettings(again, saved.path());
     FUZZ_CHECK(valdor::collectSettings(again) == loaded, "a saved record loads back different");
