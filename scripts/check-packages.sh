@@ -36,6 +36,11 @@ docs=$root/sys/usr/share/doc/valdor/examples
 run_installed() {
   env -i PATH="$bin:/usr/bin:/bin" LD_LIBRARY_PATH="$root/sys/usr/lib/$multiarch" HOME="$root" "$@"
 }
+# The same in place of the calling (sub)shell, so that a background job's $!
+# is the program itself and killing it ends the program.
+exec_installed() {
+  exec env -i PATH="$bin:/usr/bin:/bin" LD_LIBRARY_PATH="$root/sys/usr/lib/$multiarch" HOME="$root" "$@"
+}
 
 # The packaged valdor loads librslink from the fresh root and carries no RPATH.
 lib=$(run_installed ldd "$bin/valdor" | sed -n 's/.*librslink\.so\.[0-9]* => \([^ ]*\).*/\1/p')
@@ -53,7 +58,7 @@ result installed-metainfo $?
 # A fresh simulated unit for each example, as the test suite runs them.
 start_sim() {
   sim_out=$root/bdusim.out
-  run_installed bdusim >"$sim_out" 2>"$root/bdusim.err" &
+  (exec_installed bdusim) >"$sim_out" 2>"$root/bdusim.err" &
   sim_pid=$!
   pty=
   for _ in $(seq 100); do
