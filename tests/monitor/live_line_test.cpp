@@ -24,41 +24,26 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "support/shell.h"
 #include "rslink/core/capture_format.h"
 #include "rslink/core/line_tokens.h"
 #include "support/wait.h"
 
 namespace {
 
+using testsupport::count;
+using testsupport::lines;
+using testsupport::run;
+using testsupport::slurp;
+
 namespace fs = std::filesystem;
 namespace cap = rslink::capture;
 using namespace std::chrono_literals;
 using rslink::core::LineToken;
 
-std::string slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
 
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
-int run(const std::string &command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // A program of this test with its output and errors in files.
 class Child {

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <ostream>
 
+#include "support/shell.h"
 #include "support/pty_peer.h"
 #include "qt/qt_support.h"
 #include "valdor/qt/dialog_units.h"
@@ -26,16 +27,10 @@ using valdor::qt::CRsDlg;
 
 namespace {
 
+using testsupport::run;
+
 const char *screenUnderTest() { return std::getenv("VALDOR_GEOMETRY_SCREEN"); }
 
-int run(const std::string &command, std::string &out) {
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 struct ScreenCase {
     const char *name;

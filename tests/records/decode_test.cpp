@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/shell.h"
 #include "rslink/core/capture_format.h"
 #include "valdor/records/decode.h"
 
@@ -18,21 +19,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
+using testsupport::lines;
+using testsupport::slurp;
+
 const fs::path kExamples = fs::path(SOURCE_DIR) / "docs" / "examples";
 
-std::string slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
-std::vector<std::string> lines(const std::string &text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string l; std::getline(in, l);) out.push_back(l);
-    return out;
-}
 
 struct Decoded {
     int status;

@@ -20,6 +20,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/shell.h"
 #include "rslink/core/capture_format.h"
 
 namespace fs = std::filesystem;
@@ -27,6 +28,9 @@ namespace cap = rslink::capture;
 using namespace std::chrono_literals;
 
 namespace {
+
+using testsupport::count;
+using testsupport::run;
 
 std::string slurp(const fs::path &p) {
     std::ifstream in(p, std::ios::binary);
@@ -40,16 +44,7 @@ cap::Parsed readCapture(const fs::path &p) {
     return cap::parse({reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
 }
 
-size_t count(const std::string &text, const std::string &what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
-int run(const std::string &command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 // A bdusim of this test, its standard output and error in files, so that
 // the test can read what it reported and how it ended.

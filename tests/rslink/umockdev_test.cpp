@@ -14,11 +14,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "support/shell.h"
 #include "rslink/platform/port_map.h"
 #include "rslink/platform/serial_devices.h"
 #include "rslink/platform/low_latency.h"
 
 namespace {
+
+using testsupport::run;
 
 using namespace rslink::platform;
 
@@ -27,15 +30,6 @@ constexpr const char *kTimer = "/sys/class/tty/ttyUSB0/device/latency_timer";
 
 bool insideTestbed() { return std::getenv("UMOCKDEV_DIR") != nullptr; }
 
-// Runs `command` through the shell; its exit status, and its output in `out`.
-int run(const std::string &command, std::string &out) {
-    FILE *pipe = popen(command.c_str(), "r");
-    if (!pipe) return -1;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 std::string testbed(const std::string &program) {
     return "ASAN_OPTIONS=verify_asan_link_order=0:$ASAN_OPTIONS umockdev-run -d " +
