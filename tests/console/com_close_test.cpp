@@ -104,8 +104,7 @@ TEST_F(ComClose, DuringAnAutomaticModeNothingIsResentAfterTheReopen) {
         ASSERT_TRUE(waitUntil([&] { return frames() >= before + 4; }));
         console->press(ctl::ComClose);
         EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
-        EXPECT_FALSE(console->sequence().active);
-        EXPECT_EQ(console->sequence().step, 255);
+        EXPECT_EQ(console->worker().sequence(), valdor::SequenceView{});
 
         open();
         staysQuiet();

@@ -237,19 +237,28 @@ TEST_F(ConsoleLogic, DeviceInformationAndLogWithMsgCommitTheTextFirst) {
     EXPECT_EQ(panel.committedMessageText(), std::string(40, 'x'));
 }
 
-TEST_F(ConsoleLogic, BillCountTransportStartsTheSequenceOnTheChosenSide) {
+TEST_F(ConsoleLogic, BillCountTransportRefusedPostsOnceAndStillSets1242) {
     panel.setChecked(ctl::ShowMessages, true);
-    panel.setChecked(ctl::SequenceFront, true);
     console->press(ctl::BillCountTransport);
-    EXPECT_TRUE(console->sequence().active);
-    EXPECT_EQ(console->sequence().step, 1);
-    EXPECT_TRUE(console->sequence().front);
     EXPECT_TRUE(panel.checked(ctl::ContinuousMode));
-    EXPECT_EQ(panel.messages(), Lines{kRefused});  // command 3 was posted
+    EXPECT_EQ(panel.messages(), Lines{kRefused}) << "one refusal, not one per message posted";
+}
 
-    panel.setChecked(ctl::SequenceFront, false);
-    console->press(ctl::BillCountTransport);
-    EXPECT_FALSE(console->sequence().front);
+// The side is the one "<Front>" shows at the press; the worker holds it from
+// then on.  The pty peer never answers, so the sequence waits at its first step.
+TEST_F(ConsoleLogic, BillCountTransportArmsTheSequenceOnTheChosenSide) {
+    console->initialise();
+    openOnPty();
+    for (bool front : {true, false}) {
+        SCOPED_TRACE(front ? "front" : "rear");
+        panel.setChecked(ctl::SequenceFront, front);
+        console->press(ctl::BillCountTransport);
+        panel.setChecked(ctl::SequenceFront, !front);  // later changes do not reach it
+        EXPECT_TRUE(panel.checked(ctl::ContinuousMode));
+        EXPECT_EQ(console->worker().sequence(), (SequenceView{true, 1, front}));
+    }
+    console->press(ctl::ComClose);
+    EXPECT_EQ(console->worker().sequence(), SequenceView{});
 }
 
 }  // namespace

@@ -40,7 +40,7 @@ protected:
         sim = std::make_unique<Bdusim>(simOptions);
         sim->mapCom(5);
         panel.setChecked(ctl::ShowMessages, true);
-        worker = std::make_unique<SendThread>(panel, sequence);
+        worker = std::make_unique<SendThread>(panel);
         ASSERT_TRUE(worker->start());
         ASSERT_EQ(RSOpen(worker->threadId(), 5, 9600, 8, 2, 0), 0);
     }
@@ -77,7 +77,6 @@ protected:
     }
 
     MemoryPanel panel;
-    SequenceState sequence;
     std::unique_ptr<Bdusim> sim;
     std::unique_ptr<SendThread> worker;
 };
@@ -172,11 +171,8 @@ TEST_F(Worker, RepeatModeStopsOnANegativeResponseAndClears1242) {
 TEST_F(Worker, SequenceDeliversAndWatchesOnTheFrontSide) {
     start();
     panel.setSelection(ctl::DischargeAmount, 2);
-    sequence.active = true;
-    sequence.step = 1;
-    sequence.front = true;
     panel.setChecked(ctl::ContinuousMode, true);
-    worker->postCommand(CMD_BILL_COUNT);
+    worker->postSequence(true);
     ASSERT_TRUE(waitUntil([&] { return requests().size() >= 4; }, std::chrono::seconds(20)));
     panel.setChecked(ctl::ContinuousMode, false);
     auto r = requests();
@@ -189,31 +185,23 @@ TEST_F(Worker, SequenceDeliversAndWatchesOnTheFrontSide) {
 TEST_F(Worker, SequenceOnTheRearSideSetsBitSeven) {
     start();
     panel.setSelection(ctl::DischargeAmount, 2);
-    sequence.active = true;
-    sequence.step = 1;
-    sequence.front = false;
     panel.setChecked(ctl::ContinuousMode, true);
-    worker->postCommand(CMD_BILL_COUNT);
+    worker->postSequence(false);
     ASSERT_TRUE(waitUntil([&] { return requests().size() >= 3; }, std::chrono::seconds(20)));
     panel.setChecked(ctl::ContinuousMode, false);
     auto r = requests();
     EXPECT_EQ(r[1], "60 05 01 A0 1C");
     EXPECT_EQ(r[2], "60 05 01 A1 1C");
-    ASSERT_TRUE(waitUntil([&] { return !sequence.active; }));
-    EXPECT_EQ(sequence.step, 255);
+    ASSERT_TRUE(waitUntil([&] { return worker->sequence() == SequenceView{}; }));
 }
 
 TEST_F(Worker, ASendFailureDuringTheSequenceClears1242AndSendsNothingMore) {
     start({"--nak-frames", "3"});
-    sequence.active = true;
-    sequence.step = 1;
-    sequence.front = true;
     panel.setChecked(ctl::ContinuousMode, true);
-    worker->postCommand(CMD_BILL_COUNT);
+    worker->postSequence(true);
     ASSERT_TRUE(waitUntil([&] { return count("Send Abnormal End") == 1; }, std::chrono::seconds(20)));
     EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
-    EXPECT_FALSE(sequence.active);
-    EXPECT_EQ(sequence.step, 255);
+    EXPECT_EQ(worker->sequence(), SequenceView{});
     auto l = lines();
     ASSERT_GE(l.size(), 2u);
     EXPECT_TRUE(isTrace(l[l.size() - 2], "SEND["));
@@ -248,11 +236,8 @@ TEST_F(Worker, CommandsPressedDuringTheRepeatModeAreSentOnceEach) {
 TEST_F(Worker, ACommandPressedDuringTheSequenceLeavesItAlone) {
     start({"--delay", "30", "--negative-at", "0x01:1"});
     panel.setSelection(ctl::DischargeAmount, 2);
-    sequence.active = true;
-    sequence.step = 1;
-    sequence.front = true;
     panel.setChecked(ctl::ContinuousMode, true);
-    worker->postCommand(CMD_BILL_COUNT);
+    worker->postSequence(true);
     ASSERT_TRUE(waitUntil([&] { return requests().size() >= 2; }, std::chrono::seconds(20)));
     worker->postCommand(CMD_STATUS_READ);
     ASSERT_TRUE(waitUntil([&] { return requests().size() >= 9; }, std::chrono::seconds(20)));
@@ -322,23 +307,24 @@ TEST_F(Worker, ResetAfterCloseEndsTheRepeatModeAndTheSequence) {
 TEST(WorkerWithoutPort, ARefusedCommandEndsTheWorker) {
     MemoryPanel panel;
     panel.setChecked(ctl::ShowMessages, true);
-    SequenceState sequence;
-    SendThread worker(panel, sequence);
+    SendThread worker(panel);
     ASSERT_TRUE(worker.start());
     EXPECT_TRUE(worker.postCommand(CMD_STATUS_READ));
     ASSERT_TRUE(waitUntil([&] { return worker.ended(); }));
     EXPECT_EQ(panel.messages(), std::vector<std::string>{"Message send to SendThread error"});
     EXPECT_FALSE(worker.postCommand(CMD_STATUS_READ));
     EXPECT_EQ(panel.messages().size(), 2u);
+    EXPECT_FALSE(worker.postSequence(true));
+    EXPECT_EQ(panel.messages().size(), 3u) << "one refusal for the sequence and its command";
     EXPECT_FALSE(worker.runOnWorker([] {}));
+    EXPECT_EQ(worker.sequence(), std::nullopt);
     worker.stop();
 }
 
 TEST(WorkerWithoutPort, IgnoredCommandsKeepTheWorkerAlive) {
     MemoryPanel panel;
     panel.setChecked(ctl::ShowMessages, true);
-    SequenceState sequence;
-    SendThread worker(panel, sequence);
+    SendThread worker(panel);
     ASSERT_TRUE(worker.start());
     for (int n : {0, 17, 22, 100, 101}) EXPECT_TRUE(worker.postCommand(n));
     bool ran = false;

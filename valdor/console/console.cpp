@@ -111,7 +111,7 @@ Console::Console(Panel &panel, Host &host)
       host_(host),
       download_(panel, host, workerLink_),
       oplog_(panel, host, workerLink_),
-      worker_(panel, sequence_, &download_, &oplog_) {}
+      worker_(panel, &download_, &oplog_) {}
 
 Console::~Console() { worker_.stop(); }
 
@@ -227,11 +227,8 @@ void Console::operationalLog() {
 }
 
 void Console::billCountTransport() {
-    sequence_.active = true;
-    sequence_.step = 1;
     panel_.setChecked(ctl::ContinuousMode, true);
-    sequence_.front = panel_.checked(ctl::SequenceFront);
-    post(CMD_BILL_COUNT);
+    worker_.postSequence(panel_.checked(ctl::SequenceFront));
 }
 
 void Console::deviceInformation() {

@@ -49,7 +49,6 @@ public:
 
     // For front ends that watch the worker (frame observer, end).
     SendThread &worker() { return worker_; }
-    SequenceState &sequence() { return sequence_; }
 
 private:
     using Handler = void (Console::*)();
@@ -76,7 +75,6 @@ private:
 
     Panel &panel_;
     Host &host_;
-    SequenceState sequence_;
     // The transfers are built before the worker that calls them; they keep
     // only the link's address until a command runs, by when the worker has
     // started.  The worker goes first on the way out, stopped by then.

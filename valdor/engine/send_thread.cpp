@@ -22,6 +22,9 @@ namespace {
 
 // A call handed to the worker by runOnWorker; lparam is its address.
 constexpr unsigned WKM_CALL = 0x8001;
+// Arms the continuous sequence; wparam is 1 for the front side.  Posted just
+// before the command 3 that starts it.
+constexpr unsigned WKM_SEQUENCE = 0x8002;
 
 
 // Who goes on when a request is answered.  Each continuation reacts only to
@@ -78,7 +81,7 @@ std::string traceLine(const char *prefix, const LocalTime &time, std::span<const
 class SendThread::Worker {
 public:
     explicit Worker(SendThread &owner)
-        : owner_(owner), panel_(owner.panel_), sequence_(owner.sequence_) {}
+        : owner_(owner), panel_(owner.panel_) {}
 
     // The message loop; returns when the thread is to end.
     void run() {
@@ -90,10 +93,13 @@ public:
                 case WKM_COMMAND: onCommand(static_cast<int>(msg.wparam)); break;
                 case RSM_NOTIFY: onNotify(reinterpret_cast<const MSG_BLK *>(msg.lparam)); break;
                 case WKM_CALL: onCall(reinterpret_cast<Call *>(msg.lparam)); break;
+                case WKM_SEQUENCE: sequence_ = {true, 1, msg.wparam != 0}; break;
                 default: break;
             }
         }
     }
+
+    const SequenceView &sequence() const { return sequence_; }
 
     // Ends every transfer and mode and forgets the requests of a closed port.
     void resetAfterClose() {
@@ -356,10 +362,7 @@ private:
     }
 
     // ---- automatic modes -----------------------------------------------
-    void endSequence() {
-        sequence_.active = false;
-        sequence_.step = 255;
-    }
+    void endSequence() { sequence_ = SequenceView{}; }
 
     // `answered`: the request whose answer this is, which the repeat mode
     // sends again.
@@ -378,7 +381,7 @@ private:
             return;
         }
         bool front = sequence_.front;
-        switch (sequence_.step.load()) {
+        switch (sequence_.step) {
             case 1:
                 sequence_.step = 2;
                 requestLength_ = static_cast<uint16_t>(buildSequenceTransport(ParameterSnapshot(panel_), front, false, request_.data()));
@@ -436,7 +439,7 @@ private:
 
     SendThread &owner_;
     Panel &panel_;
-    SequenceState &sequence_;
+    SequenceView sequence_;
     bool stopping_ = false;
 
     std::array<uint8_t, kRequestBufferSize> request_{};
@@ -448,8 +451,8 @@ private:
     size_t nextRelease_ = 0;
 };
 
-SendThread::SendThread(Panel &panel, SequenceState &sequence, DownloadHook *download, OplogHook *oplog)
-    : panel_(panel), sequence_(sequence), download_(download), oplog_(oplog) {}
+SendThread::SendThread(Panel &panel, DownloadHook *download, OplogHook *oplog)
+    : panel_(panel), download_(download), oplog_(oplog) {}
 
 SendThread::~SendThread() { stop(); }
 
@@ -504,6 +507,24 @@ bool SendThread::postCommand(int command) {
         return false;
     }
     return true;
+}
+
+bool SendThread::postSequence(bool front) {
+    unsigned long id = threadId_;
+    if (id == 0 || ended_ || RSPostMessage(id, WKM_SEQUENCE, front ? 1 : 0, 0) != 0) {
+        panel_.appendMessage(kRefusedMessage);
+        return false;
+    }
+    return postCommand(CMD_BILL_COUNT);
+}
+
+std::optional<SequenceView> SendThread::sequence() {
+    SequenceView view;
+    bool ran = runOnWorker([&] {
+        if (worker_) view = worker_->sequence();
+    });
+    if (!ran) return std::nullopt;
+    return view;
 }
 
 bool SendThread::runOnWorker(const std::function<void()> &fn) {

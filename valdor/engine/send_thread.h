@@ -22,12 +22,14 @@ namespace valdor {
 class Panel;
 struct LocalTime;
 
-// The continuous sequence, set by "Bill Count / Transport" on the window
-// thread just before it posts command 3, run and reset by the worker.
-struct SequenceState {
-    std::atomic<bool> active{false};
-    std::atomic<uint8_t> step{255};  // 1, 2, 0, or 255 = idle
-    std::atomic<bool> front{false};
+// The continuous count-and-transport sequence as the worker holds it.  Only
+// the worker keeps it: "Bill Count / Transport" arms it through the worker's
+// queue (postSequence), so no other thread ever writes it.
+struct SequenceView {
+    bool active = false;
+    uint8_t step = 255;  // 1, 2, 0, or 255 = idle
+    bool front = false;
+    bool operator==(const SequenceView &) const = default;
 };
 
 // The worker's side of the program download.  All calls run on the worker.
@@ -68,8 +70,7 @@ public:
 class SendThread {
 public:
     // `panel` must outlive the worker.  The hooks may be null (no transfers).
-    SendThread(Panel &panel, SequenceState &sequence, DownloadHook *download = nullptr,
-               OplogHook *oplog = nullptr);
+    SendThread(Panel &panel, DownloadHook *download = nullptr, OplogHook *oplog = nullptr);
     ~SendThread();  // stops the thread if it still runs
 
     SendThread(const SendThread &) = delete;
@@ -87,6 +88,16 @@ public:
     // Posts WKM_COMMAND; false (after appending "Message send to SendThread
     // error") when the post failed.
     bool postCommand(int command);
+
+    // "Bill Count / Transport": arms the sequence on the side `front` names
+    // and posts command 3 behind it on the same queue, so the worker takes
+    // both in that order.  False (after appending "Message send to
+    // SendThread error" once) when the queue refused either.
+    bool postSequence(bool front);
+
+    // The sequence as the worker holds it between two messages; nothing when
+    // the worker has ended.  May block: call it through Host::runBlocking.
+    std::optional<SequenceView> sequence();
 
     // Ends a running download and acquisition as a send failure does, and
     // the repeat mode and continuous sequence with them (1242 cleared), on
@@ -131,7 +142,6 @@ private:
     void finishCalls();
 
     Panel &panel_;
-    SequenceState &sequence_;
     DownloadHook *download_;
     OplogHook *oplog_;
     std::function<void()> frameObserver_;
