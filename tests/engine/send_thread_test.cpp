@@ -72,6 +72,14 @@ protected:
         return out;
     }
 
+    // Once 1242 is cleared: nothing is going or awaited, so no mode can
+    // send again; and the unit has traced every request it took (its trace
+    // may lag its answer).
+    bool waitSettled() {
+        return waitUntil([&] { return worker->idle(); }, std::chrono::seconds(15)) &&
+               waitUntil([&] { return requests().size() >= sent().size(); });
+    }
+
     bool waitFrames(uint64_t n, std::chrono::milliseconds t = std::chrono::seconds(15)) {
         return waitUntil([&] { return worker->framesHandled() >= n; }, t);
     }
@@ -223,7 +231,7 @@ TEST_F(Worker, CommandsPressedDuringTheRepeatModeAreSentOnceEach) {
     worker->postCommand(CMD_CANCEL);
     ASSERT_TRUE(waitFrames(10));
     panel.setChecked(ctl::ContinuousMode, false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    ASSERT_TRUE(waitSettled());
 
     auto r = requests();
     EXPECT_EQ(std::count(r.begin(), r.end(), "00 10 1C"), 2);
@@ -243,7 +251,7 @@ TEST_F(Worker, ACommandPressedDuringTheSequenceLeavesItAlone) {
     ASSERT_TRUE(waitUntil([&] { return requests().size() >= 9; }, std::chrono::seconds(20)));
     EXPECT_TRUE(panel.checked(ctl::ContinuousMode));
     panel.setChecked(ctl::ContinuousMode, false);
-    std::this_thread::sleep_for(std::chrono::milliseconds(800));
+    ASSERT_TRUE(waitSettled());
 
     EXPECT_EQ(panel.text(ctl::Dh0Dh1).substr(0, 2), "E0") << "the last answer shown is the sequence's";
     auto r = requests();
@@ -270,7 +278,6 @@ TEST_F(Worker, WithMessagesOffNothingIsShownButTheWorkGoesOn) {
     EXPECT_TRUE(lines().empty());
     EXPECT_GE(requests().size(), 3u);
     EXPECT_EQ(panel.text(ctl::Dh0Dh1), "E001");
-    std::this_thread::sleep_for(std::chrono::milliseconds(500));
     EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
 }
 

@@ -101,6 +101,11 @@ public:
 
     const SequenceView &sequence() const { return sequence_; }
 
+    bool idle() const {
+        return held_.empty() && awaiting_.empty() &&
+               std::none_of(slots_.begin(), slots_.end(), [](const SendSlot &s) { return s.busy; });
+    }
+
     // Ends every transfer and mode and forgets the requests of a closed port.
     void resetAfterClose() {
         abortAll();
@@ -525,6 +530,12 @@ std::optional<SequenceView> SendThread::sequence() {
     });
     if (!ran) return std::nullopt;
     return view;
+}
+
+bool SendThread::idle() {
+    bool idle = false;
+    runOnWorker([&] { idle = worker_ && worker_->idle(); });
+    return idle;
 }
 
 bool SendThread::runOnWorker(const std::function<void()> &fn) {

@@ -99,6 +99,11 @@ public:
     // the worker has ended.  May block: call it through Host::runBlocking.
     std::optional<SequenceView> sequence();
 
+    // No request is waiting to go, going, or awaiting its answer (between
+    // two messages).  False when the worker has ended.  May block: call it
+    // through Host::runBlocking.
+    bool idle();
+
     // Ends a running download and acquisition as a send failure does, and
     // the repeat mode and continuous sequence with them (1242 cleared), on
     // the worker, and waits until that is done.  For COM Close and Exit,
