@@ -3,6 +3,8 @@
 #include <charconv>
 #include <string_view>
 
+#include "tools/bdusim/unit_data.h"
+
 namespace bdusim {
 namespace {
 
@@ -55,7 +57,7 @@ bool applyNegative(Options &o, std::string_view value) {
     const auto parts = split(value, ':');
     NegativeRule rule;
     if (parts.size() > 3 || !hexByte(parts[0], rule.code)) return false;
-    if (parts.size() > 1 && (!hexByte(parts[1], rule.dh0) || rule.dh0 == 0xE0)) return false;
+    if (parts.size() > 1 && (!hexByte(parts[1], rule.dh0) || rule.dh0 == kPositive)) return false;  // a negative answer
     if (parts.size() > 2) {
         ErrorCode code;
         if (!errorCode(parts[2], code)) return false;
