@@ -12,9 +12,11 @@
 #include <QStyle>
 #include <QStyleOption>
 #include <atomic>
+#include <set>
 #include <thread>
 
 #include "qt/qt_support.h"
+#include "valdor/panel/buttons.h"
 #include "valdor/panel/param_tables.h"
 #include "valdor/qt/dialog_units.h"
 
@@ -119,6 +121,27 @@ TEST(Window, EveryControlHasItsNumberAndKind) {
     EXPECT_NE(qobject_cast<QPlainTextEdit *>(w.control(ctl::MessageBox)), nullptr);
     EXPECT_EQ(static_cast<QPushButton *>(w.control(1011))->text().toStdString(), "Bill Count / Transport");
     EXPECT_EQ(static_cast<QCheckBox *>(w.control(1241))->text().toStdString(), "Execution Message Display");
+}
+
+// A script presses a button by its caption in the console's table; the
+// window shows that same caption on the button of that number.
+TEST(Window, EveryPushButtonCarriesTheConsolesCaption) {
+    Shown s;
+    CRsDlg &w = *s.window;
+    for (const auto &button : buttonCaptions()) {
+        auto *push = qobject_cast<QPushButton *>(w.control(button.id));
+        ASSERT_NE(push, nullptr) << button.id;
+        EXPECT_FALSE(push->isCheckable()) << button.id;
+        EXPECT_EQ(push->text().toStdString(), buttonCaption(button.id)) << button.id;
+    }
+    // And no other plain push button: the window has no button the console
+    // cannot name.
+    std::set<QWidget *> numbered;
+    for (const auto &button : buttonCaptions()) numbered.insert(w.control(button.id));
+    for (auto *push : w.findChildren<QPushButton *>(Qt::FindDirectChildrenOnly)) {
+        if (push->isCheckable()) continue;  // the two shutter toggles
+        EXPECT_TRUE(numbered.count(push)) << push->text().toStdString();
+    }
 }
 
 TEST(Window, RectanglesHoldAndNoCaptionIsClipped) {

@@ -36,7 +36,8 @@ constexpr CommandButton kCommandButtons[] = {
     {ctl::SensorTransition, CMD_SENSOR_TRANSITION},
     {ctl::BillDiagnosis, CMD_BILL_DIAGNOSIS},
     // The caption-less buttons post numbers the worker ignores.
-    {1026, 17}, {1027, 18}, {1028, 19}, {1029, 20}, {1030, 21}, {1031, 22},
+    {ctl::FirstBlankButton + 0, 17}, {ctl::FirstBlankButton + 1, 18}, {ctl::FirstBlankButton + 2, 19},
+    {ctl::FirstBlankButton + 3, 20}, {ctl::FirstBlankButton + 4, 21}, {ctl::FirstBlankButton + 5, 22},
 };
 
 // Enabling of the buttons and the port list in each state of the port.

@@ -110,9 +110,69 @@ inline constexpr int MeasuredInf = 1351;         // "Measured inf"
 // Indicators (disabled check boxes) 1283-1350 and 1352-1360.
 inline constexpr int FirstIndicator = 1283;
 inline constexpr int LastIndicator = 1360;
+// Beside the sensor levels; the level fields are the Level... numbers above.
+inline constexpr int Fdls1 = 1283;  // 1283-1288 FDLS1-FDLS6
+inline constexpr int Dfss = 1289;
+inline constexpr int Bps = 1290;
+inline constexpr int Rejs = 1291;
+inline constexpr int Ejsr = 1292;
+inline constexpr int Ejsf = 1293;
+inline constexpr int Brs3 = 1294;
+inline constexpr int Brs2 = 1295;
+inline constexpr int Brs1 = 1296;
+inline constexpr int Bcs = 1352;  // DFCS has a level but no indicator
+// Alarms and the unit's make-up, in two columns.
+inline constexpr int Balm = 1297;
+inline constexpr int Tus = 1298;
+inline constexpr int Ths = 1299;
+inline constexpr int Alarm = 1300;
+inline constexpr int DfcsAlm = 1301;
+inline constexpr int Unnote = 1302;
+inline constexpr int SprayType = 1303;
+inline constexpr int RearSpray = 1304;
+inline constexpr int Spb7 = 1353;
+inline constexpr int Spb6 = 1354;
+inline constexpr int Inibl = 1355;
+inline constexpr int Rejbl = 1356;
+inline constexpr int Rtvbl = 1357;
+inline constexpr int OptionSensor = 1358;
+inline constexpr int RejectOption = 1359;  // beside the two-line label "Reject" / "Option"
+inline constexpr int Rbst = 1360;
+// "Front option" and "Rear option": numbered in two runs, not in the order shown.
+inline constexpr int FrontOptAvailable = 1305;
+inline constexpr int FrontOptCaptureBox = 1306;
+inline constexpr int FrontOptSos = 1307;
+inline constexpr int FrontOptScs = 1308;
+inline constexpr int FrontOptRjb = 1309;
+inline constexpr int RearOptAvailable = 1310;
+inline constexpr int RearOptCaptureBox = 1311;
+inline constexpr int RearOptSos = 1312;
+inline constexpr int RearOptScs = 1313;
+inline constexpr int RearOptRjb = 1314;
+inline constexpr int FrontOptShutter = 1345;
+inline constexpr int RearOptShutter = 1346;
+inline constexpr int FrontOptShtMgOn = 1347;
+inline constexpr int FrontOptShtOpn = 1348;
+inline constexpr int RearOptShtMgOn = 1349;
+inline constexpr int RearOptShtOpn = 1350;
+// The cassette grid: rows Cst1-Cst6, columns NES, A, B, C, D.
+inline constexpr int CstGridFirst = 1315;  // 1315 + 5*(cassette-1) + column
+inline constexpr int CstGridLast = 1344;
 
 // Device Information window.
+inline constexpr int DevRowLabel1 = 1370;      // 1370-1382, + (r-1): the grid's row labels
+inline constexpr int DevLogMessageLabel = 1383;
+inline constexpr int DevHeading1 = 1384;       // 1384-1389, + (c-1): "1st Cassette" ...
 inline constexpr int DevTitle = 1390;
+inline constexpr int DevDiagnosisHeading = 1391;  // "Bill Diagnosis data"
+inline constexpr int DevDenominationLabel = 1392;
+inline constexpr int DevLengthLabel = 1393;
+inline constexpr int DevThicknessLabel = 1394;
+inline constexpr int DevReservationLabel = 1395;
+inline constexpr int DevInformationHeading = 1396;  // "Device information"
+inline constexpr int DevUserSettingLabel = 1397;
+inline constexpr int DevCodeLabel = 1398;
+inline constexpr int DevSettingHeading = 1399;      // "Device setting"
 inline constexpr int DevGridFirst = 1500;     // 1500 + 13*(c-1) + (r-1)
 inline constexpr int DevLogMessage = 1578;
 inline constexpr int DevDenomination0 = 1578; // + c

@@ -3,11 +3,19 @@
 #include <QColor>
 #include <string>
 
+#include "valdor/panel/buttons.h"
+#include "valdor/panel/controls.h"
+
 namespace valdor::qt {
 
 namespace {
 
 using K = Kind;
+
+// A push button, captioned as the console names it.
+constexpr ControlSpec push(int id, double x, double y, double w, double h) {
+    return {K::Push, id, buttonCaption(id), x, y, w, h};
+}
 
 // Groups first, so that the controls inside are drawn over their frames.
 constexpr ControlSpec kGroups[] = {
@@ -31,83 +39,80 @@ constexpr ControlSpec kGroups[] = {
 };
 
 // The command buttons, three rows of seven.
-struct CommandCaption {
-    int id;
-    const char *caption;
-};
-constexpr CommandCaption kCommandRows[3][7] = {
-    {{1012, "Status Read"}, {1013, "Mecha Reset"}, {1014, "Bill Count"}, {1015, "Bill Count <Front>"},
-     {1016, "Bill Count <Rear>"}, {1017, "Bill Transport"}, {1018, "Bill Retrieval"}},
-    {{1019, "Cancel"}, {1020, "Bill Count <Reject>"}, {1021, "Log Read/Clear"}, {1009, "Log with Msg"},
-     {1022, "Sensor Transition"}, {1023, "Operational Log"}, {1024, "Bill Diagnosis"}},
-    {{1025, "Device Information"}, {1026, ""}, {1027, ""}, {1028, ""}, {1029, ""}, {1030, ""}, {1031, ""}},
+constexpr int kCommandRows[3][7] = {
+    {ctl::StatusRead, ctl::MechaReset, ctl::BillCount, ctl::BillCountFront, ctl::BillCountRear, ctl::BillTransport,
+     ctl::BillRetrieval},
+    {ctl::Cancel, ctl::BillCountReject, ctl::LogReadClear, ctl::LogWithMsg, ctl::SensorTransition,
+     ctl::OperationalLog, ctl::BillDiagnosis},
+    {ctl::DeviceInformation, ctl::FirstBlankButton, ctl::FirstBlankButton + 1, ctl::FirstBlankButton + 2,
+     ctl::FirstBlankButton + 3, ctl::FirstBlankButton + 4, ctl::FirstBlankButton + 5},
 };
 constexpr double kCommandRowY[3] = {10, 23, 36};
 
 constexpr ControlSpec kSingles[] = {
     // Right-hand column.
-    {K::Push, 1001, "Exit", 521, 4, 44, 12},
-    {K::Push, 1002, "Clear", 521, 19, 44, 12},
-    {K::Push, 1003, "LoadData", 521, 34, 44, 12},
-    {K::Push, 1004, "SaveData", 521, 49, 44, 12},
-    {K::Push, 1005, "DownLoad", 521, 64, 44, 12},
-    {K::Push, 1008, "Log All Clear", 521, 79, 44, 12},
+    push(ctl::Exit, 521, 4, 44, 12),
+    push(ctl::Clear, 521, 19, 44, 12),
+    push(ctl::LoadData, 521, 34, 44, 12),
+    push(ctl::SaveData, 521, 49, 44, 12),
+    push(ctl::DownLoad, 521, 64, 44, 12),
+    push(ctl::LogAllClear, 521, 79, 44, 12),
     // "Command parameter".
-    {K::Check, 1240, "Enhanced request/response frame", 8, 60, 130, 9},
+    {K::Check, ctl::Enhanced, "Enhanced request/response frame", 8, 60, 130, 9},
     // "Bill Setting Information (mm)".
     {K::LabelCenter, 0, "Length-L", 33, 77, 36, 8},
     {K::LabelCenter, 0, "Length-H", 69, 77, 36, 8},
     {K::LabelCenter, 0, "Thickness", 105, 77, 36, 8},
     {K::Label, 0, "Special specification", 34, 167, 62, 8},
-    {K::Combo, 1140, nullptr, 106, 165, 34, 12},
+    {K::Combo, ctl::SpecialSpec, nullptr, 106, 165, 34, 12},
     {K::Label, 0, "Shutter no action", 34, 180, 53, 8},
-    {K::Toggle, 1243, "Front", 88, 178, 26, 12},
-    {K::Toggle, 1244, "Rear", 115, 178, 25, 12},
+    {K::Toggle, ctl::ShutterFront, "Front", 88, 178, 26, 12},
+    {K::Toggle, ctl::ShutterRear, "Rear", 115, 178, 25, 12},
     // "Bill Count".
     {K::LabelCenter, 0, "Bills count", 148, 77, 39, 8},
     {K::LabelCenter, 0, "Reject count", 187, 77, 39, 8},
     {K::LabelCenter, 0, "Pick retry", 226, 77, 39, 8},
-    {K::Check, 1282, "Count order reversing", 149, 165, 112, 9},
+    {K::Check, ctl::CountOrderReversing, "Count order reversing", 149, 165, 112, 9},
     // "Bill Transport" and "Bill Retrieval".
-    {K::Radio, 1160, "<Front>Deliver", 272, 65, 117, 8},
-    {K::Radio, 1161, "<Front>Watch bills to be removed", 272, 73, 117, 8},
-    {K::Radio, 1162, "<Front>Close shutter", 272, 81, 117, 8},
-    {K::Radio, 1163, "<Front>Open shutter", 272, 89, 117, 8},
-    {K::Radio, 1164, "<Rear>Deliver", 272, 97, 117, 8},
-    {K::Radio, 1165, "<Rear>Watch bills to be removed", 272, 105, 117, 8},
-    {K::Radio, 1166, "<Rear>Close shutter", 272, 113, 117, 8},
-    {K::Radio, 1167, "<Rear>Open shutter", 272, 121, 117, 8},
+    {K::Radio, ctl::TransportFirst, "<Front>Deliver", 272, 65, 117, 8},
+    {K::Radio, ctl::TransportFirst + 1, "<Front>Watch bills to be removed", 272, 73, 117, 8},
+    {K::Radio, ctl::TransportFirst + 2, "<Front>Close shutter", 272, 81, 117, 8},
+    {K::Radio, ctl::TransportFirst + 3, "<Front>Open shutter", 272, 89, 117, 8},
+    {K::Radio, ctl::TransportFirst + 4, "<Rear>Deliver", 272, 97, 117, 8},
+    {K::Radio, ctl::TransportFirst + 5, "<Rear>Watch bills to be removed", 272, 105, 117, 8},
+    {K::Radio, ctl::TransportFirst + 6, "<Rear>Close shutter", 272, 113, 117, 8},
+    {K::Radio, ctl::TransportFirst + 7, "<Rear>Open shutter", 272, 121, 117, 8},
     {K::Label, 0, "Discharge amount", 272, 130, 60, 8},
-    {K::Combo, 1143, nullptr, 334, 128, 53, 11},
-    {K::Radio, 1168, "<F>EJSF to pool section", 272, 149, 117, 8},
-    {K::Radio, 1169, "<F>Store into rear CaptureBOX", 272, 157, 117, 8},
-    {K::Radio, 1170, "<R>EJSR to pool section", 272, 165, 117, 8},
-    {K::Radio, 1171, "<R>Store into front CaptureBOX", 272, 173, 117, 8},
+    {K::Combo, ctl::DischargeAmount, nullptr, 334, 128, 53, 11},
+    {K::Radio, ctl::RetrievalFirst, "<F>EJSF to pool section", 272, 149, 117, 8},
+    {K::Radio, ctl::RetrievalFirst + 1, "<F>Store into rear CaptureBOX", 272, 157, 117, 8},
+    {K::Radio, ctl::RetrievalFirst + 2, "<R>EJSR to pool section", 272, 165, 117, 8},
+    {K::Radio, ctl::RetrievalFirst + 3, "<R>Store into front CaptureBOX", 272, 173, 117, 8},
     // The groups of the bottom row.
-    {K::Combo, 1141, nullptr, 8, 202, 43, 12},
-    {K::Combo, 1142, nullptr, 61, 202, 40, 12},
-    {K::Edit, 1236, nullptr, 104, 202, 172, 12},
-    {K::Combo, 1136, nullptr, 286, 202, 72, 12},
+    {K::Combo, ctl::DiagnosisMode, nullptr, 8, 202, 43, 12},
+    {K::Combo, ctl::DeviceInfoMode, nullptr, 61, 202, 40, 12},
+    {K::Edit, ctl::MessageText, nullptr, 104, 202, 172, 12},
+    {K::Combo, ctl::LogMode, nullptr, 286, 202, 72, 12},
     {K::Label, 0, "P1", 369, 204, 9, 8},
-    {K::Combo, 1138, nullptr, 379, 202, 30, 12},
+    {K::Combo, ctl::OplogP1, nullptr, 379, 202, 30, 12},
     {K::Label, 0, "P2", 412, 204, 9, 8},
-    {K::Combo, 1139, nullptr, 422, 202, 30, 12},
+    {K::Combo, ctl::OplogP2, nullptr, 422, 202, 30, 12},
     // "COM Port" and what lies under it.
     // Three units lower than first drawn: the group's frame line runs
     // under its caption, and the button must clear it.
-    {K::Push, 1006, "COM Open", 465, 65, 47, 12},
+    push(ctl::ComOpen, 465, 65, 47, 12),
     {K::Label, 0, "COM Port No.", 465, 78, 47, 8},
-    {K::Combo, 1137, nullptr, 465, 88, 47, 12},
-    {K::Push, 1007, "COM Close", 465, 112, 47, 12},
-    {K::Push, 1010, "Acquire Ope-Log", 460, 134, 57, 12},
-    {K::Check, 1351, "Measured inf", 462, 149, 55, 9},
+    {K::Combo, ctl::ComPort, nullptr, 465, 88, 47, 12},
+    push(ctl::ComClose, 465, 112, 47, 12),
+    push(ctl::AcquireOpeLog, 460, 134, 57, 12),
+    {K::Check, ctl::MeasuredInf, "Measured inf", 462, 149, 55, 9},
     // "<Q9RP>".
-    {K::Check, 1281, "<Front>", 470, 187, 50, 9},
-    {K::Push, 1011, "Bill Count / Transport", 470, 201, 89, 12},
+    {K::Check, ctl::SequenceFront, "<Front>", 470, 187, 50, 9},
+    push(ctl::BillCountTransport, 470, 201, 89, 12),
     // Above and below the message box.
-    {K::Check, 1241, "Execution Message Display", 2, 328, 120, 10},
-    {K::Check, 1242, "Command Continuous Mode", 463, 328, 100, 10},
-    {K::FieldLeft, 1151, nullptr, 2, 418, 83, 12},
+    {K::Check, ctl::ShowMessages, "Execution Message Display", 2, 328, 120, 10},
+    {K::Check, ctl::ContinuousMode, "Command Continuous Mode", 463, 328, 100, 10},
+    {K::FieldLeft, ctl::DownloadFileName, nullptr, 2, 418, 83, 12},
 };
 
 constexpr const char *kCassetteRows[6] = {"1st Cst", "2nd Cst", "3rd Cst", "4th Cst", "5th Cst", "6th Cst"};
@@ -118,8 +123,8 @@ struct ComboColumn {
     double x, w;
 };
 constexpr ComboColumn kCassetteColumns[] = {
-    {1100, 34, 34}, {1106, 70, 34}, {1112, 106, 34},     // lengths, thickness
-    {1118, 149, 37}, {1124, 188, 37}, {1130, 227, 37},  // counts, retries
+    {ctl::LengthL1, 34, 34},    {ctl::LengthH1, 70, 34},     {ctl::Thickness1, 106, 34},  // lengths, thickness
+    {ctl::BillsCount1, 149, 37}, {ctl::RejectCount1, 188, 37}, {ctl::PickRetry1, 227, 37},  // counts, retries
 };
 constexpr double kCassetteRowY = 86, kCassetteRowStep = 13;
 
@@ -129,14 +134,14 @@ constexpr const char *kShutterColumns[3] = {"EJS", "SOS", "SCS"};
 
 // "Response": the header fields.
 constexpr ControlSpec kResponseHeader[] = {
-    {K::LabelRight, 0, "DH0/DH1", 6, 229, 44, 9},         {K::Field, 1200, nullptr, 52, 229, 40, 10},
-    {K::LabelRight, 0, "ErrorCode", 6, 240, 44, 9},       {K::Field, 1201, nullptr, 52, 240, 40, 10},
-    {K::LabelRight, 0, "ErrorAddress", 6, 251, 44, 9},    {K::Field, 1202, nullptr, 52, 251, 40, 10},
-    {K::LabelRight, 0, "Version", 6, 262, 44, 9},         {K::Field, 1203, nullptr, 52, 262, 40, 10},
-    {K::LabelRight, 0, "Date", 6, 273, 44, 9},            {K::Field, 1204, nullptr, 52, 273, 40, 10},
-    {K::LabelRight, 0, "ErrorRegister", 6, 284, 44, 9},   {K::Field, 1205, nullptr, 52, 284, 40, 10},
-    {K::LabelRight, 0, "ErrorRegister2", 6, 295, 44, 9},  {K::Field, 1206, nullptr, 52, 295, 40, 10},
-    {K::LabelRight, 0, "ErrorMessage", 6, 313, 44, 9},    {K::FieldLeft, 1207, nullptr, 52, 313, 508, 10},
+    {K::LabelRight, 0, "DH0/DH1", 6, 229, 44, 9},         {K::Field, ctl::Dh0Dh1, nullptr, 52, 229, 40, 10},
+    {K::LabelRight, 0, "ErrorCode", 6, 240, 44, 9},       {K::Field, ctl::ErrorCode, nullptr, 52, 240, 40, 10},
+    {K::LabelRight, 0, "ErrorAddress", 6, 251, 44, 9},    {K::Field, ctl::ErrorAddress, nullptr, 52, 251, 40, 10},
+    {K::LabelRight, 0, "Version", 6, 262, 44, 9},         {K::Field, ctl::Version, nullptr, 52, 262, 40, 10},
+    {K::LabelRight, 0, "Date", 6, 273, 44, 9},            {K::Field, ctl::Date, nullptr, 52, 273, 40, 10},
+    {K::LabelRight, 0, "ErrorRegister", 6, 284, 44, 9},   {K::Field, ctl::ErrorRegister, nullptr, 52, 284, 40, 10},
+    {K::LabelRight, 0, "ErrorRegister2", 6, 295, 44, 9},  {K::Field, ctl::ErrorRegister2, nullptr, 52, 295, 40, 10},
+    {K::LabelRight, 0, "ErrorMessage", 6, 313, 44, 9},    {K::FieldLeft, ctl::ErrorMessage, nullptr, 52, 313, 508, 10},
     {K::LabelCenter, 0, "Counted", 124, 234, 28, 8},      {K::LabelCenter, 0, "Rejected", 152, 234, 28, 8},
 };
 
@@ -147,31 +152,43 @@ struct LevelRow {
     int field;
 };
 constexpr LevelRow kLevelColumns[2][8] = {
-    {{1283, "FDLS1", 1220}, {1284, "FDLS2", 1221}, {1285, "FDLS3", 1222}, {1286, "FDLS4", 1223},
-     {1287, "FDLS5", 1224}, {1288, "FDLS6", 1225}, {1289, "DFSS", 1226}, {1290, "BPS", 1227}},
-    {{1291, "REJS", 1228}, {1292, "EJSR", 1229}, {1293, "EJSF", 1230}, {1294, "BRS3", 1231},
-     {1295, "BRS2", 1232}, {1296, "BRS1", 1233}, {0, "DFCS", 1234}, {1352, "BCS", 1235}},
+    {{ctl::Fdls1, "FDLS1", ctl::LevelFdls1},
+     {ctl::Fdls1 + 1, "FDLS2", ctl::LevelFdls1 + 1},
+     {ctl::Fdls1 + 2, "FDLS3", ctl::LevelFdls1 + 2},
+     {ctl::Fdls1 + 3, "FDLS4", ctl::LevelFdls1 + 3},
+     {ctl::Fdls1 + 4, "FDLS5", ctl::LevelFdls1 + 4},
+     {ctl::Fdls1 + 5, "FDLS6", ctl::LevelFdls1 + 5},
+     {ctl::Dfss, "DFSS", ctl::LevelDfss},
+     {ctl::Bps, "BPS", ctl::LevelBps}},
+    {{ctl::Rejs, "REJS", ctl::LevelRejs},
+     {ctl::Ejsr, "EJSR", ctl::LevelEjsr},
+     {ctl::Ejsf, "EJSF", ctl::LevelEjsf},
+     {ctl::Brs3, "BRS3", ctl::LevelBrs3},
+     {ctl::Brs2, "BRS2", ctl::LevelBrs2},
+     {ctl::Brs1, "BRS1", ctl::LevelBrs1},
+     {0, "DFCS", ctl::LevelDfcs},
+     {ctl::Bcs, "BCS", ctl::LevelBcs}},
 };
 constexpr double kLevelX[2] = {185, 244};
 
 // The other indicators, two columns.
 constexpr ControlSpec kIndicators[] = {
-    {K::Indicator, 1297, "BALM", 303, 229, 41, 9},
-    {K::Indicator, 1298, "TUS", 303, 238, 41, 9},
-    {K::Indicator, 1299, "THS", 303, 247, 41, 9},
-    {K::Indicator, 1300, "ALARM", 303, 256, 41, 9},
-    {K::Indicator, 1301, "DFCSALM", 303, 265, 41, 9},
-    {K::Indicator, 1302, "UNNOTE", 303, 274, 41, 9},
-    {K::Indicator, 1355, "INIBL", 303, 283, 41, 9},
-    {K::Indicator, 1356, "REJBL", 303, 292, 41, 9},
-    {K::Indicator, 1357, "RTVBL", 303, 301, 41, 9},
-    {K::Indicator, 1353, "Spb7", 346, 229, 54, 9},
-    {K::Indicator, 1354, "Spb6", 346, 238, 54, 9},
-    {K::Indicator, 1303, "Spray type", 346, 247, 54, 9},
-    {K::Indicator, 1304, "Rear Spray", 346, 256, 54, 9},
-    {K::Indicator, 1358, "Option sensor", 346, 265, 54, 9},
-    {K::Indicator, 1360, "RBST", 346, 274, 54, 9},
-    {K::Indicator, 1359, nullptr, 346, 287, 9, 9},
+    {K::Indicator, ctl::Balm, "BALM", 303, 229, 41, 9},
+    {K::Indicator, ctl::Tus, "TUS", 303, 238, 41, 9},
+    {K::Indicator, ctl::Ths, "THS", 303, 247, 41, 9},
+    {K::Indicator, ctl::Alarm, "ALARM", 303, 256, 41, 9},
+    {K::Indicator, ctl::DfcsAlm, "DFCSALM", 303, 265, 41, 9},
+    {K::Indicator, ctl::Unnote, "UNNOTE", 303, 274, 41, 9},
+    {K::Indicator, ctl::Inibl, "INIBL", 303, 283, 41, 9},
+    {K::Indicator, ctl::Rejbl, "REJBL", 303, 292, 41, 9},
+    {K::Indicator, ctl::Rtvbl, "RTVBL", 303, 301, 41, 9},
+    {K::Indicator, ctl::Spb7, "Spb7", 346, 229, 54, 9},
+    {K::Indicator, ctl::Spb6, "Spb6", 346, 238, 54, 9},
+    {K::Indicator, ctl::SprayType, "Spray type", 346, 247, 54, 9},
+    {K::Indicator, ctl::RearSpray, "Rear Spray", 346, 256, 54, 9},
+    {K::Indicator, ctl::OptionSensor, "Option sensor", 346, 265, 54, 9},
+    {K::Indicator, ctl::Rbst, "RBST", 346, 274, 54, 9},
+    {K::Indicator, ctl::RejectOption, nullptr, 346, 287, 9, 9},
     {K::Label, 0, "Reject\nOption", 356, 283, 40, 17},
 };
 
@@ -181,9 +198,14 @@ struct OptionRow {
     int front, rear;
 };
 constexpr OptionRow kOptionRows[] = {
-    {"Available", 1305, 1310}, {"CaptureBox", 1306, 1311}, {"RJB", 1309, 1314},
-    {"Shutter", 1345, 1346},   {"SOS", 1307, 1312},        {"SCS", 1308, 1313},
-    {"SHTMGON", 1347, 1349},   {"SHTOPN", 1348, 1350},
+    {"Available", ctl::FrontOptAvailable, ctl::RearOptAvailable},
+    {"CaptureBox", ctl::FrontOptCaptureBox, ctl::RearOptCaptureBox},
+    {"RJB", ctl::FrontOptRjb, ctl::RearOptRjb},
+    {"Shutter", ctl::FrontOptShutter, ctl::RearOptShutter},
+    {"SOS", ctl::FrontOptSos, ctl::RearOptSos},
+    {"SCS", ctl::FrontOptScs, ctl::RearOptScs},
+    {"SHTMGON", ctl::FrontOptShtMgOn, ctl::RearOptShtMgOn},
+    {"SHTOPN", ctl::FrontOptShtOpn, ctl::RearOptShtOpn},
 };
 
 // The response cassette grid.
@@ -195,16 +217,15 @@ struct FieldColour {
     QRgb colour;
 };
 constexpr FieldColour kFieldColours[] = {
-    {1200, 1207, qRgb(255, 255, 210)},
-    {1208, 1219, qRgb(210, 255, 255)},
-    {1220, 1235, qRgb(255, 210, 255)},
+    {ctl::Dh0Dh1, ctl::ErrorMessage, qRgb(255, 255, 210)},
+    {ctl::Counted1, ctl::Rejected1 + 5, qRgb(210, 255, 255)},
+    {ctl::LevelFdls1, ctl::LevelBcs, qRgb(255, 210, 255)},
 };
 
 void buildCommandButtons(Form &form) {
     for (int row = 0; row < 3; ++row)
         for (int col = 0; col < 7; ++col) {
-            const auto &button = kCommandRows[row][col];
-            form.add({K::Push, button.id, button.caption, 6.0 + 73 * col, kCommandRowY[row], 72, 12});
+            form.add(push(kCommandRows[row][col], 6.0 + 73 * col, kCommandRowY[row], 72, 12));
         }
 }
 
@@ -222,14 +243,14 @@ void buildSensorTransition(Form &form) {
     for (int r = 0; r < 6; ++r) {
         double y = 85 + 10 * r;
         form.add({K::Label, 0, digits[r], 397, y, 7, 9});
-        for (int c = 0; c < 5; ++c) form.add({K::Check, 1245 + 5 * r + c, nullptr, 406.0 + 10 * c, y, 9, 9});
+        for (int c = 0; c < 5; ++c) form.add({K::Check, ctl::SensorGridFirst + 5 * r + c, nullptr, 406.0 + 10 * c, y, 9, 9});
     }
     for (int k = 0; k < 3; ++k) form.add({K::Heading, 0, kShutterColumns[k], 416.0 + 13 * k, 148, 13, 8});
     form.add({K::Heading, 0, "<Front>", 394, 157, 22, 9});
     form.add({K::Heading, 0, "<Rear>", 394, 168, 22, 9});
     for (int k = 0; k < 3; ++k) {
-        form.add({K::Check, 1275 + k, nullptr, 418.0 + 13 * k, 157, 9, 9});
-        form.add({K::Check, 1278 + k, nullptr, 418.0 + 13 * k, 168, 9, 9});
+        form.add({K::Check, ctl::SensorFrontEjs + k, nullptr, 418.0 + 13 * k, 157, 9, 9});
+        form.add({K::Check, ctl::SensorRearEjs + k, nullptr, 418.0 + 13 * k, 168, 9, 9});
     }
 }
 
@@ -238,8 +259,8 @@ void buildResponse(Form &form) {
     for (int c = 0; c < 6; ++c) {
         double y = 243 + 9 * c;
         form.add({K::Label, 0, kCassetteRows[c], 99, y, 25, 9});
-        form.add({K::Field, 1208 + c, nullptr, 126, y, 24, 9});
-        form.add({K::Field, 1214 + c, nullptr, 154, y, 24, 9});
+        form.add({K::Field, ctl::Counted1 + c, nullptr, 126, y, 24, 9});
+        form.add({K::Field, ctl::Rejected1 + c, nullptr, 154, y, 24, 9});
     }
     for (int col = 0; col < 2; ++col)
         for (int r = 0; r < 8; ++r) {
@@ -263,7 +284,7 @@ void buildResponse(Form &form) {
         form.add({K::Label, 0, kCstRows[r], 503, y, 15, 9});
         // A full column step wide: at 8 units the check box's indicator lost
         // its right edge, and the "D" column met the group's frame.
-        for (int c = 0; c < 5; ++c) form.add({K::Indicator, 1315 + 5 * r + c, nullptr, 518.0 + 9 * c, y, 9, 9});
+        for (int c = 0; c < 5; ++c) form.add({K::Indicator, ctl::CstGridFirst + 5 * r + c, nullptr, 518.0 + 9 * c, y, 9, 9});
     }
     for (const auto &band : kFieldColours)
         for (int id = band.first; id <= band.last; ++id)

@@ -4,6 +4,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 
+#include "valdor/panel/controls.h"
 #include "valdor/qt/icons.h"
 #include "valdor/responses/device_info_decoder.h"
 
@@ -35,26 +36,26 @@ struct DiagnosisRow {
     double y;
 };
 constexpr DiagnosisRow kDiagnosisRows[] = {
-    {1392, "Denomination", 1578, 178},
-    {1393, "Length(mm)", 1584, 188},
-    {1394, "Thickness(mm)", 1590, 198},
-    {1395, "Reservation", 1596, 208},
+    {ctl::DevDenominationLabel, "Denomination", ctl::DevDenomination0, 178},
+    {ctl::DevLengthLabel, "Length(mm)", ctl::DevLength0, 188},
+    {ctl::DevThicknessLabel, "Thickness(mm)", ctl::DevThickness0, 198},
+    {ctl::DevReservationLabel, "Reservation", ctl::DevReservation0, 208},
 };
 
 constexpr ControlSpec kFixed[] = {
-    {K::Label, 1390, nullptr, 7, 7, 68, 10},
-    {K::LabelRight, 1383, "Log Message", 7, 153, kLabelRight - 7, 9},
-    {K::Sunken, 1578, nullptr, 111, 152, 272, 11},
-    {K::Label, 1391, "Bill Diagnosis data", 7, 169, 100, 9},
-    {K::Label, 1396, "Device information", 7, 220, 100, 9},
-    {K::LabelRight, 1397, "User setting data", 7, 229, kLabelRight - 7, 9},
-    {K::Sunken, 1603, nullptr, 111, 228, 272, 11},
-    {K::LabelRight, 1398, "Device code", 7, 242, kLabelRight - 7, 9},
-    {K::Sunken, 1604, nullptr, 111, 241, 46, 11},
-    {K::Sunken, 1605, nullptr, 165, 241, 26, 11},
-    {K::Sunken, 1606, nullptr, 199, 241, 26, 11},
-    {K::Sunken, 1614, nullptr, 248, 241, 135, 11},
-    {K::Label, 1399, "Device setting", 57, 255, 60, 9},
+    {K::Label, ctl::DevTitle, nullptr, 7, 7, 68, 10},
+    {K::LabelRight, ctl::DevLogMessageLabel, "Log Message", 7, 153, kLabelRight - 7, 9},
+    {K::Sunken, ctl::DevLogMessage, nullptr, 111, 152, 272, 11},
+    {K::Label, ctl::DevDiagnosisHeading, "Bill Diagnosis data", 7, 169, 100, 9},
+    {K::Label, ctl::DevInformationHeading, "Device information", 7, 220, 100, 9},
+    {K::LabelRight, ctl::DevUserSettingLabel, "User setting data", 7, 229, kLabelRight - 7, 9},
+    {K::Sunken, ctl::DevUserSetting, nullptr, 111, 228, 272, 11},
+    {K::LabelRight, ctl::DevCodeLabel, "Device code", 7, 242, kLabelRight - 7, 9},
+    {K::Sunken, ctl::DevCode1, nullptr, 111, 241, 46, 11},
+    {K::Sunken, ctl::DevCode2, nullptr, 165, 241, 26, 11},
+    {K::Sunken, ctl::DevCode3, nullptr, 199, 241, 26, 11},
+    {K::Sunken, ctl::DevCode4, nullptr, 248, 241, 135, 11},
+    {K::Label, ctl::DevSettingHeading, "Device setting", 57, 255, 60, 9},
 };
 
 struct SettingRow {
@@ -63,11 +64,15 @@ struct SettingRow {
     double y;
 };
 constexpr SettingRow kSettings[] = {
-    {1607, "Maximum number of sheets", 255}, {1608, "Machine type", 265},
-    {1609, "Front Option", 275},             {1610, "Rear Option", 285},
-    {1611, "Jam retry control", 295},        {1612, "BCS Sensor", 305},
-    {1613, "Thickness adjustment value", 315}, {1615, "ROM version", 325},
-    {1616, "Reject Option", 335},
+    {ctl::DevMaxSheets, "Maximum number of sheets", 255},
+    {ctl::DevMachineType, "Machine type", 265},
+    {ctl::DevFrontOption, "Front Option", 275},
+    {ctl::DevRearOption, "Rear Option", 285},
+    {ctl::DevJamRetry, "Jam retry control", 295},
+    {ctl::DevBcsSensor, "BCS Sensor", 305},
+    {ctl::DevThicknessAdjust, "Thickness adjustment value", 315},
+    {ctl::DevRomVersion, "ROM version", 325},
+    {ctl::DevRejectOption, "Reject Option", 335},
 };
 
 }  // namespace
@@ -86,11 +91,11 @@ CLogDlg::CLogDlg(Panel &panel, QWidget *owner)
 }
 
 void CLogDlg::build() {
-    for (int c = 0; c < 6; ++c) form_.add({K::LabelCenter, 1384 + c, kHeadings[c], kHeadingX[c], 8, 44, 9});
+    for (int c = 0; c < 6; ++c) form_.add({K::LabelCenter, ctl::DevHeading1 + c, kHeadings[c], kHeadingX[c], 8, 44, 9});
     for (int r = 0; r < 13; ++r) {
         double y = 18 + 10 * r;
-        form_.add({K::LabelRight, 1370 + r, kRowLabels[r], 2, y, kLabelRight - 2, 9});
-        for (int c = 0; c < 6; ++c) form_.add({K::SunkenRight, 1500 + 13 * c + r, nullptr, kColumnX[c], y, 42, 9});
+        form_.add({K::LabelRight, ctl::DevRowLabel1 + r, kRowLabels[r], 2, y, kLabelRight - 2, 9});
+        for (int c = 0; c < 6; ++c) form_.add({K::SunkenRight, ctl::DevGridFirst + 13 * c + r, nullptr, kColumnX[c], y, 42, 9});
     }
     form_.add(kFixed);
     for (const auto &row : kDiagnosisRows) {

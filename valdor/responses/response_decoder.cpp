@@ -96,55 +96,55 @@ struct Indicator {
 };
 
 constexpr Indicator kStatusIndicators[] = {
-    {S1, 0, 1283}, {S1, 1, 1284}, {S1, 2, 1285}, {S1, 3, 1286}, {S1, 4, 1287}, {S1, 5, 1288},
-    {S2, 0, 1289},  // DFSS
-    {S2, 1, 1290},  // BPS
-    {S2, 2, 1291},  // REJS
-    {S2, 3, 1292},  // EJSR
-    {S2, 4, 1293},  // EJSF
-    {S2, 5, 1294},  // BRS3
-    {S2, 6, 1295},  // BRS2
-    {S2, 7, 1296},  // BRS1
-    {S3, 7, 1297},  // BALM
-    {S3, 3, 1358},  // Option sensor
-    {S3, 4, 1352},  // BCS
-    {S3, 5, 1360},  // RBST
-    {S3, 6, 1359},  // Reject Option
-    {S3, 1, 1298},  // TUS
-    {S3, 0, 1299},  // THS
-    {S4, 7, 1303},              // Spray type
-    {S4, 6, 1304, 0x80, 0x80},  // Rear Spray, only with a spray type
+    {S1, 0, ctl::Fdls1},     {S1, 1, ctl::Fdls1 + 1}, {S1, 2, ctl::Fdls1 + 2},
+    {S1, 3, ctl::Fdls1 + 3}, {S1, 4, ctl::Fdls1 + 4}, {S1, 5, ctl::Fdls1 + 5},  // FDLS1-FDLS6
+    {S2, 0, ctl::Dfss},
+    {S2, 1, ctl::Bps},
+    {S2, 2, ctl::Rejs},
+    {S2, 3, ctl::Ejsr},
+    {S2, 4, ctl::Ejsf},
+    {S2, 5, ctl::Brs3},
+    {S2, 6, ctl::Brs2},
+    {S2, 7, ctl::Brs1},
+    {S3, 7, ctl::Balm},
+    {S3, 3, ctl::OptionSensor},
+    {S3, 4, ctl::Bcs},
+    {S3, 5, ctl::Rbst},
+    {S3, 6, ctl::RejectOption},
+    {S3, 1, ctl::Tus},
+    {S3, 0, ctl::Ths},
+    {S4, 7, ctl::SprayType},
+    {S4, 6, ctl::RearSpray, 0x80, 0x80},  // only with a spray type
     // Front option: present (bit 2) with a capture box (bit 1) or a shutter.
-    {S4, 2, 1305},              // Available
-    {S4, 1, 1306, 0x04, 0x04},  // CaptureBox
-    {S4, 0, 1309, 0x06, 0x06},  // RJB
-    {S4, 2, 1345, 0x02, 0x00},  // Shutter
-    {S5, 1, 1307, 0x06, 0x04},  // SOS
-    {S5, 0, 1308, 0x06, 0x04},  // SCS
-    {S5, 3, 1348, 0x06, 0x04},  // SHTOPN
-    {S5, 2, 1347, 0x06, 0x04},  // SHTMGON
+    {S4, 2, ctl::FrontOptAvailable},
+    {S4, 1, ctl::FrontOptCaptureBox, 0x04, 0x04},
+    {S4, 0, ctl::FrontOptRjb, 0x06, 0x06},
+    {S4, 2, ctl::FrontOptShutter, 0x02, 0x00},
+    {S5, 1, ctl::FrontOptSos, 0x06, 0x04},
+    {S5, 0, ctl::FrontOptScs, 0x06, 0x04},
+    {S5, 3, ctl::FrontOptShtOpn, 0x06, 0x04},
+    {S5, 2, ctl::FrontOptShtMgOn, 0x06, 0x04},
     // Rear option: present (bit 5) with a capture box (bit 4) or a shutter.
-    {S4, 5, 1310},              // Available
-    {S4, 4, 1311, 0x20, 0x20},  // CaptureBox
-    {S4, 3, 1314, 0x30, 0x30},  // RJB
-    {S4, 5, 1346, 0x10, 0x00},  // Shutter
-    {S5, 5, 1312, 0x30, 0x20},  // SOS
-    {S5, 4, 1313, 0x30, 0x20},  // SCS
-    {S5, 7, 1350, 0x30, 0x20},  // SHTOPN
-    {S5, 6, 1349, 0x30, 0x20},  // SHTMGON
-    {S6, 7, 1353},  // Spb7
-    {S6, 6, 1354},  // Spb6
-    {S6, 5, 1300},  // ALARM
-    {S6, 4, 1301},  // DFCSALM
-    {S6, 3, 1302},  // UNNOTE
-    {S6, 2, 1355},  // INIBL
-    {S6, 1, 1356},  // REJBL
-    {S6, 0, 1357},  // RTVBL
+    {S4, 5, ctl::RearOptAvailable},
+    {S4, 4, ctl::RearOptCaptureBox, 0x20, 0x20},
+    {S4, 3, ctl::RearOptRjb, 0x30, 0x30},
+    {S4, 5, ctl::RearOptShutter, 0x10, 0x00},
+    {S5, 5, ctl::RearOptSos, 0x30, 0x20},
+    {S5, 4, ctl::RearOptScs, 0x30, 0x20},
+    {S5, 7, ctl::RearOptShtOpn, 0x30, 0x20},
+    {S5, 6, ctl::RearOptShtMgOn, 0x30, 0x20},
+    {S6, 7, ctl::Spb7},
+    {S6, 6, ctl::Spb6},
+    {S6, 5, ctl::Alarm},
+    {S6, 4, ctl::DfcsAlm},
+    {S6, 3, ctl::Unnote},
+    {S6, 2, ctl::Inibl},
+    {S6, 1, ctl::Rejbl},
+    {S6, 0, ctl::Rtvbl},
 };
 
 // The cassette grid: rows Cst1-Cst6, columns NES, A, B, C, D; box
 // 1315 + 5 * (cassette - 1) + column.  Bits 6, 5 and 4 are not shown.
-constexpr int kCassetteGridFirst = 1315;
 constexpr uint8_t kCassetteColumnBits[5] = {7, 3, 2, 1, 0};
 
 constexpr auto kCassetteIndicators = [] {
@@ -153,7 +153,7 @@ constexpr auto kCassetteIndicators = [] {
     for (int c = 0; c < 6; ++c)
         for (int column = 0; column < 5; ++column)
             indicators[at++] = {static_cast<Source>(C1 + c), kCassetteColumnBits[column],
-                                kCassetteGridFirst + 5 * c + column};
+                                ctl::CstGridFirst + 5 * c + column};
     return indicators;
 }();
 
