@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rslink/core/frame.h"
+#include "support/pty_peer.h"
 #include "valdor/monitor/line_monitor.h"
 #include "valdor/monitor/monitor_run.h"
 
@@ -15,18 +15,16 @@ namespace {
 using valdor::monitor::Direction;
 using valdor::monitor::LineMonitor;
 using valdor::monitor::MonitorEvent;
-using Bytes = std::vector<uint8_t>;
+using namespace testsupport;  // the wire helpers
 
 constexpr Direction H = Direction::HostToUnit;
 constexpr Direction U = Direction::UnitToHost;
 
-const Bytes kEnq = {0x10, 0x05}, kAck = {0x10, 0x06}, kNak = {0x10, 0x15};
 const Bytes kStatusRead = {0x00, 0x01, 0x1C};
 const Bytes kStatusAnswer = {0xE0, 0x01, 0x00, 0x00, 0x00, 0x2A, 0x3C};
 
 Bytes frame(const Bytes &text, bool spoil = false) {
-    Bytes out(text.size() + rslink::kFrameOverhead);
-    out.resize(rslink::buildFrame(text.data(), text.size(), out.data()));
+    Bytes out = frameOf(text);
     if (spoil) out.back() ^= 0x5A;
     return out;
 }
@@ -50,13 +48,8 @@ std::string untimed(const MonitorEvent &e) {
 // "bytes host>unit 10 05".
 LineMonitor::BytesSink bytesInto(std::vector<std::string> &out) {
     return [&out](uint64_t, Direction d, std::span<const uint8_t> raw) {
-        std::string s = d == H ? "bytes host>unit" : "bytes unit>host";
-        char b[4];
-        for (uint8_t v : raw) {
-            std::snprintf(b, sizeof b, " %02X", v);
-            s += b;
-        }
-        out.push_back(s);
+        out.push_back(std::string(d == H ? "bytes host>unit " : "bytes unit>host ") +
+                      hex(Bytes(raw.begin(), raw.end())));
     };
 }
 

@@ -6,11 +6,9 @@
 #include <cerrno>
 #include <deque>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "driver_client.h"
-#include "rslink/core/capture_format.h"
+#include "support/capture_read.h"
 #include "rslink/core/line_tokens.h"
 
 using namespace rslinktest;
@@ -23,9 +21,7 @@ constexpr int kCom = 4;
 
 // The frames of one direction, as hex texts, from a capture file.
 std::vector<std::string> frames(const fs::path &file, cap::Direction direction) {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const cap::Parsed p = cap::parse(bytes);
+    const cap::Parsed p = readCapture(file);
     EXPECT_TRUE(p.ok()) << p.error;
     std::vector<uint8_t> stream;
     for (const auto &r : p.records)
@@ -92,9 +88,7 @@ TEST_F(CaptureDriver, OpenAndCloseAreMarkedWithTheLineSettings) {
     ASSERT_EQ(RSClose(), 0);
     ASSERT_EQ(RSCapture(nullptr), 0);
 
-    std::ifstream in(file("marks.rslcap"), std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const cap::Parsed p = cap::parse(bytes);
+    const cap::Parsed p = readCapture(file("marks.rslcap"));
     ASSERT_TRUE(p.ok()) << p.error;
     ASSERT_GE(p.records.size(), 4u);
     EXPECT_EQ(p.records.front().type, cap::RecordType::Clock);
