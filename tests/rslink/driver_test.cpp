@@ -457,30 +457,6 @@ TEST_F(DriverTest, HangUpDuringASendFailsItThenReportsOnce) {
     EXPECT_LT(Clock::now() - closing, 3000ms);
 }
 
-// With no block in progress (an answer awaited, or a frame half read) the
-// hang-up is reported as soon as it is seen.
-TEST_F(DriverTest, HangUpWhileIdleOrInsideAFrameIsReportedOnce) {
-    for (const bool insideFrame : {false, true}) {
-        SCOPED_TRACE(insideFrame ? "inside a frame" : "idle");
-        PtyPeer unit;
-        unit.mapCom(kCom);
-        open();
-        if (insideFrame) {
-            unit.send(kEnq);
-            EXPECT_EQ(hex(unit.read(2)), hex(kAck));
-            unit.send(hex("10 02 00 08 E0"));
-            std::this_thread::sleep_for(100ms);
-        }
-        unit.hangUp();
-        expectApiError(EIO);
-        expectNoNotice(500ms);
-        const auto closing = Clock::now();
-        EXPECT_EQ(RSClose(), 0);
-        EXPECT_LT(Clock::now() - closing, 3000ms);
-    }
-    peer.mapCom(kCom);
-}
-
 // A client whose queue is gone: the text is acknowledged, cannot be handed
 // on, and its buffer returns to the pool.
 TEST_F(DriverTest, TextForAVanishedClientFreesItsBuffer) {
