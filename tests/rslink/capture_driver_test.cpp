@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <deque>
 #include <filesystem>
 
 #include "driver_client.h"
@@ -43,24 +42,20 @@ protected:
 
     // One request and its response, the unit's side played by the peer.
     void exchange(const Bytes &request, const Bytes &response) {
-        blocks.push_back(MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(request.size()),
-                                 const_cast<uint8_t *>(request.data())});
-        ASSERT_EQ(RSSend(&blocks.back()), 0);
+        client.queue(request);
         unitTakesRequest(peer, request);
         auto sent = client.next();
         ASSERT_TRUE(sent && sent->copy.code == BLK_SEND_OK);
         unitSends(peer, response);
         auto got = client.next();
         ASSERT_TRUE(got && got->copy.code == BLK_RECEIVED);
-        blocks.push_back(MSG_BLK{BLK_RELEASE, 0, 0, 0, got->copy.data});
-        ASSERT_EQ(RSSend(&blocks.back()), 0);
+        client.release(*got);
     }
 
     fs::path file(const char *name) const { return fs::path(::testing::TempDir()) / name; }
 
     PtyPeer peer;
     Client client;
-    std::deque<MSG_BLK> blocks;
     const Bytes first = hex("00 01 1C"), second = hex("60 01 FF 00 00 01 00 1C"), third = hex("00 10 1C");
     const Bytes answer = hex("E0 01 00 00 00 2A 3C");
 };
