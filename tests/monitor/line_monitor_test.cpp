@@ -29,11 +29,6 @@ Bytes frame(const Bytes &text, bool spoil = false) {
     return out;
 }
 
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
 struct Step {
     Direction direction;
     Bytes bytes;
@@ -106,7 +101,7 @@ std::vector<Session> sessions() {
          {"host>unit DLE ENQ bid", "unit>host DLE ACK grant", "host>unit frame",
           "unit>host DLE ENQ acknowledgement", "unit>host DLE ENQ bid", "host>unit DLE ACK grant"}},
         {"noise_before_pairs",
-         {{H, kEnq}, {U, Bytes{0x41, 0x42} + kAck}, {H, frame(kStatusRead)}, {U, Bytes{0x7F} + kAck}},
+         {{H, kEnq}, {U, joined({{0x41, 0x42}, kAck})}, {H, frame(kStatusRead)}, {U, joined({{0x7F}, kAck})}},
          {"host>unit DLE ENQ bid", "unit>host noise 2 bytes: 41 42", "unit>host DLE ACK grant",
           "host>unit frame", "unit>host noise 1 byte: 7F", "unit>host DLE ACK acknowledgement"}},
         {"refused_bid",
@@ -153,8 +148,10 @@ TEST_P(Sessions, DirectionsReadTogetherComeOutInTheLineOrder) {
             uint64_t t = 0;
             for (size_t i = 0; i < first; ++i) monitor.feed(t += 100, steps[i].direction, steps[i].bytes);
             Bytes host, unit;
-            for (size_t i = first; i < last; ++i)
-                (steps[i].direction == H ? host : unit) = (steps[i].direction == H ? host : unit) + steps[i].bytes;
+            for (size_t i = first; i < last; ++i) {
+                Bytes &side = steps[i].direction == H ? host : unit;
+                side = joined({side, steps[i].bytes});
+            }
             monitor.feedTogether(t += 100, host, unit);
             for (size_t i = last; i < steps.size(); ++i)
                 monitor.feed(t += 100, steps[i].direction, steps[i].bytes);

@@ -11,6 +11,7 @@
 using rslink::core::LineSplitter;
 using rslink::core::LineToken;
 using testsupport::frameOf;
+using testsupport::joined;
 
 namespace {
 
@@ -39,12 +40,6 @@ std::string picture(const std::vector<LineToken> &tokens) {
             }
         }
     }
-    return out;
-}
-
-std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> out;
-    for (const auto &p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 
@@ -77,14 +72,14 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"noise_then_pair", {0x41, 0x42, 0x10, 0x06}, "N4142 C06"},
         Case{"dle_then_stranger", {0x10, 0x41, 0x10, 0x05}, "N1041 C05"},
         Case{"double_dle", {0x10, 0x10, 0x05}, "N10 C05"},
-        Case{"missing_etx", cat({{0x10, 0x02, 0x00, 0x01, 0x61, 0x10, 0x41}, {0x10, 0x06}}),
+        Case{"missing_etx", joined({{0x10, 0x02, 0x00, 0x01, 0x61, 0x10, 0x41}, {0x10, 0x06}}),
              "N100200016110 N41 C06"},
         Case{"length_too_long", {0x10, 0x02, 0x20, 0x00, 0x10, 0x06}, "N10022000 C06"},
         Case{"cut_at_the_end", {0x10, 0x06, 0x10, 0x02, 0x00}, "C06 N100200"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(SplitAcrossBursts, AFrameSpanningBurstsIsWholeAndDatedByItsFirstBurst) {
-    const auto f = cat({{0x10, 0x06, 0x10, 0x05}, frameOf({0x60, 0x01, 0x1C})});
+    const auto f = joined({{0x10, 0x06, 0x10, 0x05}, frameOf({0x60, 0x01, 0x1C})});
     LineSplitter s;
     std::vector<LineToken> out;
     s.feed(std::span(f).first(7), 3, out);
