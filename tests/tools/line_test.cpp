@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "scripted_host.h"
+#include "support/pty_peer.h"
 #include "support/shell.h"
 
 namespace toolstest {
@@ -133,12 +134,7 @@ TEST(UnitLine, ByteLogHoldsEachBurstWithItsDirection) {
     EXPECT_EQ(bursts[0].substr(2, 1) + bursts[0].substr(5, 1) + bursts[0].substr(8, 1), "::.");
     EXPECT_TRUE(bursts[0].ends_with(" host>unit 10 05")) << bursts[0];
     EXPECT_TRUE(bursts[1].ends_with(" unit>host 10 06")) << bursts[1];
-    std::string frame = " host>unit";
-    for (uint8_t byte : frameOf(kStatusRead)) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, " %02X", byte);
-        frame += pair;
-    }
+    const std::string frame = " host>unit " + testsupport::hex(frameOf(kStatusRead));
     EXPECT_TRUE(std::any_of(bursts.begin(), bursts.end(), [&](const std::string &l) { return l.ends_with(frame); }));
     std::remove(log.c_str());
 }
