@@ -148,15 +148,16 @@ TEST_F(DriverTest, StatusReadRoundTrip) {
     client.release(n);
     EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
 
-    // The buffer is lent again for the next text.
-    unitSends(peer, hex("E0 01"));
-    Notice again = expectReceived(hex("E0 01"));
+    // The buffer is lent again for the next text; each 0x10 inside the
+    // text travels single.
+    unitSends(peer, hex("E0 10 10 10 03 10 02"));
+    Notice again = expectReceived(hex("E0 10 10 10 03 10 02"));
     EXPECT_EQ(again.copy.data, n.copy.data);
 }
 
 TEST_F(DriverTest, QueuedSendsGoOutInOrderEachWithItsOwnResult) {
     open();
-    Bytes second = hex("60 0E 01 00 1C");
+    Bytes second = hex("60 10 02 10 03 10 1C");  // each 0x10 travels single
     MSG_BLK &a = client.queue(statusRead);
     MSG_BLK &b = client.queue(second);
     unitTakesRequest(peer, statusRead);
@@ -243,16 +244,6 @@ TEST_F(DriverTest, LengthZeroOrAboveABufferIsRejected) {
         client.release(expectReceived(hex("E0 01")));
     }
     EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
-}
-
-TEST_F(DriverTest, DleInsideTextsBothWays) {
-    open();
-    Bytes request = hex("60 10 02 10 03 10 1C");
-    MSG_BLK &b = client.queue(request);
-    unitTakesRequest(peer, request);  // the frame carries each 0x10 single
-    expectResult(BLK_SEND_OK, b);
-    unitSends(peer, hex("E0 10 10 10 03 10 02"));
-    expectReceived(hex("E0 10 10 10 03 10 02"));
 }
 
 TEST_F(DriverTest, LongestTextGoesOutAndLongerIsRefusedUntouched) {
