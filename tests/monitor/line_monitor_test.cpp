@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "rslink/core/frame.h"
+#include "support/pty_peer.h"
 #include "valdor/monitor/line_monitor.h"
 #include "valdor/monitor/monitor_run.h"
 
@@ -15,25 +15,18 @@ namespace {
 using valdor::monitor::Direction;
 using valdor::monitor::LineMonitor;
 using valdor::monitor::MonitorEvent;
-using Bytes = std::vector<uint8_t>;
+using namespace testsupport;  // the wire helpers
 
 constexpr Direction H = Direction::HostToUnit;
 constexpr Direction U = Direction::UnitToHost;
 
-const Bytes kEnq = {0x10, 0x05}, kAck = {0x10, 0x06}, kNak = {0x10, 0x15};
 const Bytes kStatusRead = {0x00, 0x01, 0x1C};
 const Bytes kStatusAnswer = {0xE0, 0x01, 0x00, 0x00, 0x00, 0x2A, 0x3C};
 
 Bytes frame(const Bytes &text, bool spoil = false) {
-    Bytes out(text.size() + rslink::kFrameOverhead);
-    out.resize(rslink::buildFrame(text.data(), text.size(), out.data()));
+    Bytes out = frameOf(text);
     if (spoil) out.back() ^= 0x5A;
     return out;
-}
-
-Bytes operator+(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
 }
 
 struct Step {
@@ -50,13 +43,8 @@ std::string untimed(const MonitorEvent &e) {
 // "bytes host>unit 10 05".
 LineMonitor::BytesSink bytesInto(std::vector<std::string> &out) {
     return [&out](uint64_t, Direction d, std::span<const uint8_t> raw) {
-        std::string s = d == H ? "bytes host>unit" : "bytes unit>host";
-        char b[4];
-        for (uint8_t v : raw) {
-            std::snprintf(b, sizeof b, " %02X", v);
-            s += b;
-        }
-        out.push_back(s);
+        out.push_back(std::string(d == H ? "bytes host>unit " : "bytes unit>host ") +
+                      hex(Bytes(raw.begin(), raw.end())));
     };
 }
 
@@ -113,7 +101,7 @@ std::vector<Session> sessions() {
          {"host>unit DLE ENQ bid", "unit>host DLE ACK grant", "host>unit frame",
           "unit>host DLE ENQ acknowledgement", "unit>host DLE ENQ bid", "host>unit DLE ACK grant"}},
         {"noise_before_pairs",
-         {{H, kEnq}, {U, Bytes{0x41, 0x42} + kAck}, {H, frame(kStatusRead)}, {U, Bytes{0x7F} + kAck}},
+         {{H, kEnq}, {U, joined({{0x41, 0x42}, kAck})}, {H, frame(kStatusRead)}, {U, joined({{0x7F}, kAck})}},
          {"host>unit DLE ENQ bid", "unit>host noise 2 bytes: 41 42", "unit>host DLE ACK grant",
           "host>unit frame", "unit>host noise 1 byte: 7F", "unit>host DLE ACK acknowledgement"}},
         {"refused_bid",
@@ -160,8 +148,10 @@ TEST_P(Sessions, DirectionsReadTogetherComeOutInTheLineOrder) {
             uint64_t t = 0;
             for (size_t i = 0; i < first; ++i) monitor.feed(t += 100, steps[i].direction, steps[i].bytes);
             Bytes host, unit;
-            for (size_t i = first; i < last; ++i)
-                (steps[i].direction == H ? host : unit) = (steps[i].direction == H ? host : unit) + steps[i].bytes;
+            for (size_t i = first; i < last; ++i) {
+                Bytes &side = steps[i].direction == H ? host : unit;
+                side = joined({side, steps[i].bytes});
+            }
             monitor.feedTogether(t += 100, host, unit);
             for (size_t i = last; i < steps.size(); ++i)
                 monitor.feed(t += 100, steps[i].direction, steps[i].bytes);

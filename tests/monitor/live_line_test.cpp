@@ -24,79 +24,19 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include "support/shell.h"
-#include "rslink/core/capture_format.h"
 #include "rslink/core/line_tokens.h"
-#include "support/wait.h"
+#include "support/capture_read.h"
+#include "support/child_process.h"
+#include "support/pty_peer.h"
 
 namespace {
 
-using testsupport::count;
-using testsupport::lines;
-using testsupport::run;
-using testsupport::slurp;
+using namespace testsupport;  // the child processes, the pty peer, the waits and files
 
 namespace fs = std::filesystem;
 namespace cap = rslink::capture;
 using namespace std::chrono_literals;
 using rslink::core::LineToken;
-
-
-
-
-
-// A program of this test with its output and errors in files.
-class Child {
-public:
-    Child(const fs::path &work, const std::string &name, std::vector<std::string> argv)
-        : out_(work / (name + ".out")), err_(work / (name + ".err")) {
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char *> args;
-            for (auto &s : argv) args.push_back(s.data());
-            args.push_back(nullptr);
-            execv(args[0], args.data());
-            _exit(127);
-        }
-    }
-    ~Child() { stop(); }
-    // The first line it printed on standard output ("" after 10 s).
-    std::string firstLine() const {
-        std::string line;
-        testsupport::waitUntil([&] {
-            const std::string text = slurp(out_);
-            const size_t nl = text.find('\n');
-            if (nl != std::string::npos) line = text.substr(0, nl);
-            return nl != std::string::npos;
-        });
-        return line;
-    }
-    bool waitForError(const std::string &what) const {
-        return testsupport::waitUntil([&] { return errors().find(what) != std::string::npos; });
-    }
-    std::string output() const { return slurp(out_); }
-    std::string errors() const { return slurp(err_); }
-    // Ends it with SIGTERM and returns its exit status (-1: a signal ended it).
-    int stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            pid_ = -1;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        return status_;
-    }
-
-private:
-    fs::path out_, err_;
-    pid_t pid_ = -1;
-    int status_ = -1;
-};
 
 // Trace times apart, two runs of one session print the same.
 std::string maskTimes(const std::string &text) {
@@ -108,16 +48,6 @@ std::string maskTimes(const std::string &text) {
 // E0 01 ... good", "unit>host noise 41 42": what the transcript must show.
 std::string tokenLine(bool hostToUnit, const LineToken &t) {
     std::string s = hostToUnit ? "host>unit " : "unit>host ";
-    auto hex = [](const std::vector<uint8_t> &bytes) {
-        std::string h;
-        char b[4];
-        for (uint8_t v : bytes) {
-            std::snprintf(b, sizeof b, "%02X ", v);
-            h += b;
-        }
-        if (!h.empty()) h.pop_back();
-        return h;
-    };
     switch (t.kind) {
         case LineToken::Kind::Control:
             return s + (t.control == 0x05 ? "DLE ENQ" : t.control == 0x06 ? "DLE ACK" : "DLE NAK");
@@ -131,8 +61,7 @@ std::string tokenLine(bool hostToUnit, const LineToken &t) {
 
 // The line as the console's own capture of it holds it.
 std::vector<std::string> tokensOfCapture(const fs::path &file) {
-    const std::string bytes = slurp(file);
-    const cap::Parsed parsed = cap::parse({reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
+    const cap::Parsed parsed = readCapture(file);
     EXPECT_TRUE(parsed.ok()) << parsed.error;
     rslink::core::LineSplitter host, unit;
     std::vector<std::string> out;
@@ -210,25 +139,23 @@ protected:
     }
 
     int console(const std::string &com, const std::string &options, const std::string &out) {
-        return run("cd '" + work_.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY RSLINK_COM1='" + com +
-                   "' '" + VALDOR_PATH + "' " + options + " --script session.vds > '" + out + "' 2> '" + out +
-                   ".err'");
+        return runScript(work_, com, options, "session.vds", out);
     }
 
     // Runs the session through the relay; the transcript, once it holds
     // every token of the console's own capture (or after 10 s).
     std::string relayed() {
-        Child unit(work_, "unit", unitArgs());
+        ChildProcess unit(work_, "unit", unitArgs());
         const std::string unitPath = unit.firstLine();
         EXPECT_FALSE(unitPath.empty()) << unit.errors();
-        Child relay(work_, "relay",
-                    {VALDOR_PATH, "--monitor", "--relay", "-", unitPath, "--capture", (work_ / "relay.rslcap").string()});
+        ChildProcess relay(work_, "relay",
+                           {VALDOR_PATH, "--monitor", "--relay", "-", unitPath, "--capture", (work_ / "relay.rslcap").string()});
         const std::string hostPath = relay.firstLine();
         EXPECT_TRUE(relay.waitForError("Ctrl-C ends")) << relay.errors();
         EXPECT_EQ(console(hostPath, "--capture console.rslcap", "relayed.txt"), 0)
             << slurp(work_ / "relayed.txt.err");
         const size_t expected = tokensOfCapture(work_ / "console.rslcap").size();
-        testsupport::waitUntil([&] { return tokensOfTranscript(relay.output()).size() >= expected; });
+        waitUntil([&] { return tokensOfTranscript(relay.output()).size() >= expected; });
         EXPECT_EQ(relay.stop(), 0) << relay.errors();
         return relay.output();
     }
@@ -255,7 +182,7 @@ TEST_P(LiveLine, TheRelayShowsEveryPairFrameAndFaultOnceInOrderAndChangesNothing
     expectFaultsOnce(transcript, GetParam());
 
     // The same session straight to a unit with the same fault.
-    Child unit(work_, "direct-unit", unitArgs());
+    ChildProcess unit(work_, "direct-unit", unitArgs());
     const std::string unitPath = unit.firstLine();
     ASSERT_EQ(console(unitPath, "", "direct.txt"), 0) << slurp(work_ / "direct.txt.err");
     EXPECT_EQ(maskTimes(slurp(work_ / "relayed.txt")), maskTimes(slurp(work_ / "direct.txt")));
@@ -266,7 +193,7 @@ TEST_P(LiveLine, TheRelayShowsEveryPairFrameAndFaultOnceInOrderAndChangesNothing
               0);
     // ... and the replay plays its unit's side to the console alike.
     if (GetParam().contentions == 0) {
-        Child replay(work_, "replay", {BDUSIM_PATH, "--replay", (work_ / "relay.rslcap").string(), "--replay-no-delays"});
+        ChildProcess replay(work_, "replay", {BDUSIM_PATH, "--replay", (work_ / "relay.rslcap").string(), "--replay-no-delays"});
         const std::string replayPath = replay.firstLine();
         ASSERT_EQ(console(replayPath, "", "replayed.txt"), 0) << slurp(work_ / "replayed.txt.err");
         EXPECT_EQ(maskTimes(slurp(work_ / "replayed.txt")), maskTimes(slurp(work_ / "relayed.txt")));
@@ -279,9 +206,8 @@ TEST_P(LiveLine, TheRelayShowsEveryPairFrameAndFaultOnceInOrderAndChangesNothing
 
 // Plays the two directions of a capture into two ptys, each burst at its
 // recorded time after the first.
-void playIntoTap(const fs::path &capture, int hostToUnit, int unitToHost) {
-    const std::string bytes = slurp(capture);
-    const cap::Parsed parsed = cap::parse({reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
+void playIntoTap(const fs::path &capture, PtyPeer &hostToUnit, PtyPeer &unitToHost) {
+    const cap::Parsed parsed = readCapture(capture);
     ASSERT_TRUE(parsed.ok()) << parsed.error;
     const auto start = std::chrono::steady_clock::now();
     std::optional<uint64_t> first;
@@ -289,41 +215,20 @@ void playIntoTap(const fs::path &capture, int hostToUnit, int unitToHost) {
         if (r.type != cap::RecordType::Burst) continue;
         if (!first) first = r.micros;
         std::this_thread::sleep_until(start + std::chrono::microseconds(r.micros - *first));
-        const int fd = r.direction == cap::Direction::HostToUnit ? hostToUnit : unitToHost;
-        ASSERT_EQ(write(fd, r.bytes.data(), r.bytes.size()), static_cast<ssize_t>(r.bytes.size()));
+        (r.direction == cap::Direction::HostToUnit ? hostToUnit : unitToHost).send(r.bytes);
     }
 }
 
-// A pty whose slave the tap reads.
-struct Pty {
-    int master = -1;
-    std::string slave;
-    Pty() {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) return;
-        slave = ptsname(master);
-    }
-    ~Pty() {
-        if (master >= 0) close(master);
-    }
-};
-
 TEST_P(LiveLine, ATapFedTheRecordedSessionFromTwoPtysTellsTheSame) {
     const std::string transcript = relayed();
-    Pty host, unit;
-    ASSERT_FALSE(host.slave.empty());
-    ASSERT_FALSE(unit.slave.empty());
-    Child tap(work_, "tap", {VALDOR_PATH, "--monitor", "--tap", host.slave, unit.slave});
+    PtyPeer host, unit;
+    ChildProcess tap(work_, "tap", {VALDOR_PATH, "--monitor", "--tap", host.path(), unit.path()});
     ASSERT_TRUE(tap.waitForError("Ctrl-C ends")) << tap.errors();
-    playIntoTap(work_ / "console.rslcap", host.master, unit.master);
+    playIntoTap(work_ / "console.rslcap", host, unit);
     const auto expected = tokensOfCapture(work_ / "console.rslcap");
-    testsupport::waitUntil([&] { return tokensOfTranscript(tap.output()).size() >= expected.size(); });
+    waitUntil([&] { return tokensOfTranscript(tap.output()).size() >= expected.size(); });
     // Receive-only: not one byte went back towards either side.
-    for (int master : {host.master, unit.master}) {
-        pollfd p{master, POLLIN, 0};
-        poll(&p, 1, 0);
-        EXPECT_EQ(p.revents & POLLIN, 0) << "the tap wrote to a device";
-    }
+    for (PtyPeer *side : {&host, &unit}) EXPECT_EQ(hex(side->drain(100ms)), "") << "the tap wrote to a device";
     EXPECT_EQ(tap.stop(), 0) << tap.errors();
     EXPECT_EQ(tokensOfTranscript(tap.output()), expected) << tap.output();
     EXPECT_EQ(untimed(tap.output()), untimed(transcript));
@@ -333,8 +238,7 @@ TEST_P(LiveLine, ATapFedTheRecordedSessionFromTwoPtysTellsTheSame) {
 // A transcript nobody reads (a paused pager, a full pipe) must not hold
 // up the line: every byte still goes through at once.
 TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
-    Pty unit;
-    ASSERT_FALSE(unit.slave.empty());
+    PtyPeer unit;
     int out[2];
     ASSERT_EQ(pipe2(out, O_CLOEXEC), 0);
     const pid_t relay = fork();
@@ -342,7 +246,7 @@ TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
         dup2(out[1], 1);
         const int null = open("/dev/null", O_WRONLY);
         dup2(null, 2);
-        execl(VALDOR_PATH, VALDOR_PATH, "--monitor", "--relay", "-", unit.slave.c_str(), nullptr);
+        execl(VALDOR_PATH, VALDOR_PATH, "--monitor", "--relay", "-", unit.path().c_str(), nullptr);
         _exit(127);
     }
     close(out[1]);
@@ -358,25 +262,15 @@ TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
 
     // Some 150 KB of transcript, more than a pipe holds, and no one reads it.
     constexpr int kPairs = 4000;
-    const uint8_t bid[2] = {0x10, 0x05};
-    size_t arrived = 0;
-    uint8_t buffer[256];
     for (int i = 0; i < kPairs; ++i) {
-        ASSERT_EQ(write(host, bid, 2), 2);
-        while (arrived < 2u * static_cast<size_t>(i + 1)) {
-            pollfd p{unit.master, POLLIN, 0};
-            ASSERT_GT(poll(&p, 1, 10000), 0) << "the line stalled after " << i << " pairs";
-            const ssize_t n = read(unit.master, buffer, sizeof buffer);
-            ASSERT_GT(n, 0);
-            arrived += static_cast<size_t>(n);
-        }
+        ASSERT_EQ(write(host, kEnq.data(), 2), 2);
+        ASSERT_EQ(hex(unit.read(2, 10s)), "10 05") << "the line stalled after " << i << " pairs";
     }
-    EXPECT_EQ(arrived, 2u * kPairs);
     close(host);
     // Ended while its output still takes nothing, it does end.
     kill(relay, SIGTERM);
     int status = 0;
-    ASSERT_TRUE(testsupport::waitUntil([&] { return waitpid(relay, &status, WNOHANG) == relay; }, 20s))
+    ASSERT_TRUE(waitUntil([&] { return waitpid(relay, &status, WNOHANG) == relay; }, 20s))
         << "the relay hangs on its output";
     EXPECT_TRUE(WIFEXITED(status)) << "the relay ended by a signal";
     close(out[0]);
@@ -388,20 +282,17 @@ TEST(RelaySilentUnit, EachBidLeftUnansweredIsReportedOnce) {
     const fs::path work = fs::path(::testing::TempDir()) / "monitor-silent";
     fs::remove_all(work);
     fs::create_directories(work);
-    Child unit(work, "unit", {BDUSIM_PATH, "--silent"});
+    ChildProcess unit(work, "unit", {BDUSIM_PATH, "--silent"});
     const std::string unitPath = unit.firstLine();
     ASSERT_FALSE(unitPath.empty());
-    Child relay(work, "relay", {VALDOR_PATH, "--monitor", "--relay", "-", unitPath});
+    ChildProcess relay(work, "relay", {VALDOR_PATH, "--monitor", "--relay", "-", unitPath});
     const std::string hostPath = relay.firstLine();
     ASSERT_TRUE(relay.waitForError("Ctrl-C ends")) << relay.errors();
     std::ofstream(work / "silent.vds") << "select 1137 \"COM1\"\npress \"COM Open\"\n"
                                           "wait message \"COM OPEN Completed.\"\npress \"Status Read\"\n"
                                           "wait message \"Send Abnormal End\" 30\n";
-    ASSERT_EQ(run("cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY RSLINK_COM1='" + hostPath + "' '" +
-                  VALDOR_PATH + "' --script silent.vds > console.txt 2>&1"),
-              0)
-        << slurp(work / "console.txt");
-    ASSERT_TRUE(testsupport::waitUntil([&] { return count(relay.output(), "unanswered") >= 3; }))
+    ASSERT_EQ(runScript(work, hostPath, "", "silent.vds", "console.txt"), 0) << slurp(work / "console.txt.err");
+    ASSERT_TRUE(waitUntil([&] { return count(relay.output(), "unanswered") >= 3; }))
         << relay.output();
     EXPECT_EQ(relay.stop(), 0);
 
@@ -427,17 +318,17 @@ TEST(RelayEnds, WhenTheUnitSideHangsUpOrCannotBeOpened) {
     const fs::path work = fs::path(::testing::TempDir()) / "monitor-ends";
     fs::remove_all(work);
     fs::create_directories(work);
-    Child unit(work, "unit", {BDUSIM_PATH});
+    ChildProcess unit(work, "unit", {BDUSIM_PATH});
     const std::string unitPath = unit.firstLine();
     ASSERT_FALSE(unitPath.empty());
-    Child relay(work, "relay", {VALDOR_PATH, "--monitor", "--relay", "-", unitPath});
+    ChildProcess relay(work, "relay", {VALDOR_PATH, "--monitor", "--relay", "-", unitPath});
     ASSERT_TRUE(relay.waitForError("Ctrl-C ends")) << relay.errors();
     unit.stop();
     ASSERT_TRUE(relay.waitForError("the watch ends")) << relay.errors();
     EXPECT_EQ(relay.stop(), 1);
     EXPECT_NE(relay.errors().find(unitPath), std::string::npos) << relay.errors();
 
-    Child missing(work, "missing", {VALDOR_PATH, "--monitor", "--tap", "/dev/no-such-line", unitPath});
+    ChildProcess missing(work, "missing", {VALDOR_PATH, "--monitor", "--tap", "/dev/no-such-line", unitPath});
     ASSERT_TRUE(missing.waitForError("/dev/no-such-line")) << missing.errors();
     EXPECT_EQ(missing.stop(), 2);
     EXPECT_NE(missing.errors().find("No such file or directory"), std::string::npos) << missing.errors();

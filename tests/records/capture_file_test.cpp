@@ -13,20 +13,15 @@
 #include <unistd.h>
 #include <vector>
 
-#include "rslink/core/capture_format.h"
+#include "support/capture_read.h"
 #include "rslink/platform/capture_file.h"
 
 namespace cap = rslink::capture;
 namespace fs = std::filesystem;
 using rslink::platform::CaptureFile;
+using testsupport::readCapture;
 
 namespace {
-
-cap::Parsed readBack(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return cap::parse(bytes);
-}
 
 fs::path tempFile(const char *name) { return fs::path(::testing::TempDir()) / name; }
 
@@ -49,7 +44,7 @@ TEST(CaptureFile, BurstsAreGatheredByPauseAndKeptInLineOrder) {
     c.closed();
 
     // Everything is in the file before stop(): written as it goes.
-    const cap::Parsed p = readBack(path);
+    const cap::Parsed p = readCapture(path);
     ASSERT_TRUE(p.ok()) << p.error;
     ASSERT_EQ(p.records.size(), 7u);
     EXPECT_EQ(p.records[0].type, cap::RecordType::Clock);
@@ -76,10 +71,10 @@ TEST(CaptureFile, AQuietLineFinishesTheBurstSoItReachesTheFile) {
     const uint8_t frame[] = {0x10, 0x02, 0x00, 0x00, 0x10, 0x03, 0x00, 0x00};
     c.received(frame, sizeof frame);
     c.quiet();  // too soon: still gathering
-    EXPECT_EQ(readBack(path).records.size(), 1u);
+    EXPECT_EQ(readCapture(path).records.size(), 1u);
     std::this_thread::sleep_for(CaptureFile::kBurstGap * 4);
     c.quiet();
-    const cap::Parsed p = readBack(path);
+    const cap::Parsed p = readCapture(path);
     ASSERT_EQ(p.records.size(), 2u);
     EXPECT_EQ(p.records[1].bytes.size(), sizeof frame);
 }
@@ -100,12 +95,8 @@ TEST(CaptureFile, StoppedOrUnstartedItWritesNothingAndAFileThatCannotBeMadeIsRep
     c.sent(b, 1);
     c.received(b, 1);
     c.closed();
-    EXPECT_EQ(readBack(path).records.size(), 1u);  // the clock record only
+    EXPECT_EQ(readCapture(path).records.size(), 1u);  // the clock record only
 }
-
-}  // namespace
-
-namespace {
 
 // A process that dies while capturing leaves the file at its grown size,
 // ending in zero bytes: everything written before is there and reads clean.
@@ -127,7 +118,7 @@ TEST(CaptureFile, ACaptureNeverFinishedReadsCleanUpToItsLastRecord) {
     waitpid(child, &status, 0);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_GT(fs::file_size(path), 1000u * 2 * 15) << "the tail of the map is in the file";
-    const cap::Parsed p = readBack(path);
+    const cap::Parsed p = readCapture(path);
     ASSERT_TRUE(p.ok()) << p.error;
     ASSERT_EQ(p.records.size(), 1u + 2001u);
     EXPECT_EQ(p.records.back().direction, cap::Direction::HostToUnit);
@@ -140,7 +131,7 @@ TEST(CaptureFile, AFinishedCaptureIsCutToWhatItHolds) {
     std::vector<uint8_t> big(3000, 0x41);  // several records, across a growth step
     for (int i = 0; i < 400; ++i) c.sent(big.data(), big.size());
     c.stop();
-    const cap::Parsed p = readBack(path);
+    const cap::Parsed p = readCapture(path);
     ASSERT_TRUE(p.ok()) << p.error;
     EXPECT_EQ(p.records.size(), 401u);
     EXPECT_EQ(fs::file_size(path), p.records.back().offset + cap::kRecordHeaderSize + 9 + big.size());

@@ -8,16 +8,12 @@
 #include <vector>
 
 #include "rslink/core/capture_format.h"
+#include "support/pty_peer.h"
 
 namespace cap = rslink::capture;
+using testsupport::joined;
 
 namespace {
-
-std::vector<uint8_t> join(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> out;
-    for (const auto &p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
 
 std::vector<uint8_t> burst(uint8_t device, uint64_t t, cap::Direction d, std::vector<uint8_t> bytes) {
     std::vector<uint8_t> out;
@@ -26,7 +22,7 @@ std::vector<uint8_t> burst(uint8_t device, uint64_t t, cap::Direction d, std::ve
 }
 
 TEST(CaptureFormat, EveryRecordReadsBackAsWritten) {
-    const auto file = join({cap::encodeHeader(), cap::encodeClock(0, 0, 1700000000123456, "rslink"),
+    const auto file = joined({cap::encodeHeader(), cap::encodeClock(0, 0, 1700000000123456, "rslink"),
                             cap::encodeOpen(0, 10, 9600, 8, 2, 0, 3, "/dev/ttyUSB0"),
                             burst(0, 500, cap::Direction::HostToUnit, {0x10, 0x05}),
                             burst(0, 1700, cap::Direction::UnitToHost, {0x10, 0x06}),
@@ -57,7 +53,7 @@ TEST(CaptureFormat, EveryRecordReadsBackAsWritten) {
 
 TEST(CaptureFormat, TwoDevicesKeepTheirOwnClocksAndUnknownRecordsAreSkipped) {
     std::vector<uint8_t> unknown = {0x7F, 0, 9, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
-    const auto file = join({cap::encodeHeader(), cap::encodeClock(1, 5000, 1000000, "tap A"),
+    const auto file = joined({cap::encodeHeader(), cap::encodeClock(1, 5000, 1000000, "tap A"),
                             cap::encodeClock(2, 0, 2000000, "tap B"), unknown,
                             burst(1, 5100, cap::Direction::HostToUnit, {0x10, 0x05}),
                             burst(2, 40, cap::Direction::UnitToHost, {0x10, 0x06})});
@@ -92,7 +88,7 @@ class DamagedCapture : public ::testing::TestWithParam<Damage> {};
 
 TEST_P(DamagedCapture, StopsAtTheDamageWithItsOffsetKeepingWhatCameBefore) {
     const Damage &d = GetParam();
-    auto file = join({cap::encodeHeader(), burst(0, 1, cap::Direction::HostToUnit, {0x10, 0x05})});
+    auto file = joined({cap::encodeHeader(), burst(0, 1, cap::Direction::HostToUnit, {0x10, 0x05})});
     ASSERT_EQ(file.size(), 23u);
     file.insert(file.end(), d.tail.begin(), d.tail.end());
     const cap::Parsed p = cap::parse(file);

@@ -5,23 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <csignal>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <regex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include <fcntl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include "support/shell.h"
-#include "rslink/core/capture_format.h"
+#include "support/capture_read.h"
+#include "support/child_process.h"
 
 namespace fs = std::filesystem;
 namespace cap = rslink::capture;
@@ -29,67 +21,16 @@ using namespace std::chrono_literals;
 
 namespace {
 
-using testsupport::count;
-using testsupport::run;
+using namespace testsupport;  // the child processes, files and shell
 
-std::string slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-cap::Parsed readCapture(const fs::path &p) {
-    const std::string bytes = slurp(p);
-    return cap::parse({reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size()});
-}
-
-
-
-// A bdusim of this test, its standard output and error in files, so that
-// the test can read what it reported and how it ended.
-class Unit {
-public:
-    Unit(const fs::path &work, std::vector<std::string> options) : out_(work / "unit.out"), err_(work / "unit.err") {
-        options.insert(options.begin(), BDUSIM_PATH);
-        pid_ = fork();
-        if (pid_ == 0) {
-            const int o = open(out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            const int e = open(err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            dup2(o, 1);
-            dup2(e, 2);
-            std::vector<char *> argv;
-            for (auto &s : options) argv.push_back(s.data());
-            argv.push_back(nullptr);
-            execv(argv[0], argv.data());
-            _exit(127);
-        }
-        for (int i = 0; i < 200 && path_.empty(); ++i) {
-            std::this_thread::sleep_for(25ms);
-            const std::string text = slurp(out_);
-            if (const size_t nl = text.find('\n'); nl != std::string::npos) path_ = text.substr(0, nl);
-        }
-    }
-    ~Unit() { stop(); }
-    const std::string &path() const { return path_; }
-    // Ends it and returns its exit status.
-    int stop() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
-            int status = 0;
-            waitpid(pid_, &status, 0);
-            pid_ = -1;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        }
-        return status_;
-    }
-    std::string errors() const { return slurp(err_); }
-
-private:
-    fs::path out_, err_;
-    pid_t pid_ = -1;
-    std::string path_;
-    int status_ = -1;
+// A bdusim of this test, its output and errors in unit.out and unit.err.
+struct Unit : ChildProcess {
+    Unit(const fs::path &work, std::vector<std::string> options)
+        : ChildProcess(work, "unit", [&] {
+              options.insert(options.begin(), BDUSIM_PATH);
+              return options;
+          }()) {}
+    std::string path() const { return firstLine(); }
 };
 
 // Trace times and the date bytes a request carries (a "Log All Clear" text)
@@ -135,9 +76,7 @@ protected:
     // Runs the console on a script against a unit; returns its exit status.
     int console(const Unit &unit, const std::string &options, const std::string &script,
                 const std::string &out, const std::string &env = "") {
-        return run("cd '" + work_.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY RSLINK_COM1='" +
-                   unit.path() + "' " + env + " '" + VALDOR_PATH + "' " + options + " --script '" + script +
-                   "' > '" + out + "' 2> '" + out + ".err'");
+        return runScript(work_, unit.path(), options, script, out, env);
     }
 
     // The recorded session: a refused frame and a bad check code.

@@ -6,10 +6,12 @@
 #include <vector>
 
 #include "rslink/core/line_tokens.h"
-#include "rslink/core/frame.h"
+#include "support/pty_peer.h"
 
 using rslink::core::LineSplitter;
 using rslink::core::LineToken;
+using testsupport::frameOf;
+using testsupport::joined;
 
 namespace {
 
@@ -41,18 +43,6 @@ std::string picture(const std::vector<LineToken> &tokens) {
     return out;
 }
 
-std::vector<uint8_t> frame(std::vector<uint8_t> text) {
-    std::vector<uint8_t> out(text.size() + rslink::kFrameOverhead);
-    out.resize(rslink::buildFrame(text.data(), text.size(), out.data()));
-    return out;
-}
-
-std::vector<uint8_t> cat(std::initializer_list<std::vector<uint8_t>> parts) {
-    std::vector<uint8_t> out;
-    for (const auto &p : parts) out.insert(out.end(), p.begin(), p.end());
-    return out;
-}
-
 struct Case {
     const char *name;
     std::vector<uint8_t> bytes;
@@ -66,7 +56,7 @@ TEST_P(Split, GivesThePairsFramesAndNoiseThatWent) {
 }
 
 std::vector<uint8_t> badCheck() {
-    auto f = frame({0x61, 0x62, 0x63});
+    auto f = frameOf({0x61, 0x62, 0x63});
     f.back() ^= 0x01;
     return f;
 }
@@ -77,19 +67,19 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"pairs", {0x10, 0x05, 0x10, 0x06, 0x10, 0x15}, "C05 C06 C15"},
         Case{"known_frame", {0x10, 0x02, 0x00, 0x03, 0x61, 0x62, 0x63, 0x10, 0x03, 0x3B, 0x4B}, "F616263+"},
         Case{"bad_check_code", badCheck(), "F616263-"},
-        Case{"dle_inside_text", frame({0x10, 0x10, 0x02}), "F101002+"},
-        Case{"empty_text", frame({}), "F+"},
+        Case{"dle_inside_text", frameOf({0x10, 0x10, 0x02}), "F101002+"},
+        Case{"empty_text", frameOf({}), "F+"},
         Case{"noise_then_pair", {0x41, 0x42, 0x10, 0x06}, "N4142 C06"},
         Case{"dle_then_stranger", {0x10, 0x41, 0x10, 0x05}, "N1041 C05"},
         Case{"double_dle", {0x10, 0x10, 0x05}, "N10 C05"},
-        Case{"missing_etx", cat({{0x10, 0x02, 0x00, 0x01, 0x61, 0x10, 0x41}, {0x10, 0x06}}),
+        Case{"missing_etx", joined({{0x10, 0x02, 0x00, 0x01, 0x61, 0x10, 0x41}, {0x10, 0x06}}),
              "N100200016110 N41 C06"},
         Case{"length_too_long", {0x10, 0x02, 0x20, 0x00, 0x10, 0x06}, "N10022000 C06"},
         Case{"cut_at_the_end", {0x10, 0x06, 0x10, 0x02, 0x00}, "C06 N100200"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(SplitAcrossBursts, AFrameSpanningBurstsIsWholeAndDatedByItsFirstBurst) {
-    const auto f = cat({{0x10, 0x06, 0x10, 0x05}, frame({0x60, 0x01, 0x1C})});
+    const auto f = joined({{0x10, 0x06, 0x10, 0x05}, frameOf({0x60, 0x01, 0x1C})});
     LineSplitter s;
     std::vector<LineToken> out;
     s.feed(std::span(f).first(7), 3, out);

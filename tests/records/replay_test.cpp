@@ -7,21 +7,16 @@
 #include <vector>
 
 #include "rslink/core/capture_format.h"
-#include "rslink/core/frame.h"
+#include "support/pty_peer.h"
 #include "tools/bdusim/replay.h"
 
 namespace cap = rslink::capture;
 using namespace std::chrono_literals;
 using bdusim::Clock;
 using bdusim::TimePoint;
+using testsupport::frameOf;
 
 namespace {
-
-std::vector<uint8_t> frame(std::vector<uint8_t> text) {
-    std::vector<uint8_t> out(text.size() + rslink::kFrameOverhead);
-    out.resize(rslink::buildFrame(text.data(), text.size(), out.data()));
-    return out;
-}
 
 cap::Record burst(uint64_t micros, cap::Direction d, std::vector<uint8_t> bytes) {
     cap::Record r;
@@ -40,14 +35,14 @@ const std::vector<uint8_t> kResponse = {0xE0, 0x01, 0x00};
 // A status exchange in which the unit refused the first frame, answered
 // after 1500 ms, and stayed silent 2 s before the ACK.
 std::vector<cap::Record> recording() {
-    auto badResponse = frame(kResponse);
+    auto badResponse = frameOf(kResponse);
     badResponse.back() ^= 0xFF;
     return {
         burst(0, H, {0x10, 0x05}),
         burst(100, U, {0x10, 0x06}),
-        burst(200, H, frame(kStatus)),
+        burst(200, H, frameOf(kStatus)),
         burst(300, U, {0x10, 0x15}),
-        burst(400, H, frame(kStatus)),
+        burst(400, H, frameOf(kStatus)),
         burst(2'000'400, U, {0x10, 0x06, 0x10, 0x05}),
         burst(2'000'500, H, {0x10, 0x06}),
         burst(3'500'500, U, badResponse),
@@ -91,13 +86,13 @@ TEST(Replay, AnswersInOrderAfterTheRecordedPausesAndOnlyOnceTheHostHasSpoken) {
     ASSERT_EQ(rig.wire.sent.size(), 1u);
     EXPECT_EQ(rig.wire.sent[0], (std::vector<uint8_t>{0x10, 0x06}));
 
-    rig.host(frame(kStatus), bid + 1ms);
+    rig.host(frameOf(kStatus), bid + 1ms);
     rig.replay.onTime(bid + 2ms);
     ASSERT_EQ(rig.wire.sent.size(), 2u);
     EXPECT_EQ(rig.wire.sent[1], (std::vector<uint8_t>{0x10, 0x15})) << "the refusal is replayed";
 
     const TimePoint again = bid + 3ms;
-    rig.host(frame(kStatus), again);
+    rig.host(frameOf(kStatus), again);
     rig.replay.onTime(again + 1999ms);
     EXPECT_EQ(rig.wire.sent.size(), 2u) << "the long silence was cut short";
     rig.replay.onTime(again + 2s);
@@ -116,8 +111,8 @@ TEST(Replay, AnswersInOrderAfterTheRecordedPausesAndOnlyOnceTheHostHasSpoken) {
 TEST(Replay, WithoutDelaysAnswersAsSoonAsTheHostHasSpoken) {
     Rig rig({.noDelays = true});
     rig.host({0x10, 0x05}, rig.t0);
-    rig.host(frame(kStatus), rig.t0);
-    rig.host(frame(kStatus), rig.t0);
+    rig.host(frameOf(kStatus), rig.t0);
+    rig.host(frameOf(kStatus), rig.t0);
     rig.host({0x10, 0x06}, rig.t0);
     EXPECT_EQ(rig.wire.sent.size(), 4u);
 }
@@ -128,7 +123,7 @@ TEST(Replay, ADifferentFrameIsReportedWithBothTextsAndTheReplayGoesOnOrStops) {
         SCOPED_TRACE(stop ? "stop on mismatch" : "go on");
         Rig rig({.noDelays = true, .stopOnMismatch = stop});
         rig.host({0x10, 0x05}, rig.t0);
-        rig.host(frame(cancel), rig.t0);
+        rig.host(frameOf(cancel), rig.t0);
         EXPECT_EQ(rig.replay.mismatches(), 1u);
         ASSERT_FALSE(rig.reports.empty());
         EXPECT_NE(rig.reports[0].find("recorded: 00 01 1C"), std::string::npos) << rig.reports[0];

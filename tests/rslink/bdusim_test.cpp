@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
-#include <deque>
 #include <sstream>
 
 #include "driver_client.h"
@@ -37,7 +36,7 @@ protected:
     // Sends a text and returns the result code (0: none arrived).  Received
     // texts that arrive first are collected.
     int send(Bytes &text, milliseconds timeout = 20s) {
-        MSG_BLK block{BLK_SEND, 0, 0, static_cast<uint32_t>(text.size()), text.data()};
+        MSG_BLK block = sendBlock(text);
         if (RSSend(&block) != 0) return -1;
         for (;;) {
             auto n = client.next(timeout);
@@ -65,8 +64,7 @@ protected:
     }
     void takeText(const Notice &n) {
         received.push_back(n.text);
-        releases.push_back({BLK_RELEASE, 0, 0, 0, n.copy.data});
-        EXPECT_EQ(RSSend(&releases.back()), 0);
+        client.release(n);
     }
     bool unitPrinted(const std::string &line) {
         return unit->waitForLine([&](const std::string &l) { return l == line; }, 5s);
@@ -75,7 +73,6 @@ protected:
     Client client;
     std::unique_ptr<Bdusim> unit;
     std::vector<Bytes> received;
-    std::deque<MSG_BLK> releases;
 };
 
 // The unit's options against Status Reads: the result of each send in turn,

@@ -4,13 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <deque>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "driver_client.h"
-#include "rslink/core/capture_format.h"
+#include "support/capture_read.h"
 #include "rslink/core/line_tokens.h"
 
 using namespace rslinktest;
@@ -23,9 +20,7 @@ constexpr int kCom = 4;
 
 // The frames of one direction, as hex texts, from a capture file.
 std::vector<std::string> frames(const fs::path &file, cap::Direction direction) {
-    std::ifstream in(file, std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const cap::Parsed p = cap::parse(bytes);
+    const cap::Parsed p = readCapture(file);
     EXPECT_TRUE(p.ok()) << p.error;
     std::vector<uint8_t> stream;
     for (const auto &r : p.records)
@@ -47,24 +42,20 @@ protected:
 
     // One request and its response, the unit's side played by the peer.
     void exchange(const Bytes &request, const Bytes &response) {
-        blocks.push_back(MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(request.size()),
-                                 const_cast<uint8_t *>(request.data())});
-        ASSERT_EQ(RSSend(&blocks.back()), 0);
+        client.queue(request);
         unitTakesRequest(peer, request);
         auto sent = client.next();
         ASSERT_TRUE(sent && sent->copy.code == BLK_SEND_OK);
         unitSends(peer, response);
         auto got = client.next();
         ASSERT_TRUE(got && got->copy.code == BLK_RECEIVED);
-        blocks.push_back(MSG_BLK{BLK_RELEASE, 0, 0, 0, got->copy.data});
-        ASSERT_EQ(RSSend(&blocks.back()), 0);
+        client.release(*got);
     }
 
     fs::path file(const char *name) const { return fs::path(::testing::TempDir()) / name; }
 
     PtyPeer peer;
     Client client;
-    std::deque<MSG_BLK> blocks;
     const Bytes first = hex("00 01 1C"), second = hex("60 01 FF 00 00 01 00 1C"), third = hex("00 10 1C");
     const Bytes answer = hex("E0 01 00 00 00 2A 3C");
 };
@@ -92,9 +83,7 @@ TEST_F(CaptureDriver, OpenAndCloseAreMarkedWithTheLineSettings) {
     ASSERT_EQ(RSClose(), 0);
     ASSERT_EQ(RSCapture(nullptr), 0);
 
-    std::ifstream in(file("marks.rslcap"), std::ios::binary);
-    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const cap::Parsed p = cap::parse(bytes);
+    const cap::Parsed p = readCapture(file("marks.rslcap"));
     ASSERT_TRUE(p.ok()) << p.error;
     ASSERT_GE(p.records.size(), 4u);
     EXPECT_EQ(p.records.front().type, cap::RecordType::Clock);

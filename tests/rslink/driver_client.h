@@ -3,6 +3,7 @@
 #pragma once
 
 #include <chrono>
+#include <deque>
 #include <functional>
 #include <optional>
 
@@ -23,6 +24,11 @@ struct Notice {
     Bytes text;  // the text at data, read when the notice was taken
 };
 
+// A send block for `text` (the driver never writes to it).
+inline MSG_BLK sendBlock(const Bytes &text) {
+    return MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(text.size()), const_cast<uint8_t *>(text.data())};
+}
+
 class Client {
 public:
     Client() : id(RSQueueCreate()) {}
@@ -42,7 +48,19 @@ public:
         return n;
     }
 
+    // Hands a block to the driver; it stays put in `blocks` till the end, as
+    // the driver answers with its address.
+    MSG_BLK &post(const MSG_BLK &block) {
+        blocks.push_back(block);
+        EXPECT_EQ(RSSend(&blocks.back()), 0);
+        return blocks.back();
+    }
+    MSG_BLK &queue(const Bytes &text) { return post(sendBlock(text)); }
+    // Gives the buffer of a received text back.
+    void release(const Notice &n) { post({BLK_RELEASE, 0, 0, 0, n.copy.data}); }
+
     const unsigned long id;
+    std::deque<MSG_BLK> blocks;
 };
 
 // The unit takes one request: grants the bid, takes the frame, acknowledges.

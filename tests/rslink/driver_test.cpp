@@ -23,10 +23,6 @@ namespace {
 
 constexpr int kCom = 3;
 
-MSG_BLK sendBlock(Bytes &text) {
-    return MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(text.size()), text.data()};
-}
-
 class DriverTest : public ::testing::Test {
 protected:
     void SetUp() override { peer.mapCom(kCom); }
@@ -54,14 +50,6 @@ protected:
         EXPECT_EQ(hex(n->text), hex(text));
         return *n;
     }
-    // Hands a block to the driver; it stays put in the fixture till the end.
-    MSG_BLK &post(const MSG_BLK &block) {
-        blocks.push_back(block);
-        EXPECT_EQ(RSSend(&blocks.back()), 0);
-        return blocks.back();
-    }
-    MSG_BLK &queue(Bytes &text) { return post(sendBlock(text)); }
-    void release(const Notice &n) { post({BLK_RELEASE, 0, 0, 0, n.copy.data}); }
     void expectApiError(int error, milliseconds timeout = 4000ms) {
         auto n = client.next(timeout);
         ASSERT_TRUE(n && n->block) << "no driver error";
@@ -78,7 +66,6 @@ protected:
     PtyPeer peer;
     Client client;
     Bytes statusRead = hex("00 01 1C");
-    std::deque<MSG_BLK> blocks;
 };
 
 TEST_F(DriverTest, ReturnCodesOfTheExports) {
@@ -150,7 +137,7 @@ TEST_F(DriverTest, SecondOpenerOfTheSameDeviceFails) {
 TEST_F(DriverTest, StatusReadRoundTrip) {
     open();
     EXPECT_EQ(RTSControl(0), 0);  // on a pty: remembered only
-    MSG_BLK &b = queue(statusRead);
+    MSG_BLK &b = client.queue(statusRead);
     unitTakesRequest(peer, statusRead);
     expectResult(BLK_SEND_OK, b);
 
@@ -158,20 +145,21 @@ TEST_F(DriverTest, StatusReadRoundTrip) {
     unitSends(peer, response);
     Notice n = expectReceived(response);
     EXPECT_EQ(RSBuffersLent(), 1);
-    release(n);
+    client.release(n);
     EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
 
-    // The buffer is lent again for the next text.
-    unitSends(peer, hex("E0 01"));
-    Notice again = expectReceived(hex("E0 01"));
+    // The buffer is lent again for the next text; each 0x10 inside the
+    // text travels single.
+    unitSends(peer, hex("E0 10 10 10 03 10 02"));
+    Notice again = expectReceived(hex("E0 10 10 10 03 10 02"));
     EXPECT_EQ(again.copy.data, n.copy.data);
 }
 
 TEST_F(DriverTest, QueuedSendsGoOutInOrderEachWithItsOwnResult) {
     open();
-    Bytes second = hex("60 0E 01 00 1C");
-    MSG_BLK &a = queue(statusRead);
-    MSG_BLK &b = queue(second);
+    Bytes second = hex("60 10 02 10 03 10 1C");  // each 0x10 travels single
+    MSG_BLK &a = client.queue(statusRead);
+    MSG_BLK &b = client.queue(second);
     unitTakesRequest(peer, statusRead);
     unitTakesRequest(peer, second);
     expectResult(BLK_SEND_OK, a);
@@ -180,7 +168,7 @@ TEST_F(DriverTest, QueuedSendsGoOutInOrderEachWithItsOwnResult) {
 
 TEST_F(DriverTest, SilentUnitCostsThreeBids4500Apart) {
     open();
-    MSG_BLK &b = queue(statusRead);
+    MSG_BLK &b = client.queue(statusRead);
     ASSERT_EQ(hex(peer.read(2)), hex(kEnq));
     for (int i = 0; i < 2; ++i) {
         milliseconds gap;
@@ -200,7 +188,7 @@ TEST_F(DriverTest, SilentUnitCostsThreeBids4500Apart) {
 // two reads: its frame comes first, then the host bids anew for its own.
 TEST_F(DriverTest, ContentionDeliversTheUnitsFrameThenBidsAgain) {
     open();
-    MSG_BLK &b = queue(statusRead);
+    MSG_BLK &b = client.queue(statusRead);
     EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
     peer.send(kEnq);
     std::this_thread::sleep_for(100ms);
@@ -211,7 +199,7 @@ TEST_F(DriverTest, ContentionDeliversTheUnitsFrameThenBidsAgain) {
     const Bytes unsolicited = hex("E0 01 10 03");
     peer.send(frameOf(unsolicited));
     EXPECT_EQ(hex(peer.read(2)), hex(kAck));
-    release(expectReceived(unsolicited));
+    client.release(expectReceived(unsolicited));
     unitTakesRequest(peer, statusRead);
     expectResult(BLK_SEND_OK, b);
 }
@@ -234,7 +222,7 @@ TEST_F(DriverTest, PoolExhaustionDropsTheEleventhUntilABufferComesBack) {
     MSG_BLK inside{BLK_RELEASE, 0, 0, 0, lent[3].copy.data + 1};
     MSG_BLK odd{99, 0, 0, 0, lent[0].copy.data};
     for (MSG_BLK *ignored : {&stray, &inside, &odd}) ASSERT_EQ(RSSend(ignored), 0);
-    release(lent[4]);
+    client.release(lent[4]);
     EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 9; }));
     unitSends(peer, hex("E0 0B"));
     Notice n = expectReceived(hex("E0 0B"));
@@ -253,33 +241,23 @@ TEST_F(DriverTest, LengthZeroOrAboveABufferIsRejected) {
         // The unit sends a good frame instead.
         peer.send(frameOf(hex("E0 01")));
         EXPECT_EQ(hex(peer.read(2)), hex(kAck));
-        release(expectReceived(hex("E0 01")));
+        client.release(expectReceived(hex("E0 01")));
     }
     EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
-}
-
-TEST_F(DriverTest, DleInsideTextsBothWays) {
-    open();
-    Bytes request = hex("60 10 02 10 03 10 1C");
-    MSG_BLK &b = queue(request);
-    unitTakesRequest(peer, request);  // the frame carries each 0x10 single
-    expectResult(BLK_SEND_OK, b);
-    unitSends(peer, hex("E0 10 10 10 03 10 02"));
-    expectReceived(hex("E0 10 10 10 03 10 02"));
 }
 
 TEST_F(DriverTest, LongestTextGoesOutAndLongerIsRefusedUntouched) {
     open();
     Bytes longest(1488);
     for (size_t i = 0; i < longest.size(); ++i) longest[i] = static_cast<uint8_t>(i);
-    MSG_BLK &ok = queue(longest);
+    MSG_BLK &ok = client.queue(longest);
     unitTakesRequest(peer, longest);
     expectResult(BLK_SEND_OK, ok);
 
     Bytes tooLong(1489, 0x41);
-    MSG_BLK &refused = queue(tooLong);
+    MSG_BLK &refused = client.queue(tooLong);
     expectResult(BLK_SEND_FAILED, refused);
-    MSG_BLK &noData = post({BLK_SEND, 0, 0, 5, nullptr});
+    MSG_BLK &noData = client.post({BLK_SEND, 0, 0, 5, nullptr});
     expectResult(BLK_SEND_FAILED, noData);
     EXPECT_EQ(hex(peer.drain(200ms)), "");
 }
@@ -358,10 +336,10 @@ class CloseCutsWait : public DriverTest, public ::testing::WithParamInterface<Cu
 TEST_P(CloseCutsWait, OutcomesBeforeCloseReturns) {
     const CutWait &c = GetParam();
     open();
-    MSG_BLK *inProgress = c.sending ? &queue(statusRead) : nullptr;
+    MSG_BLK *inProgress = c.sending ? &client.queue(statusRead) : nullptr;
     c.setUp(peer, statusRead);
     Bytes later = hex("00 10 1C");
-    MSG_BLK &queued = queue(later);
+    MSG_BLK &queued = client.queue(later);
     std::this_thread::sleep_for(100ms);
 
     const auto closing = Clock::now();
@@ -439,7 +417,7 @@ double cpuSeconds() {
 // blocks fail alone; no thread spins on the dead line; close works.
 TEST_F(DriverTest, HangUpDuringASendFailsItThenReportsOnce) {
     open();
-    MSG_BLK &b = queue(statusRead);
+    MSG_BLK &b = client.queue(statusRead);
     EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
     peer.hangUp();
     expectResult(BLK_SEND_FAILED, b, 4000ms);
@@ -449,36 +427,12 @@ TEST_F(DriverTest, HangUpDuringASendFailsItThenReportsOnce) {
     std::this_thread::sleep_for(1500ms);
     EXPECT_LT(cpuSeconds() - before, 0.75) << "a thread spins on the dead line";
 
-    MSG_BLK &again = queue(statusRead);
+    MSG_BLK &again = client.queue(statusRead);
     expectResult(BLK_SEND_FAILED, again, 4000ms);
     expectNoNotice(500ms);
     const auto closing = Clock::now();
     EXPECT_EQ(RSClose(), 0);
     EXPECT_LT(Clock::now() - closing, 3000ms);
-}
-
-// With no block in progress (an answer awaited, or a frame half read) the
-// hang-up is reported as soon as it is seen.
-TEST_F(DriverTest, HangUpWhileIdleOrInsideAFrameIsReportedOnce) {
-    for (const bool insideFrame : {false, true}) {
-        SCOPED_TRACE(insideFrame ? "inside a frame" : "idle");
-        PtyPeer unit;
-        unit.mapCom(kCom);
-        open();
-        if (insideFrame) {
-            unit.send(kEnq);
-            EXPECT_EQ(hex(unit.read(2)), hex(kAck));
-            unit.send(hex("10 02 00 08 E0"));
-            std::this_thread::sleep_for(100ms);
-        }
-        unit.hangUp();
-        expectApiError(EIO);
-        expectNoNotice(500ms);
-        const auto closing = Clock::now();
-        EXPECT_EQ(RSClose(), 0);
-        EXPECT_LT(Clock::now() - closing, 3000ms);
-    }
-    peer.mapCom(kCom);
 }
 
 // A client whose queue is gone: the text is acknowledged, cannot be handed
@@ -490,7 +444,7 @@ TEST_F(DriverTest, TextForAVanishedClientFreesItsBuffer) {
     ASSERT_EQ(RSOpen(gone.load(), kCom, 9600, 8, 2, 0), 0);
     unitSends(peer, hex("E0 01"));
     EXPECT_TRUE(waitUntil([] { return RSBuffersLent() == 0; }));
-    queue(statusRead);
+    client.queue(statusRead);
     unitTakesRequest(peer, statusRead);  // the driver goes on working
     EXPECT_EQ(RSClose(), 0);            // although no result can reach the client
 }

@@ -225,40 +225,43 @@ struct OpenedNode {
     int fd;
 };
 
-TEST(Latency, UsbTimerLoweredAtOpenAndPutBackAtClose) {
+// A pty for the adapter's node, in a sysfs of our own.
+class Latency : public ::testing::Test {
+protected:
+    std::unique_ptr<SerialPort> open(const std::string &device) {
+        return SerialPort::open(device, LineSettings{}, why, error, sys.roots);
+    }
+    testsupport::PtyPeer peer;
+    FakeSystem sys;
+    std::string why;
+    int error = 0;
+};
+
+TEST_F(Latency, UsbTimerLoweredAtOpenAndPutBackAtClose) {
+    int adapter = 0;
     for (const std::string before : {"16", "1", "250"}) {
         SCOPED_TRACE("latency_timer " + before);
-        testsupport::PtyPeer peer;
-        FakeSystem sys;
-        sys.addUsbSerial("ttyUSB0", {}, "usb-x", peer.path(), before);
-        std::string why;
-        int error = 0;
-        auto port = SerialPort::open(sys.dev("serial/by-id/usb-x"), LineSettings{}, why, error,
-                                     sys.roots);
+        const std::string name = "ttyUSB" + std::to_string(adapter++);
+        sys.addUsbSerial(name, {}, "usb-" + name, peer.path(), before, "1-" + std::to_string(adapter + 1));
+        auto port = open(sys.dev("serial/by-id/usb-" + name));
         ASSERT_TRUE(port) << why;
         EXPECT_EQ(port->latency().state(), LowLatency::State::Set);
-        EXPECT_EQ(sys.latencyOf("ttyUSB0"), "1");
+        EXPECT_EQ(sys.latencyOf(name), "1");
         port->close();
-        EXPECT_EQ(sys.latencyOf("ttyUSB0"), before);
+        EXPECT_EQ(sys.latencyOf(name), before);
     }
 }
 
-TEST(Latency, NotPossibleIsANoteNotAFailure) {
-    testsupport::PtyPeer peer;
-    FakeSystem sys;
+TEST_F(Latency, NotPossibleIsANoteNotAFailure) {
     sys.addUsbSerial("ttyUSB0", {}, "", peer.path(), "");  // no latency_timer; a pty refuses the flag
-    std::string why;
-    int error = 0;
-    auto port = SerialPort::open(sys.dev("ttyUSB0"), LineSettings{}, why, error, sys.roots);
+    auto port = open(sys.dev("ttyUSB0"));
     ASSERT_TRUE(port) << why;
     EXPECT_EQ(port->latency().state(), LowLatency::State::Unavailable);
     EXPECT_NE(port->latency().note().find("no latency_timer"), std::string::npos)
         << port->latency().note();
 }
 
-TEST(Latency, ReadOnlyTimerIsSaidAndLeftAlone) {
-    testsupport::PtyPeer peer;
-    FakeSystem sys;
+TEST_F(Latency, ReadOnlyTimerIsSaidAndLeftAlone) {
     sys.addUsbSerial("ttyUSB0", {}, "", peer.path(), "");
     // A file not even root may write: the attribute of a driver that keeps
     // its timer fixed.
@@ -272,9 +275,7 @@ TEST(Latency, ReadOnlyTimerIsSaidAndLeftAlone) {
     EXPECT_TRUE(l.timerFile().empty());
 }
 
-TEST(Latency, UartAndPtyAreLeftAsTheyAre) {
-    testsupport::PtyPeer peer;
-    FakeSystem sys;
+TEST_F(Latency, UartAndPtyAreLeftAsTheyAre) {
     sys.addTtyS("ttyS0", 4);
     const std::string uartTimer = sys.sys("class/tty/ttyS0/device/latency_timer");
     std::ofstream(uartTimer) << "16\n";  // would be lowered if taken for an adapter

@@ -39,6 +39,13 @@ protected:
         ASSERT_EQ(lastWrite(), hex(kAck));
     }
     std::string lastWrite() const { return port.writes.empty() ? "" : hex(port.writes.back()); }
+    // The last answer written ("" none), the state, and receive-busy.
+    ::testing::AssertionResult at(const std::string &written, RxState state, bool busy) const {
+        if (lastWrite() == written && path.state() == state && path.busy() == busy)
+            return ::testing::AssertionSuccess();
+        return ::testing::AssertionFailure() << "wrote \"" << lastWrite() << "\", in " << path.state()
+                                             << (path.busy() ? ", busy" : ", not busy");
+    }
 
     FakePort port;
     testsupport::ManualTimer timer;
@@ -52,17 +59,14 @@ TEST_F(ReceivePathTest, GoodFrameIsAcknowledgedAndLent) {
     EXPECT_TRUE(path.busy());
     EXPECT_EQ(path.state(), RX_WAIT_ENQ);
     feed({0x05});
-    EXPECT_EQ(lastWrite(), "10 06");
-    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_TRUE(at("10 06", RX_WAIT_DLE, true));
     EXPECT_EQ(timer.delay, 5000u);
     feed(hex("10 02 00 03 61 62 63 10 03 3B 4B"));
-    EXPECT_EQ(lastWrite(), "10 06");
+    EXPECT_TRUE(at("10 06", RX_IDLE, false));
     ASSERT_EQ(listener.deliveries.size(), 1u);
     EXPECT_EQ(hex(listener.deliveries[0].text), "61 62 63");
     EXPECT_EQ(listener.deliveries[0].buffer, pool.buffer(0));
     EXPECT_EQ(pool.lent(), 1);
-    EXPECT_EQ(path.state(), RX_IDLE);
-    EXPECT_FALSE(path.busy());
     EXPECT_FALSE(timer.running);
     EXPECT_EQ(listener.idles, 1);
 }
@@ -70,9 +74,7 @@ TEST_F(ReceivePathTest, GoodFrameIsAcknowledgedAndLent) {
 TEST_F(ReceivePathTest, BadCheckCodeIsRejectedAndTheResentFrameTaken) {
     bid();
     feed(hex("10 02 00 03 61 62 63 10 03 3B 4C"));
-    EXPECT_EQ(lastWrite(), "10 15");
-    EXPECT_EQ(path.state(), RX_WAIT_DLE);
-    EXPECT_TRUE(path.busy());
+    EXPECT_TRUE(at("10 15", RX_WAIT_DLE, true));
     EXPECT_TRUE(timer.running);
     EXPECT_TRUE(listener.deliveries.empty());
     feed(frameOf(hex("61 62 63")));
@@ -112,33 +114,26 @@ TEST_F(ReceivePathTest, LengthFieldDecidesWhetherTheTextIsTaken) {
 TEST_F(ReceivePathTest, MissingDleOrEtxAfterTheTextIsRejected) {
     bid();
     feed(hex("10 02 00 01 41 11"));
-    EXPECT_EQ(lastWrite(), "10 15");
-    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_TRUE(at("10 15", RX_WAIT_DLE, true));
     feed(hex("10 02 00 01 41 10 04"));
-    EXPECT_EQ(lastWrite(), "10 15");
-    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_TRUE(at("10 15", RX_WAIT_DLE, true));
     EXPECT_TRUE(listener.deliveries.empty());
 }
 
 TEST_F(ReceivePathTest, DleFollowedByOtherThanEnqInIdleReturnsToIdle) {
     feed(hex("10 41"));
-    EXPECT_EQ(path.state(), RX_IDLE);
-    EXPECT_FALSE(path.busy());
-    EXPECT_TRUE(port.writes.empty());
+    EXPECT_TRUE(at("", RX_IDLE, false)) << "nothing written";
     feed(hex("41 06 15"));  // idle ignores anything but DLE
-    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_TRUE(at("", RX_IDLE, false));
 }
 
 TEST_F(ReceivePathTest, ControlAfterDleInWaitControl) {
     bid();
     feed(hex("10 05"));  // the unit bids again
-    EXPECT_EQ(lastWrite(), "10 06");
-    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_TRUE(at("10 06", RX_WAIT_DLE, true));
     for (uint8_t control : {0x03, 0x06, 0x15}) {
         feed({0x10, control});
-        EXPECT_EQ(lastWrite(), "10 15");
-        EXPECT_EQ(path.state(), RX_IDLE);
-        EXPECT_FALSE(path.busy());
+        EXPECT_TRUE(at("10 15", RX_IDLE, false));
         bid();
     }
     feed(hex("10 41"));  // anything else: wait for DLE again
@@ -148,16 +143,13 @@ TEST_F(ReceivePathTest, ControlAfterDleInWaitControl) {
 TEST_F(ReceivePathTest, TimeOutsByState) {
     feed({0x10});
     ASSERT_TRUE(timer.fire());  // waiting for ENQ
-    EXPECT_EQ(lastWrite(), "10 15");
-    EXPECT_EQ(path.state(), RX_IDLE);
-    EXPECT_FALSE(path.busy());
+    EXPECT_TRUE(at("10 15", RX_IDLE, false));
 
     bid();
     const size_t written = port.writes.size();
     ASSERT_TRUE(timer.fire());  // granted, and the unit says nothing: no NAK
     EXPECT_EQ(port.writes.size(), written);
-    EXPECT_EQ(path.state(), RX_IDLE);
-    EXPECT_FALSE(path.busy());
+    EXPECT_TRUE(at("10 06", RX_IDLE, false));
 
     // Inside a frame: NAK and wait for the unit to begin again.
     const Bytes frame = frameOf(hex("61 62 63"));
@@ -166,8 +158,7 @@ TEST_F(ReceivePathTest, TimeOutsByState) {
         bid();
         feed(Bytes(frame.begin(), frame.begin() + static_cast<long>(cut)));
         ASSERT_TRUE(timer.fire());
-        EXPECT_EQ(lastWrite(), "10 15");
-        EXPECT_EQ(path.state(), RX_WAIT_DLE);
+        EXPECT_TRUE(at("10 15", RX_WAIT_DLE, true));
         EXPECT_TRUE(timer.running);
         ASSERT_TRUE(timer.fire());
         EXPECT_EQ(path.state(), RX_IDLE);
@@ -176,21 +167,16 @@ TEST_F(ReceivePathTest, TimeOutsByState) {
 
 TEST_F(ReceivePathTest, ReadErrorsByState) {
     path.onReadError();  // idle: NAK, stays idle
-    EXPECT_EQ(lastWrite(), "10 15");
-    EXPECT_EQ(path.state(), RX_IDLE);
+    EXPECT_TRUE(at("10 15", RX_IDLE, false));
 
     bid();
     path.onReadError();
-    EXPECT_EQ(lastWrite(), "10 15");
-    EXPECT_EQ(path.state(), RX_IDLE);
-    EXPECT_FALSE(path.busy());
+    EXPECT_TRUE(at("10 15", RX_IDLE, false));
 
     bid();
     feed(hex("10 02 00"));
     path.onReadError();
-    EXPECT_EQ(lastWrite(), "10 15");
-    EXPECT_EQ(path.state(), RX_WAIT_DLE);
-    EXPECT_TRUE(path.busy());
+    EXPECT_TRUE(at("10 15", RX_WAIT_DLE, true));
     EXPECT_TRUE(timer.running);
     // The resent frame is taken.
     feed(frameOf(hex("41")));
@@ -205,31 +191,23 @@ TEST_F(ReceivePathTest, FailedAnswerWriteEndsInIdleAndNotBusy) {
     feed({0x05});
     ASSERT_EQ(port.writes.size(), 2u);
     EXPECT_EQ(hex(port.writes[0]), "10 06");
-    EXPECT_EQ(hex(port.writes[1]), "10 15");
-    EXPECT_EQ(path.state(), RX_IDLE);
-    EXPECT_FALSE(path.busy());
+    EXPECT_TRUE(at("10 15", RX_IDLE, false));
 
     bid();
     port.failWrites = 1;  // the acknowledgement of a good frame fails
     feed(frameOf(hex("61")));
-    EXPECT_EQ(lastWrite(), "10 15");
-    EXPECT_EQ(path.state(), RX_IDLE);
-    EXPECT_FALSE(path.busy());
+    EXPECT_TRUE(at("10 15", RX_IDLE, false));
     EXPECT_TRUE(listener.deliveries.empty());
 
     bid();
     port.failWrites = 1;  // the rejection of a bad one fails
     feed(hex("10 02 00 01 41 10 03 00 00"));
-    EXPECT_EQ(lastWrite(), "10 15");
-    EXPECT_EQ(path.state(), RX_IDLE);
-    EXPECT_FALSE(path.busy());
+    EXPECT_TRUE(at("10 15", RX_IDLE, false));
 }
 
 TEST_F(ReceivePathTest, GrantDuringContentionWaitsForTheFrame) {
     path.grantInbound();
-    EXPECT_TRUE(path.busy());
-    EXPECT_EQ(lastWrite(), "10 06");
-    EXPECT_EQ(path.state(), RX_WAIT_DLE);
+    EXPECT_TRUE(at("10 06", RX_WAIT_DLE, true));
     EXPECT_TRUE(timer.running);
     EXPECT_EQ(timer.delay, 5000u);
     feed(frameOf(hex("E0 01")));

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,13 @@ std::string hex(const Bytes &bytes);
 inline Bytes frameOf(const Bytes &text) {
     Bytes out(text.size() + rslink::kFrameOverhead);
     out.resize(rslink::buildFrame(text.data(), text.size(), out.data()));
+    return out;
+}
+
+// The parts one after the other.
+inline Bytes joined(std::initializer_list<Bytes> parts) {
+    Bytes out;
+    for (const Bytes &p : parts) out.insert(out.end(), p.begin(), p.end());
     return out;
 }
 

@@ -1,5 +1,6 @@
 // Small helpers the end-to-end tests share: read a file whole, split text
-// into lines, count occurrences, and run a shell command for its status.
+// into lines, count occurrences, run a shell command for its status, and
+// run the console headless on a script.
 #pragma once
 
 #include <sys/wait.h>
@@ -48,6 +49,16 @@ inline int run(const std::string &command, std::string &out) {
     for (size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;) out.append(buffer, n);
     const int status = pclose(pipe);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs the console headless on `script` in the folder `work`, COM1 mapped
+// to `com`: its exit status.  Its standard output goes to `out` and its
+// errors to `out`.err, both in `work`; `env` adds NAME=value words.
+inline int runScript(const std::filesystem::path &work, const std::string &com, const std::string &options,
+                     const std::string &script, const std::string &out, const std::string &env = "") {
+    return run("cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY RSLINK_COM1='" + com + "' " + env +
+               " '" + VALDOR_PATH + "' " + options + " --script '" + script + "' > '" + out + "' 2> '" + out +
+               ".err'");
 }
 
 }  // namespace testsupport

@@ -20,30 +20,21 @@ std::string format(const char *pattern, unsigned value) {
     return text;
 }
 
-// 60 code FF 00, L, the block, 1C.
-Bytes wrap(uint8_t code, const Bytes &block) {
-    Bytes frame{0x60, code, 0xFF, 0x00, static_cast<uint8_t>(block.size() >> 8),
-                static_cast<uint8_t>(block.size())};
-    frame.insert(frame.end(), block.begin(), block.end());
-    frame.push_back(0x1C);
-    return frame;
-}
-
 Bytes dataFrame(unsigned number, const Bytes &fileId, const Bytes &data) {
     Bytes block = chars("01LD00H0" + format("%04X", static_cast<unsigned>(data.size() + 16)) +
                         format("%04u", number));
     block.insert(block.end(), fileId.begin(), fileId.end());
     block.insert(block.end(), data.begin(), data.end());
-    return wrap(0xD1, block);
+    return enhanced(0xD1, block);
 }
 
 Bytes endFrame(unsigned number, const Bytes &fileId) {
     Bytes block = chars("01LE00H00010" + format("%04u", number));
     block.insert(block.end(), fileId.begin(), fileId.end());
-    return wrap(0xD2, block);
+    return enhanced(0xD2, block);
 }
 
-Bytes timeFrame(const std::string &digits) { return wrap(0xD4, chars("01RT00I2000E" + digits)); }
+Bytes timeFrame(const std::string &digits) { return enhanced(0xD4, chars("01RT00I2000E" + digits)); }
 
 Bytes programFile(size_t size) {
     Bytes file(size);

@@ -9,12 +9,13 @@
 #include <thread>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include "scripted_host.h"
+#include "support/pty_peer.h"
+#include "support/shell.h"
 
 namespace toolstest {
 namespace {
@@ -133,12 +134,7 @@ TEST(UnitLine, ByteLogHoldsEachBurstWithItsDirection) {
     EXPECT_EQ(bursts[0].substr(2, 1) + bursts[0].substr(5, 1) + bursts[0].substr(8, 1), "::.");
     EXPECT_TRUE(bursts[0].ends_with(" host>unit 10 05")) << bursts[0];
     EXPECT_TRUE(bursts[1].ends_with(" unit>host 10 06")) << bursts[1];
-    std::string frame = " host>unit";
-    for (uint8_t byte : frameOf(kStatusRead)) {
-        char pair[4];
-        std::snprintf(pair, sizeof pair, " %02X", byte);
-        frame += pair;
-    }
+    const std::string frame = " host>unit " + testsupport::hex(frameOf(kStatusRead));
     EXPECT_TRUE(std::any_of(bursts.begin(), bursts.end(), [&](const std::string &l) { return l.ends_with(frame); }));
     std::remove(log.c_str());
 }
@@ -157,42 +153,22 @@ TEST(UnitProcess, LinkPointsAtThePtyAndGoesAwayWithTheUnit) {
 }
 
 // Runs bdusim with the arguments; returns its exit status and output.
-int runToEnd(const std::vector<std::string> &args, std::string &out) {
-    int pipefd[2];
-    if (pipe(pipefd) != 0) return -1;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(pipefd[1], STDOUT_FILENO);
-        dup2(pipefd[1], STDERR_FILENO);
-        std::vector<std::string> all{BDUSIM_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char *> argv;
-        for (auto &a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    ::close(pipefd[1]);
-    char buf[4096];
-    for (ssize_t n; (n = ::read(pipefd[0], buf, sizeof buf)) > 0;) out.append(buf, static_cast<size_t>(n));
-    ::close(pipefd[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+int runToEnd(const std::string &args, std::string &out) {
+    return testsupport::run("'" BDUSIM_PATH "' " + args + " 2>&1", out);
 }
 
 TEST(UnitProcess, RefusesAMistypedOptionWithoutOpeningALine) {
     std::string out;
-    EXPECT_EQ(runToEnd({"--nak-frames", "two"}, out), 2);
+    EXPECT_EQ(runToEnd("--nak-frames two", out), 2);
     EXPECT_NE(out.find("--nak-frames"), std::string::npos) << out;
     EXPECT_EQ(out.find("/dev/"), std::string::npos) << out;
     out.clear();
-    EXPECT_EQ(runToEnd({"--negative", "0x12:E0"}, out), 2) << "a negative response with the positive code";
+    EXPECT_EQ(runToEnd("--negative 0x12:E0", out), 2) << "a negative response with the positive code";
     out.clear();
-    EXPECT_EQ(runToEnd({"--hang-up", "frame:1"}, out), 2) << "an unknown hang-up point";
-    EXPECT_EQ(runToEnd({"--hang-up", "bid:0"}, out), 2) << "hang-up points count from 1";
+    EXPECT_EQ(runToEnd("--hang-up frame:1", out), 2) << "an unknown hang-up point";
+    EXPECT_EQ(runToEnd("--hang-up bid:0", out), 2) << "hang-up points count from 1";
     out.clear();
-    EXPECT_EQ(runToEnd({"--help"}, out), 0);
+    EXPECT_EQ(runToEnd("--help", out), 0);
     EXPECT_NE(out.find("--negative-download"), std::string::npos);
     EXPECT_NE(out.find("--hang-up POINT:N"), std::string::npos);
 }

@@ -75,9 +75,8 @@ Bytes digits(int value) { return {parityDigit(value / 10), parityDigit(value % 1
 
 TEST_F(Responses, BillCountEchoesTheCountsByCassette) {
     // Cassette 1 at 12 bills, 3 rejects and 2 retries, the rest 0.
-    const Bytes request{0x60, 0x03, 0x15, 0xE4, 0xB1, 0xB2, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30,
-                        0x33, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x02, 0x00, 0x00, 0x00, 0x1C};
-    const Bytes r = rig.host.exchange(request);
+    const Bytes r = rig.host.exchange(basic(0x03, {0xE4, 0xB1, 0xB2, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30,
+                                                   0x33, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30, 0x02, 0x00, 0x00, 0x00}));
     ASSERT_GE(r.size(), 155u);
     EXPECT_EQ(slice(r, 0, 2), (Bytes{0xE0, 0x03}));
     EXPECT_EQ(slice(r, 39, 8), (Bytes{0xB1, 0xB2, 0x30, 0x30, 0x30, 0x30, 0x30, 0x30}));
@@ -121,18 +120,16 @@ TEST_F(Responses, EnhancedBillCountUndoesAReversedOrder) {
 }
 
 TEST_F(Responses, BillCountRefusesCountsItCannotTake) {
-    Bytes tooMany{0x60, 0x03, 0x15, 0xE4};
-    auto rest = Bytes(20, 0x30);
-    tooMany.insert(tooMany.end(), rest.begin(), rest.end());
-    tooMany[4] = parityDigit(2);
-    tooMany[5] = parityDigit(1);   // 21 bills
-    tooMany[20] = tooMany[21] = tooMany[22] = tooMany[23] = 0;
-    tooMany.push_back(0x1C);
-    const Bytes r = rig.host.exchange(tooMany);
+    Bytes tooMany(21, 0x30);
+    tooMany[0] = 0xE4;
+    tooMany[1] = parityDigit(2);
+    tooMany[2] = parityDigit(1);   // 21 bills
+    tooMany[17] = tooMany[18] = tooMany[19] = tooMany[20] = 0;
+    const Bytes r = rig.host.exchange(basic(0x03, tooMany));
     EXPECT_NE(r.at(0), 0xE0);
     EXPECT_EQ(slice(r, 3, 2), (Bytes{0xE5, 0x02}));
-    tooMany[5] = 0xB1 ^ 0x80;      // "1" without its parity bit
-    EXPECT_EQ(slice(rig.host.exchange(tooMany), 3, 2), (Bytes{0xEA, 0x00}));
+    tooMany[2] = 0xB1 ^ 0x80;      // "1" without its parity bit
+    EXPECT_EQ(slice(rig.host.exchange(basic(0x03, tooMany)), 3, 2), (Bytes{0xEA, 0x00}));
 }
 
 TEST_F(Responses, LogReadShowsTheCountersThenClearsAsTheModeSays) {
