@@ -49,14 +49,6 @@ protected:
         }
     }
 
-    void statusReadAnswered() {
-        panel.setText(ctl::Dh0Dh1, "");
-        const uint64_t before = frames();
-        console->press(ctl::StatusRead);
-        ASSERT_TRUE(waitUntil([&] { return frames() > before; }));
-        EXPECT_EQ(panel.text(ctl::Dh0Dh1), "E001");
-    }
-
 private:
     std::optional<std::string> savedConfig_;
 };

@@ -12,6 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "support/pty_peer.h"
 #include "support/wait.h"
 
 namespace testsupport {
@@ -93,6 +94,16 @@ bool Bdusim::ended(std::chrono::milliseconds timeout) {
 std::vector<std::string> Bdusim::lines() const {
     std::lock_guard lock(mutex_);
     return lines_;
+}
+
+std::vector<std::vector<uint8_t>> Bdusim::requests(int code) const {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto &line : lines()) {
+        if (line.rfind("REQ ", 0) != 0) continue;
+        Bytes bytes = hex(line.substr(4));
+        if (code < 0 || (bytes.size() > 1 && bytes[1] == code)) out.push_back(std::move(bytes));
+    }
+    return out;
 }
 
 bool Bdusim::waitForLine(const std::function<bool(const std::string &)> &match,

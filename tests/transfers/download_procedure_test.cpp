@@ -67,12 +67,7 @@ protected:
 TEST_F(DownloadTest, DialogNameAndBarFollowTheChain) {
     host.answer = dir.write("prog.prg", pattern(2500));
     download.start();
-    ASSERT_EQ(host.lastFilters.size(), 2u);
-    EXPECT_EQ(host.lastFilters[0].description, "Download files(*.prg)");
-    EXPECT_EQ(host.lastFilters[0].pattern, "*.prg");
-    EXPECT_EQ(host.lastFilters[1].description, "All files(*.*)");
-    EXPECT_EQ(host.lastFilters[1].pattern, "*.*");
-    EXPECT_EQ(host.lastInitialName, "*.prg");
+    expectDialog("Download files(*.prg)", "*.prg");
     EXPECT_TRUE(heldOpen(*host.answer));
 
     std::vector<int> positions;
