@@ -209,7 +209,7 @@ TEST_P(FaultMatrix, OutcomeLinesAndNothingLost) {
     const Row &row = GetParam();
     const CommandInfo &ci = info(row.command);
     LineRig rig(row.options);
-    if (row.command == Command::Download) rig.host().answerWith(writeProgram());
+    if (row.command == Command::Download) rig.host().answers.push_back(writeProgram());
     if (row.extras & REPEAT_ON) rig.panel().setChecked(ctl::ContinuousMode, true);
 
     const size_t from = rig.mark();
@@ -334,7 +334,7 @@ protected:
         LineRig rig(row.options);
         const bool download = row.transfer == Transfer::Download;
         const std::string report = dir_ + (disturbed ? "/disturbed.txt" : "/undisturbed.txt");
-        rig.host().answerWith(download ? dir_ + "/program.prg" : report);
+        rig.host().answers.push_back(download ? dir_ + "/program.prg" : report);
         const char *endLine = download ? "DOWNLOAD NORMAL END" : "Operational Log NORMAL END";
         const std::string lastAnswer = download ? "RECV D4" : "RECV 13";
 
@@ -413,11 +413,11 @@ TEST_F(InterleavedCommand, ALateAnswerToACancelledDownloadMovesTheNextOneNot) {
     LineRig rig({"--delay", "400"});
     const std::string program = dir_ + "/program.prg";
     const size_t from = rig.mark();
-    rig.host().answerWith(program);
+    rig.host().answers.push_back(program);
     ASSERT_TRUE(rig.press(ctl::DownLoad));
     ASSERT_TRUE(testsupport::waitUntil([&] { return rig.requests().size() >= 1; }, 20s));
     ASSERT_TRUE(rig.press(ctl::DownLoad));  // the dialog is cancelled: the download is reset
-    rig.host().answerWith(program);
+    rig.host().answers.push_back(program);
     ASSERT_TRUE(rig.press(ctl::DownLoad));
     ASSERT_TRUE(rig.waitForLine("DOWNLOAD NORMAL END", 1, from, 60s));
     ASSERT_TRUE(rig.waitForQuiet(1500ms, 30s));

@@ -26,17 +26,6 @@ std::string shapeOf(const std::string &line) {
     return std::string(send ? "SEND " : "RECV ") + code;
 }
 
-std::optional<std::string> ScriptedHost::chooseFile(std::span<const valdor::FileFilter>,
-                                                    std::string_view) {
-    std::lock_guard lock(mutex_);
-    return std::exchange(answer_, std::nullopt);
-}
-
-void ScriptedHost::answerWith(std::string path) {
-    std::lock_guard lock(mutex_);
-    answer_ = std::move(path);
-}
-
 LineRig::LineRig(std::vector<std::string> unitOptions) : LineRig(std::move(unitOptions), Setup{}) {}
 
 LineRig::LineRig(std::vector<std::string> unitOptions, Setup setup) {

@@ -202,19 +202,12 @@ TEST_F(DownloadTest, ProgramTooLongToNumberIsRefused) {
     ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(limit - 1)), 0);
     download.start();
     EXPECT_EQ(panel.progressRange(), std::make_pair(0, 10000));
-    std::string lastData, end;
-    worker.run([&] {
-        std::vector<uint8_t> frame(valdor::kRequestBufferSize);
-        while (worker.takePosted()) {
-            frame.resize(valdor::kRequestBufferSize);
-            frame.resize(download.takeBlock(frame.data(), frame.size()));
-            if (frame[1] == 0xD1) lastData = numberOf(frame);
-            if (frame[1] == 0xD2) end = numberOf(frame);
-            if (download.underWay()) download.onResponse(0xE0);
-        }
-    });
-    EXPECT_EQ(lastData, "9998");
-    EXPECT_EQ(end, "9999");
+    const auto frames = runToEnd();
+    ASSERT_EQ(frames.size(), 10000u);
+    EXPECT_EQ(frames[9997][1], 0xD1);
+    EXPECT_EQ(numberOf(frames[9997]), "9998");
+    EXPECT_EQ(frames[9998][1], 0xD2);
+    EXPECT_EQ(numberOf(frames[9998]), "9999");
     EXPECT_EQ(lastMessage(), "DOWNLOAD NORMAL END");
 }
 
