@@ -1,7 +1,7 @@
-// The example scripts of docs/examples, run by the valdor program against the
-// simulated unit and compared with their expected output.  Only what depends
-// on the clock is masked: the times of trace lines and the date and time
-// digits of the download's clock frame.
+// The example scripts of docs/examples, run by the valdor program with no
+// display at all against the simulated unit, and compared with their
+// expected output.  Only what depends on the clock is masked: the times of
+// trace lines and the date and time digits of the download's clock frame.
 //
 // VALDOR_UPDATE_EXAMPLES=1 writes the expected files anew (review the diff).
 #include <gtest/gtest.h>
@@ -57,7 +57,7 @@ TEST_P(Examples, OutputMatchesTheExpectedOne) {
     fs::copy_file(kExamples / "sample.prg", work / "sample.prg");
 
     fs::path out = work / "out.txt";
-    std::string cmd = "cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY '" +
+    std::string cmd = "cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
                       std::string(VALDOR_PATH) + "' --script '" + (kExamples / (name + ".vds")).string() +
                       "' > out.txt 2> err.txt";
     EXPECT_EQ(testsupport::run(cmd), 0) << slurp(work / "err.txt");
