@@ -113,17 +113,14 @@ TEST_F(DownloadTest, FailedStartsReportAndSendNothing) {
 
     // A folder or a pipe exists but is no program file: refused without
     // blocking, its name shown.
-    std::string folder = dir.file("adir.prg");
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    host.answer = folder;
-    download.start();
-    EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=adir.prg CODE=0x00000016)");
-    EXPECT_EQ(panel.text(ctl::DownloadFileName), "adir.prg");
-    std::string fifo = dir.file("apipe.prg");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    host.answer = fifo;
-    download.start();
-    EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=apipe.prg CODE=0x00000016)");
+    ASSERT_EQ(mkdir(dir.file("adir.prg").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(dir.file("apipe.prg").c_str(), 0600), 0);
+    for (const std::string name : {"adir.prg", "apipe.prg"}) {
+        host.answer = dir.file(name);
+        download.start();
+        EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=" + name + " CODE=0x00000016)");
+        EXPECT_EQ(panel.text(ctl::DownloadFileName), name);
+    }
 
     EXPECT_TRUE(worker.posted().empty());
     EXPECT_FALSE(download.underWay());

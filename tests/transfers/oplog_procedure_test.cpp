@@ -209,18 +209,9 @@ TEST_F(OplogTest, AReportThatIsNoRegularFileIsRefusedWithoutBlocking) {
     }
 }
 
-TEST(OplogReport, NumberedLinesAndTheRecordArea) {
-    std::vector<uint8_t> data(64);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
-    std::string out;
-    int32_t number = 1;
-    valdor::appendNumberedLines(out, data, number);
-    EXPECT_EQ(out.substr(0, 79),
-              "0001 00010203-04050607 08090A0B-0C0D0E0F 10111213-14151617 18191A1B-1C1D1E1F \r\n");
-    EXPECT_EQ(out.substr(79, 5), "0005 ");
-    EXPECT_EQ(out.size(), 158u);
-    EXPECT_EQ(number, 9);
-
+// The record area of an answer: from byte 90, at most 1024 bytes (the
+// reports' line formats are checked against expected_report.h above).
+TEST(OplogReport, RecordArea) {
     std::vector<uint8_t> answer(2000, 0);
     EXPECT_EQ(valdor::recordData(answer).size(), 1024u);
     EXPECT_EQ(valdor::recordData(answer).data(), answer.data() + 90);
