@@ -11,6 +11,7 @@ namespace valdor {
 namespace {
 
 using testing::Bytes;
+using testing::expectTexts;
 using testing::put;
 using testing::RecordingPanel;
 using testing::response;
@@ -117,11 +118,9 @@ TEST(DeviceInfoDecoder, BillDiagnosis) {
     Bytes enhanced = response(true, 0x0F);
     enhanced[91 + 20] = 0x2C, enhanced[91 + 21] = 99, enhanced[91 + 22] = 9, enhanced[91 + 23] = 0xC0;
     show(panel, enhanced);
-    EXPECT_EQ(panel.text(ctl::DevDenomination0 + 6), "2c");
-    EXPECT_EQ(panel.text(ctl::DevLength0 + 6), "99");
-    EXPECT_EQ(panel.text(ctl::DevThickness0 + 6), "0.09");
-    EXPECT_EQ(panel.text(ctl::DevReservation0 + 6), "c0");
-    EXPECT_EQ(panel.text(ctl::DevThickness0 + 1), "0.00");
+    expectTexts(panel, {{ctl::DevDenomination0 + 6, "2c"}, {ctl::DevLength0 + 6, "99"},
+                        {ctl::DevThickness0 + 6, "0.09"}, {ctl::DevReservation0 + 6, "c0"},
+                        {ctl::DevThickness0 + 1, "0.00"}});
 }
 
 Bytes deviceInformation(bool enhanced) {
@@ -145,20 +144,13 @@ TEST(DeviceInfoDecoder, DeviceInformationFieldsInBothLayouts) {
         RecordingPanel panel;
         show(panel, deviceInformation(enhanced));
         EXPECT_TRUE(panel.deviceWindowVisible());
-        EXPECT_EQ(panel.text(ctl::DevUserSetting), "user settings of this unit, forty bytes!");
-        EXPECT_EQ(panel.text(ctl::DevCode1), "CODE0001");
-        EXPECT_EQ(panel.text(ctl::DevCode2), "AB12");
-        EXPECT_EQ(panel.text(ctl::DevCode3), "XY");
-        EXPECT_EQ(panel.text(ctl::DevMaxSheets), "100");
-        EXPECT_EQ(panel.text(ctl::DevMachineType), "Dual service machine");
-        EXPECT_EQ(panel.text(ctl::DevFrontOption), "Shutter");
-        EXPECT_EQ(panel.text(ctl::DevRearOption), "Capture Box");
-        EXPECT_EQ(panel.text(ctl::DevJamRetry), "Not available");
-        EXPECT_EQ(panel.text(ctl::DevBcsSensor), "Available");
-        EXPECT_EQ(panel.text(ctl::DevThicknessAdjust), "23");
-        EXPECT_EQ(panel.text(ctl::DevRomVersion), "R05");
-        EXPECT_EQ(panel.text(ctl::DevRejectOption), "Available(Reject box)");
-        EXPECT_EQ(panel.text(ctl::DevCode4), "SERIAL-0123456789ABC");
+        expectTexts(panel, {{ctl::DevUserSetting, "user settings of this unit, forty bytes!"},
+                            {ctl::DevCode1, "CODE0001"}, {ctl::DevCode2, "AB12"}, {ctl::DevCode3, "XY"},
+                            {ctl::DevMaxSheets, "100"}, {ctl::DevMachineType, "Dual service machine"},
+                            {ctl::DevFrontOption, "Shutter"}, {ctl::DevRearOption, "Capture Box"},
+                            {ctl::DevJamRetry, "Not available"}, {ctl::DevBcsSensor, "Available"},
+                            {ctl::DevThicknessAdjust, "23"}, {ctl::DevRomVersion, "R05"},
+                            {ctl::DevRejectOption, "Available(Reject box)"}, {ctl::DevCode4, "SERIAL-0123456789ABC"}});
     }
 }
 

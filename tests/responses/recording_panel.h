@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <memory>
 #include <map>
+#include <initializer_list>
 #include <span>
+#include <string_view>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -52,6 +55,11 @@ inline Bytes response(bool enhanced, uint8_t dh1, size_t size = 400) {
 
 inline void put(Bytes &bytes, size_t at, std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i) bytes[at + i] = static_cast<uint8_t>(text[i]);
+}
+
+// Each control shows its text.
+inline void expectTexts(const Panel &panel, std::initializer_list<std::pair<int, std::string_view>> texts) {
+    for (const auto &[control, text] : texts) EXPECT_EQ(panel.text(control), text) << "control " << control;
 }
 
 // Decoding the first n bytes of `full`, for every n, must read nothing past

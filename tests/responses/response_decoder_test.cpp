@@ -12,6 +12,7 @@ namespace valdor {
 namespace {
 
 using testing::Bytes;
+using testing::expectTexts;
 using testing::put;
 using testing::RecordingPanel;
 using testing::response;
@@ -51,15 +52,9 @@ TEST(ResponseDecoder, BasicStatusResponse) {
     bytes[9] = 0x12, bytes[10] = 0x34, bytes[11] = 0x56;
     bytes[22] = 0xE0;
     show(panel, bytes);
-    EXPECT_EQ(panel.text(ctl::Dh0Dh1), "E001");
-    EXPECT_EQ(panel.text(ctl::ErrorCode), "0000");
-    EXPECT_EQ(panel.text(ctl::ErrorMessage), "Normal end");
-    EXPECT_EQ(panel.text(ctl::ErrorAddress), "AB0C");
-    EXPECT_EQ(panel.text(ctl::Version), "V1");
-    EXPECT_EQ(panel.text(ctl::Date), "");
-    EXPECT_EQ(panel.text(ctl::ErrorRegister), "12 34 56");
-    EXPECT_EQ(panel.text(ctl::ErrorRegister2), "");
-    EXPECT_EQ(panel.text(ctl::LevelDfcs), "E0");
+    expectTexts(panel, {{ctl::Dh0Dh1, "E001"}, {ctl::ErrorCode, "0000"}, {ctl::ErrorMessage, "Normal end"},
+                        {ctl::ErrorAddress, "AB0C"}, {ctl::Version, "V1"}, {ctl::Date, ""},
+                        {ctl::ErrorRegister, "12 34 56"}, {ctl::ErrorRegister2, ""}, {ctl::LevelDfcs, "E0"}});
 }
 
 TEST(ResponseDecoder, EnhancedHeaderFields) {
@@ -75,15 +70,10 @@ TEST(ResponseDecoder, EnhancedHeaderFields) {
     bytes[60] = 0x0B, bytes[61] = 0x00, bytes[62] = 0xC3;
     bytes[25] = 0xF0;
     show(panel, bytes);
-    EXPECT_EQ(panel.text(ctl::Dh0Dh1), "8A01");
-    EXPECT_EQ(panel.text(ctl::ErrorCode), "E501");
-    EXPECT_EQ(panel.text(ctl::ErrorMessage), "Count sequence specification error");
-    EXPECT_EQ(panel.text(ctl::ErrorAddress), "1F202122");
-    EXPECT_EQ(panel.text(ctl::Version), "ABCDEF");
-    EXPECT_EQ(panel.text(ctl::Date), "240307");
-    EXPECT_EQ(panel.text(ctl::ErrorRegister), "01 A0 FF");
-    EXPECT_EQ(panel.text(ctl::ErrorRegister2), "0B 00 C3");
-    EXPECT_EQ(panel.text(ctl::LevelDfcs), "F0*");
+    expectTexts(panel, {{ctl::Dh0Dh1, "8A01"}, {ctl::ErrorCode, "E501"},
+                        {ctl::ErrorMessage, "Count sequence specification error"}, {ctl::ErrorAddress, "1F202122"},
+                        {ctl::Version, "ABCDEF"}, {ctl::Date, "240307"}, {ctl::ErrorRegister, "01 A0 FF"},
+                        {ctl::ErrorRegister2, "0B 00 C3"}, {ctl::LevelDfcs, "F0*"}});
 
     // Character fields end at a zero byte, as the window shows them.
     bytes[49] = 0x00;
