@@ -150,16 +150,13 @@ TEST_F(SettingsFile, BytesArePositionsInEachBoxsOwnList) {
         auto position = panel.selection(combo);
         return position ? std::string(tableFor(combo)->items[static_cast<size_t>(*position)].text) : "(none)";
     };
-    EXPECT_EQ(text(ctl::LengthL1), "(none)");
-    EXPECT_EQ(text(ctl::LengthL1 + 1), " 76");
-    EXPECT_EQ(text(ctl::LengthL1 + 2), "110");
-    EXPECT_EQ(text(ctl::LengthH1 + 1), " 76");
-    EXPECT_EQ(text(ctl::Thickness1), "(none)");
-    EXPECT_EQ(text(ctl::Thickness1 + 1), "0.30");
-    EXPECT_EQ(text(ctl::PickRetry1), "(none)");
-    EXPECT_EQ(text(ctl::PickRetry1 + 1), "15");
-    EXPECT_EQ(text(ctl::SpecialSpec), "(none)");
-    EXPECT_EQ(text(ctl::BillsCount1), " 2");
+    const std::pair<int, const char *> shown[] = {
+        {ctl::LengthL1, "(none)"},   {ctl::LengthL1 + 1, " 76"},    {ctl::LengthL1 + 2, "110"},
+        {ctl::LengthH1 + 1, " 76"},  {ctl::Thickness1, "(none)"},   {ctl::Thickness1 + 1, "0.30"},
+        {ctl::PickRetry1, "(none)"}, {ctl::PickRetry1 + 1, "15"},   {ctl::SpecialSpec, "(none)"},
+        {ctl::BillsCount1, " 2"},
+    };
+    for (auto [combo, expected] : shown) EXPECT_EQ(text(combo), expected) << combo;
 }
 
 // What may stand where the file should be, and how to let go of a call that
