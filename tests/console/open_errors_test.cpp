@@ -16,7 +16,9 @@
 #include <memory>
 
 #include "support/fake_host.h"
+#include "support/files.h"
 #include "support/pty_peer.h"
+#include "support/scoped_env.h"
 #include "rslink/fake_sysfs.h"
 #include "rslink/rslink.h"
 #include "valdor/console/console.h"
@@ -95,9 +97,8 @@ protected:
 };
 
 TEST_F(OpenErrors, EachCauseIsNamedUnderTheFixedLine) {
-    char folder[] = "/tmp/valdor-open-XXXXXX";
-    ASSERT_TRUE(::mkdtemp(folder));
-    const std::string dir = folder;
+    const testsupport::TempDir temp;
+    const std::string dir = temp.path().string();
     struct Case {
         std::string path, expected;
         bool exact;  // else a prefix: the remedy depends on the machine
@@ -115,7 +116,6 @@ TEST_F(OpenErrors, EachCauseIsNamedUnderTheFixedLine) {
         if (c.exact) EXPECT_EQ(lines[1], c.expected);
         else EXPECT_TRUE(startsWith(lines[1], c.expected)) << lines[1];
     }
-    ::rmdir(folder);
 }
 
 TEST_F(OpenErrors, PortInUseNamesItsHolder) {
@@ -217,10 +217,6 @@ TEST(OpenDetail, RSOpenInfoTellsTheLastOpenOnly) {
     ::unsetenv("RSLINK_COM3");
 }
 
-}  // namespace
-
-namespace {
-
 // What the window says COM n is, for each kind of device it may reach.
 TEST(PortDescription, SaysTheDeviceTheRuleAndWhatItIs) {
     rslinktest::FakeSystem sys;
@@ -233,9 +229,7 @@ TEST(PortDescription, SaysTheDeviceTheRuleAndWhatItIs) {
     std::filesystem::create_symlink(pty.path(), sys.dev("ttyS0"));
     std::filesystem::remove(sys.dev("ttyS1"));
     std::filesystem::create_symlink(pty.path(), sys.dev("ttyS1"));
-    const char *saved = std::getenv("XDG_CONFIG_HOME");
-    const std::string savedConfig = saved ? saved : "";
-    ::setenv("XDG_CONFIG_HOME", (sys.root() + "/config").c_str(), 1);
+    const testsupport::ScopedEnv config("XDG_CONFIG_HOME", (sys.root() + "/config").c_str());
 
     struct Case {
         int com;
@@ -254,14 +248,10 @@ TEST(PortDescription, SaysTheDeviceTheRuleAndWhatItIs) {
         {7, sys.dev("ttyUSB5"), "COM7 opens " + sys.dev("ttyUSB5") + " (RSLINK_COM7): not present"},
     };
     for (const auto &c : cases) {
-        const std::string variable = "RSLINK_COM" + std::to_string(c.com);
-        if (c.mappedTo.empty()) ::unsetenv(variable.c_str());
-        else ::setenv(variable.c_str(), c.mappedTo.c_str(), 1);
+        const testsupport::ScopedEnv mapped("RSLINK_COM" + std::to_string(c.com),
+                                            c.mappedTo.empty() ? nullptr : c.mappedTo.c_str());
         EXPECT_EQ(comPortDescription(c.com, sys.roots), c.expected);
-        ::unsetenv(variable.c_str());
     }
-    if (saved) ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1);
-    else ::unsetenv("XDG_CONFIG_HOME");
 }
 
 }  // namespace

@@ -4,28 +4,20 @@
 // it again, whether the link is named by the ports file or the environment.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "rslink/rslink.h"
+#include "support/scoped_env.h"
 #include "transfers/console_rig.h"
 
 namespace {
 
 namespace ctl = valdor::ctl;
 namespace fs = std::filesystem;
-using testsupport::waitUntil;
 
 class Replug : public transfers_test::ConsoleRig, public ::testing::WithParamInterface<bool> {
 protected:
-    void TearDown() override {
-        ConsoleRig::TearDown();
-        ::unsetenv("RSLINK_COM3");
-        if (savedConfig_) ::setenv("XDG_CONFIG_HOME", savedConfig_->c_str(), 1);
-        else ::unsetenv("XDG_CONFIG_HOME");
-    }
-
     // A unit "plugged in": started, and the stable link pointed at it.
     void plugIn() {
         unit = std::make_unique<testsupport::Bdusim>(std::vector<std::string>{"--trace-requests"});
@@ -37,28 +29,16 @@ protected:
     std::string link() const { return dir.file("usb-Example_Serial_Cable_SN0001-if00-port0"); }
 
     void mapByLink(bool portsFile) {
-        const char *old = std::getenv("XDG_CONFIG_HOME");
-        if (old) savedConfig_ = old;
-        ::setenv("XDG_CONFIG_HOME", dir.file("config").c_str(), 1);
-        ::unsetenv("RSLINK_COM3");
+        config_.emplace("XDG_CONFIG_HOME", dir.file("config").c_str());
+        com_.emplace("RSLINK_COM3", portsFile ? nullptr : link().c_str());
         if (portsFile) {
             fs::create_directories(dir.file("config/valdor"));
             std::ofstream(dir.file("config/valdor/ports")) << "COM3=" << link() << "\n";
-        } else {
-            ::setenv("RSLINK_COM3", link().c_str(), 1);
         }
     }
 
-    void statusReadAnswered() {
-        panel.setText(ctl::Dh0Dh1, "");
-        const uint64_t before = frames();
-        console->press(ctl::StatusRead);
-        ASSERT_TRUE(waitUntil([&] { return frames() > before; }));
-        EXPECT_EQ(panel.text(ctl::Dh0Dh1), "E001");
-    }
-
 private:
-    std::optional<std::string> savedConfig_;
+    std::optional<testsupport::ScopedEnv> config_, com_;
 };
 
 TEST_P(Replug, CloseThenOpenReachesTheUnitOnItsNewDevice) {

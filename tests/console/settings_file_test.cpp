@@ -1,14 +1,11 @@
 // "SaveData" and "LoadData": the 37-byte record of list positions.
 #include <gtest/gtest.h>
 
-#include <csignal>
 #include <cstdio>
 #include <functional>
-#include <future>
 #include <thread>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <filesystem>
@@ -17,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+#include "support/wait.h"
 #include "valdor/panel/controls.h"
 #include "valdor/panel/memory_panel.h"
 #include "valdor/panel/param_tables.h"
@@ -30,14 +29,7 @@ namespace {
 
 class SettingsFile : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() / ("valdor-settings-" + std::to_string(::getpid()) + "-" +
-                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir);
-        path = (dir / kSettingsFileName).string();
-        panel.setChecked(ctl::ShowMessages, true);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { panel.setChecked(ctl::ShowMessages, true); }
 
     void writeFile(const std::vector<uint8_t> &bytes) {
         std::ofstream out(path, std::ios::binary);
@@ -55,10 +47,17 @@ protected:
         for (int combo : settingsCombos()) panel.setSelection(combo, (i++ * 7 + 3) % listLength(combo));
     }
 
-    fs::path dir;
-    std::string path;
+    testsupport::TempDir temp;
+    const fs::path dir = temp.path();
+    const std::string path = (dir / kSettingsFileName).string();
     MemoryPanel panel;
 };
+
+std::string openError(int error) {
+    char line[64];
+    std::snprintf(line, sizeof line, "FILE OPEN ERROR CODE=0x%08x", static_cast<unsigned>(error));
+    return line;
+}
 
 // The boxes of the record in file order: lengths L and H, thicknesses,
 // "Special specification", bills, rejects and pick retries.
@@ -125,9 +124,7 @@ TEST_F(SettingsFile, MissingFileReportsTheSystemError) {
     selectPattern();
     auto before = collectSettings(panel);
     loadSettings(panel, path);
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "FILE OPEN ERROR CODE=0x%08x", ENOENT);
-    EXPECT_EQ(panel.messages(), std::vector<std::string>{expected});
+    EXPECT_EQ(panel.messages(), std::vector<std::string>{openError(ENOENT)});
     EXPECT_EQ(collectSettings(panel), before);
     // Only while "Execution Message Display" is ticked.
     panel.setChecked(ctl::ShowMessages, false);
@@ -153,32 +150,13 @@ TEST_F(SettingsFile, BytesArePositionsInEachBoxsOwnList) {
         auto position = panel.selection(combo);
         return position ? std::string(tableFor(combo)->items[static_cast<size_t>(*position)].text) : "(none)";
     };
-    EXPECT_EQ(text(ctl::LengthL1), "(none)");
-    EXPECT_EQ(text(ctl::LengthL1 + 1), " 76");
-    EXPECT_EQ(text(ctl::LengthL1 + 2), "110");
-    EXPECT_EQ(text(ctl::LengthH1 + 1), " 76");
-    EXPECT_EQ(text(ctl::Thickness1), "(none)");
-    EXPECT_EQ(text(ctl::Thickness1 + 1), "0.30");
-    EXPECT_EQ(text(ctl::PickRetry1), "(none)");
-    EXPECT_EQ(text(ctl::PickRetry1 + 1), "15");
-    EXPECT_EQ(text(ctl::SpecialSpec), "(none)");
-    EXPECT_EQ(text(ctl::BillsCount1), " 2");
-}
-
-std::string openError(int error) {
-    char line[64];
-    std::snprintf(line, sizeof line, "FILE OPEN ERROR CODE=0x%08x", static_cast<unsigned>(error));
-    return line;
-}
-
-// Runs `fn` and waits for it a while.  A call that blocks is let go by
-// `unblock` (so that the test ends) and counts as a failure.
-bool returnsWithoutBlocking(const std::function<void()> &fn, const std::function<void()> &unblock) {
-    auto done = std::async(std::launch::async, fn);
-    if (done.wait_for(5s) == std::future_status::ready) return true;
-    unblock();
-    done.wait();
-    return false;
+    const std::pair<int, const char *> shown[] = {
+        {ctl::LengthL1, "(none)"},   {ctl::LengthL1 + 1, " 76"},    {ctl::LengthL1 + 2, "110"},
+        {ctl::LengthH1 + 1, " 76"},  {ctl::Thickness1, "(none)"},   {ctl::Thickness1 + 1, "0.30"},
+        {ctl::PickRetry1, "(none)"}, {ctl::PickRetry1 + 1, "15"},   {ctl::SpecialSpec, "(none)"},
+        {ctl::BillsCount1, " 2"},
+    };
+    for (auto [combo, expected] : shown) EXPECT_EQ(text(combo), expected) << combo;
 }
 
 // What may stand where the file should be, and how to let go of a call that
@@ -227,7 +205,7 @@ TEST_F(SettingsFile, NotARegularFileIsRefusedWithoutBlocking) {
             selectPattern();
             auto before = collectSettings(panel);
             panel.clearMessages();
-            ASSERT_TRUE(returnsWithoutBlocking(
+            ASSERT_TRUE(testsupport::returnsWithoutBlocking(
                 [&] { save ? saveSettings(panel, path) : loadSettings(panel, path); },
                 [&] { kind.unblock(path); }));
             EXPECT_EQ(collectSettings(panel), before);
@@ -265,16 +243,7 @@ TEST_F(SettingsFile, AFailedWriteLeavesTheOldFileWhole) {
     std::vector<uint8_t> old(kSettingsSize, 1);
     writeFile(old);
     selectPattern();
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 10;
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    saveSettings(panel, path);
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
-
+    testsupport::withFileSizeLimit(10, [&] { saveSettings(panel, path); });
     char expected[64];
     std::snprintf(expected, sizeof expected, "FILE WRITE ERROR CODE=0x%08x", EFBIG);
     EXPECT_EQ(panel.messages(), std::vector<std::string>{expected});

@@ -6,18 +6,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <numeric>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include "line_rig.h"
 #include "rslink/rslink.h"
+#include "support/files.h"
 #include "support/wait.h"
 #include "valdor/panel/controls.h"
 
@@ -198,31 +195,21 @@ std::chrono::milliseconds lineTimeOf(const std::vector<std::string> &lines) {
 
 class FaultMatrix : public ::testing::TestWithParam<Row> {
 protected:
-    void TearDown() override {
-        if (program_.size()) unlink(program_.c_str());
-    }
-
     // A program of 100 bytes, so that the chain is one data frame long.
     std::string writeProgram() {
-        char name[] = "/tmp/faults-program-XXXXXX";
-        const int fd = mkstemp(name);
-        EXPECT_GE(fd, 0);
         std::vector<uint8_t> bytes(100);
         std::iota(bytes.begin(), bytes.end(), uint8_t{1});
-        EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-        close(fd);
-        program_ = name;
-        return program_;
+        return dir_.write("program.prg", bytes);
     }
 
-    std::string program_;
+    testsupport::TempDir dir_;
 };
 
 TEST_P(FaultMatrix, OutcomeLinesAndNothingLost) {
     const Row &row = GetParam();
     const CommandInfo &ci = info(row.command);
     LineRig rig(row.options);
-    if (row.command == Command::Download) rig.host().answerWith(writeProgram());
+    if (row.command == Command::Download) rig.host().answers.push_back(writeProgram());
     if (row.extras & REPEAT_ON) rig.panel().setChecked(ctl::ContinuousMode, true);
 
     const size_t from = rig.mark();
@@ -337,19 +324,9 @@ struct TransferRun {
 class InterleavedCommand : public ::testing::TestWithParam<Interleave> {
 protected:
     void SetUp() override {
-        char name[] = "/tmp/faults-interleave-XXXXXX";
-        ASSERT_NE(mkdtemp(name), nullptr);
-        dir_ = name;
         std::vector<uint8_t> program(5000);  // five data frames, the last one short
         for (size_t i = 0; i < program.size(); ++i) program[i] = static_cast<uint8_t>(i * 7 + i / 251);
-        const int fd = ::open((dir_ + "/program.prg").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(::write(fd, program.data(), program.size()), static_cast<ssize_t>(program.size()));
-        ::close(fd);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(dir_, ignored);
+        temp_.write("program.prg", program);
     }
 
     TransferRun run(const Interleave &row, bool disturbed) {
@@ -357,7 +334,7 @@ protected:
         LineRig rig(row.options);
         const bool download = row.transfer == Transfer::Download;
         const std::string report = dir_ + (disturbed ? "/disturbed.txt" : "/undisturbed.txt");
-        rig.host().answerWith(download ? dir_ + "/program.prg" : report);
+        rig.host().answers.push_back(download ? dir_ + "/program.prg" : report);
         const char *endLine = download ? "DOWNLOAD NORMAL END" : "Operational Log NORMAL END";
         const std::string lastAnswer = download ? "RECV D4" : "RECV 13";
 
@@ -403,7 +380,8 @@ protected:
         return out;
     }
 
-    std::string dir_;
+    testsupport::TempDir temp_;
+    const std::string dir_ = temp_.path().string();
 };
 
 TEST_P(InterleavedCommand, TheTransferEndsAsIfItHadNotBeenPressed) {
@@ -435,11 +413,11 @@ TEST_F(InterleavedCommand, ALateAnswerToACancelledDownloadMovesTheNextOneNot) {
     LineRig rig({"--delay", "400"});
     const std::string program = dir_ + "/program.prg";
     const size_t from = rig.mark();
-    rig.host().answerWith(program);
+    rig.host().answers.push_back(program);
     ASSERT_TRUE(rig.press(ctl::DownLoad));
     ASSERT_TRUE(testsupport::waitUntil([&] { return rig.requests().size() >= 1; }, 20s));
     ASSERT_TRUE(rig.press(ctl::DownLoad));  // the dialog is cancelled: the download is reset
-    rig.host().answerWith(program);
+    rig.host().answers.push_back(program);
     ASSERT_TRUE(rig.press(ctl::DownLoad));
     ASSERT_TRUE(rig.waitForLine("DOWNLOAD NORMAL END", 1, from, 60s));
     ASSERT_TRUE(rig.waitForQuiet(1500ms, 30s));

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <sstream>
 #include <utility>
 #include <stdexcept>
 
+#include "support/pty_peer.h"
 #include "valdor/panel/controls.h"
 
 namespace faults {
@@ -13,13 +13,8 @@ namespace faults {
 namespace ctl = valdor::ctl;
 
 Bytes traceBytes(const std::string &line) {
-    Bytes bytes;
     const size_t start = line.find("]>");
-    if (start == std::string::npos) return bytes;
-    std::istringstream in(line.substr(start + 2));
-    std::string pair;
-    while (in >> pair) bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
-    return bytes;
+    return start == std::string::npos ? Bytes{} : testsupport::hex(line.substr(start + 2));
 }
 
 std::string shapeOf(const std::string &line) {
@@ -29,17 +24,6 @@ std::string shapeOf(const std::string &line) {
     char code[8] = "--";
     if (bytes.size() > 1) std::snprintf(code, sizeof code, "%02X", bytes[1]);
     return std::string(send ? "SEND " : "RECV ") + code;
-}
-
-std::optional<std::string> ScriptedHost::chooseFile(std::span<const valdor::FileFilter>,
-                                                    std::string_view) {
-    std::lock_guard lock(mutex_);
-    return std::exchange(answer_, std::nullopt);
-}
-
-void ScriptedHost::answerWith(std::string path) {
-    std::lock_guard lock(mutex_);
-    answer_ = std::move(path);
 }
 
 LineRig::LineRig(std::vector<std::string> unitOptions) : LineRig(std::move(unitOptions), Setup{}) {}
@@ -117,18 +101,7 @@ bool LineRig::waitForQuiet(std::chrono::milliseconds quiet, std::chrono::millise
     }
 }
 
-std::vector<Bytes> LineRig::requests() const {
-    std::vector<Bytes> out;
-    for (const auto &line : unit_->lines()) {
-        if (line.rfind("REQ ", 0) != 0) continue;
-        Bytes bytes;
-        std::istringstream in(line.substr(4));
-        std::string pair;
-        while (in >> pair) bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
-        out.push_back(bytes);
-    }
-    return out;
-}
+std::vector<Bytes> LineRig::requests() const { return unit_->requests(); }
 
 std::chrono::milliseconds LineRig::closePort() {
     const auto start = Clock::now();

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "support/bdusim_process.h"
+#include "support/fake_host.h"
 #include "valdor/console/console.h"
-#include "valdor/panel/host.h"
 #include "valdor/panel/memory_panel.h"
 
 namespace faults {
@@ -31,22 +31,6 @@ std::string shapeOf(const std::string &line);
 
 // The text bytes of a trace line.
 Bytes traceBytes(const std::string &line);
-
-// A host whose file dialog answers one prepared path, and whose slow calls
-// run in place.
-class ScriptedHost : public valdor::Host {
-public:
-    std::optional<std::string> chooseFile(std::span<const valdor::FileFilter>,
-                                          std::string_view) override;
-    void runBlocking(const std::function<void()> &call) override { call(); }
-    void closeWindow() override {}
-
-    void answerWith(std::string path);
-
-private:
-    std::mutex mutex_;
-    std::optional<std::string> answer_;
-};
 
 class LineRig {
 public:
@@ -66,7 +50,8 @@ public:
 
     valdor::Console &console() { return *console_; }
     valdor::MemoryPanel &panel() { return panel_; }
-    ScriptedHost &host() { return host_; }
+    // Its file dialog answers each path pushed to host().answers once, then cancels.
+    testsupport::FakeHost &host() { return host_; }
     testsupport::Bdusim &unit() { return *unit_; }
 
     // Presses an enabled button as a click would; false when it is disabled.
@@ -96,7 +81,7 @@ private:
     void collect(const std::string &line);
 
     valdor::MemoryPanel panel_;
-    ScriptedHost host_;
+    testsupport::FakeHost host_;
     std::unique_ptr<testsupport::Bdusim> unit_;
     std::unique_ptr<valdor::Console> console_;
 

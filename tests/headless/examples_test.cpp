@@ -1,7 +1,7 @@
-// The example scripts of docs/examples, run by the valdor program against the
-// simulated unit and compared with their expected output.  Only what depends
-// on the clock is masked: the times of trace lines and the date and time
-// digits of the download's clock frame.
+// The example scripts of docs/examples, run by the valdor program with no
+// display at all against the simulated unit, and compared with their
+// expected output.  Only what depends on the clock is masked: the times of
+// trace lines and the date and time digits of the download's clock frame.
 //
 // VALDOR_UPDATE_EXAMPLES=1 writes the expected files anew (review the diff).
 #include <gtest/gtest.h>
@@ -13,23 +13,16 @@
 #include <sstream>
 #include <string>
 
-#include <sys/wait.h>
-
 #include "support/bdusim_process.h"
+#include "support/shell.h"
 
 namespace fs = std::filesystem;
 using testsupport::Bdusim;
+using testsupport::slurp;
 
 namespace {
 
 const fs::path kExamples = fs::path(SOURCE_DIR) / "docs" / "examples";
-
-std::string slurp(const fs::path &p) {
-    std::ifstream in(p, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // Block bytes 12-25 of the clock frame (frame bytes 18-31) are the local
 // date and time.
@@ -52,7 +45,6 @@ std::string mask(const std::string &text) {
     return out;
 }
 
-
 class Examples : public ::testing::TestWithParam<const char *> {};
 
 TEST_P(Examples, OutputMatchesTheExpectedOne) {
@@ -65,12 +57,10 @@ TEST_P(Examples, OutputMatchesTheExpectedOne) {
     fs::copy_file(kExamples / "sample.prg", work / "sample.prg");
 
     fs::path out = work / "out.txt";
-    std::string cmd = "cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY '" +
+    std::string cmd = "cd '" + work.string() + "' && env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM '" +
                       std::string(VALDOR_PATH) + "' --script '" + (kExamples / (name + ".vds")).string() +
                       "' > out.txt 2> err.txt";
-    int status = std::system(cmd.c_str());
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0) << slurp(work / "err.txt");
+    EXPECT_EQ(testsupport::run(cmd), 0) << slurp(work / "err.txt");
 
     std::string got = mask(slurp(out));
     fs::path expectedFile = kExamples / (name + ".out");

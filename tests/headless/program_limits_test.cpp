@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "support/bdusim_process.h"
+#include "support/shell.h"
 #include "support/wait.h"
 
 namespace {
@@ -89,10 +90,7 @@ public:
             limit);
         return ended;
     }
-    std::string errors() const {
-        std::ifstream in(err_);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::string errors() const { return testsupport::slurp(err_); }
 
 private:
     pid_t pid_ = -1;

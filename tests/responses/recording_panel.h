@@ -2,9 +2,16 @@
 // order, so tests can compare two decodings or count writes per control.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
+#include <memory>
 #include <map>
+#include <initializer_list>
 #include <span>
+#include <string_view>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -48,6 +55,29 @@ inline Bytes response(bool enhanced, uint8_t dh1, size_t size = 400) {
 
 inline void put(Bytes &bytes, size_t at, std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i) bytes[at + i] = static_cast<uint8_t>(text[i]);
+}
+
+// Each control shows its text.
+inline void expectTexts(const Panel &panel, std::initializer_list<std::pair<int, std::string_view>> texts) {
+    for (const auto &[control, text] : texts) EXPECT_EQ(panel.text(control), text) << "control " << control;
+}
+
+// Decoding the first n bytes of `full`, for every n, must read nothing past
+// them and make the writes that `full`, zero from byte n on, makes.  Each
+// prefix sits in a heap buffer of exactly n bytes, so that a sanitizer build
+// catches any read past it.
+template <typename Decode>
+void expectPrefixesDecodeAsPadded(const Bytes &full, Decode decode) {
+    for (size_t n = 0; n <= full.size(); ++n) {
+        std::unique_ptr<uint8_t[]> exact(new uint8_t[n]);
+        std::copy_n(full.begin(), n, exact.get());
+        Bytes padded(full.begin(), full.begin() + static_cast<std::ptrdiff_t>(n));
+        padded.resize(full.size(), 0x00);
+        RecordingPanel shortPanel, paddedPanel;
+        decode(shortPanel, std::span<const uint8_t>(exact.get(), n));
+        decode(paddedPanel, std::span<const uint8_t>(padded));
+        ASSERT_EQ(shortPanel.log, paddedPanel.log) << "dh1 " << int(full[1]) << " length " << n;
+    }
 }
 
 }  // namespace valdor::testing

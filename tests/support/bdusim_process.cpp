@@ -4,6 +4,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <stdexcept>
 
 #include <fcntl.h>
@@ -93,6 +94,19 @@ bool Bdusim::ended(std::chrono::milliseconds timeout) {
 std::vector<std::string> Bdusim::lines() const {
     std::lock_guard lock(mutex_);
     return lines_;
+}
+
+std::vector<std::vector<uint8_t>> Bdusim::requests(int code) const {
+    std::vector<std::vector<uint8_t>> out;
+    for (const auto &line : lines()) {
+        if (line.rfind("REQ ", 0) != 0) continue;
+        // Parsed here: the benchmark builds this file without the pty peer.
+        std::vector<uint8_t> bytes;
+        std::istringstream in(line.substr(4));
+        for (std::string pair; in >> pair;) bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
+        if (code < 0 || (bytes.size() > 1 && bytes[1] == code)) out.push_back(std::move(bytes));
+    }
+    return out;
 }
 
 bool Bdusim::waitForLine(const std::function<bool(const std::string &)> &match,

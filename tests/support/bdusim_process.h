@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -37,6 +38,9 @@ public:
 
     // Lines printed after the first one.
     std::vector<std::string> lines() const;
+    // The requests it took, in order, from its "REQ" lines (--trace-requests);
+    // with `code`, only those whose second byte is that command code.
+    std::vector<std::vector<uint8_t>> requests(int code = -1) const;
 
     // Waits until a printed line satisfies `match`; false after `timeout`.
     bool waitForLine(const std::function<bool(const std::string &)> &match,

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
+#include <future>
 #include <thread>
 
 namespace testsupport {
@@ -44,6 +46,18 @@ bool waitUntil(Pred done, std::chrono::milliseconds timeout = std::chrono::secon
 template <typename Pred>
 bool staysFalse(Pred happens, std::chrono::milliseconds window) {
     return !waitUntil(happens, window);
+}
+
+// A check that a call does not block: runs `call` and waits for it up to
+// `limit`.  A call still running then counts as blocked (false), and
+// `unblock` is run to let it go so that the test can end.
+inline bool returnsWithoutBlocking(const std::function<void()> &call, const std::function<void()> &unblock,
+                                   std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    auto done = std::async(std::launch::async, call);
+    if (done.wait_for(limit) == std::future_status::ready) return true;
+    unblock();
+    done.wait();
+    return false;
 }
 
 }  // namespace testsupport

@@ -7,7 +7,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,14 +18,6 @@
 namespace transfers_test {
 
 using namespace std::chrono_literals;
-
-inline std::vector<uint8_t> unhex(const std::string &text) {
-    std::vector<uint8_t> bytes;
-    std::istringstream in(text);
-    std::string pair;
-    while (in >> pair) bytes.push_back(static_cast<uint8_t>(std::stoul(pair, nullptr, 16)));
-    return bytes;
-}
 
 class ConsoleRig : public ::testing::Test {
 protected:
@@ -75,14 +66,17 @@ protected:
     }
 
     // The requests the unit took, in order; with `code`, only those.
-    std::vector<std::vector<uint8_t>> requests(int code = -1) const {
-        std::vector<std::vector<uint8_t>> out;
-        for (auto &line : unit->lines()) {
-            if (line.rfind("REQ ", 0) != 0) continue;
-            auto bytes = unhex(line.substr(4));
-            if (code < 0 || (bytes.size() > 1 && bytes[1] == code)) out.push_back(bytes);
-        }
-        return out;
+    std::vector<std::vector<uint8_t>> requests(int code = -1) const { return unit->requests(code); }
+
+    // Presses "Status Read" and waits for its frame: it is answered and
+    // decoded as such, and the worker lives on.
+    void statusReadAnswered() {
+        panel.setText(valdor::ctl::Dh0Dh1, "");
+        const uint64_t before = frames();
+        console->press(valdor::ctl::StatusRead);
+        ASSERT_TRUE(testsupport::waitUntil([&] { return frames() > before; }));
+        EXPECT_EQ(panel.text(valdor::ctl::Dh0Dh1), "E001");
+        EXPECT_FALSE(console->worker().ended());
     }
 
     // Presses "Status Read" and waits for its answer: whatever the worker

@@ -67,12 +67,7 @@ protected:
 TEST_F(DownloadTest, DialogNameAndBarFollowTheChain) {
     host.answer = dir.write("prog.prg", pattern(2500));
     download.start();
-    ASSERT_EQ(host.lastFilters.size(), 2u);
-    EXPECT_EQ(host.lastFilters[0].description, "Download files(*.prg)");
-    EXPECT_EQ(host.lastFilters[0].pattern, "*.prg");
-    EXPECT_EQ(host.lastFilters[1].description, "All files(*.*)");
-    EXPECT_EQ(host.lastFilters[1].pattern, "*.*");
-    EXPECT_EQ(host.lastInitialName, "*.prg");
+    expectDialog("Download files(*.prg)", "*.prg");
     EXPECT_TRUE(heldOpen(*host.answer));
 
     std::vector<int> positions;
@@ -118,17 +113,14 @@ TEST_F(DownloadTest, FailedStartsReportAndSendNothing) {
 
     // A folder or a pipe exists but is no program file: refused without
     // blocking, its name shown.
-    std::string folder = dir.file("adir.prg");
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    host.answer = folder;
-    download.start();
-    EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=adir.prg CODE=0x00000016)");
-    EXPECT_EQ(panel.text(ctl::DownloadFileName), "adir.prg");
-    std::string fifo = dir.file("apipe.prg");
-    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    host.answer = fifo;
-    download.start();
-    EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=apipe.prg CODE=0x00000016)");
+    ASSERT_EQ(mkdir(dir.file("adir.prg").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(dir.file("apipe.prg").c_str(), 0600), 0);
+    for (const std::string name : {"adir.prg", "apipe.prg"}) {
+        host.answer = dir.file(name);
+        download.start();
+        EXPECT_EQ(lastMessage(), "FILE OPEN ERROR(FILENAME=" + name + " CODE=0x00000016)");
+        EXPECT_EQ(panel.text(ctl::DownloadFileName), name);
+    }
 
     EXPECT_TRUE(worker.posted().empty());
     EXPECT_FALSE(download.underWay());
@@ -207,19 +199,12 @@ TEST_F(DownloadTest, ProgramTooLongToNumberIsRefused) {
     ASSERT_EQ(truncate(big.c_str(), static_cast<off_t>(limit - 1)), 0);
     download.start();
     EXPECT_EQ(panel.progressRange(), std::make_pair(0, 10000));
-    std::string lastData, end;
-    worker.run([&] {
-        std::vector<uint8_t> frame(valdor::kRequestBufferSize);
-        while (worker.takePosted()) {
-            frame.resize(valdor::kRequestBufferSize);
-            frame.resize(download.takeBlock(frame.data(), frame.size()));
-            if (frame[1] == 0xD1) lastData = numberOf(frame);
-            if (frame[1] == 0xD2) end = numberOf(frame);
-            if (download.underWay()) download.onResponse(0xE0);
-        }
-    });
-    EXPECT_EQ(lastData, "9998");
-    EXPECT_EQ(end, "9999");
+    const auto frames = runToEnd();
+    ASSERT_EQ(frames.size(), 10000u);
+    EXPECT_EQ(frames[9997][1], 0xD1);
+    EXPECT_EQ(numberOf(frames[9997]), "9998");
+    EXPECT_EQ(frames[9998][1], 0xD2);
+    EXPECT_EQ(numberOf(frames[9998]), "9999");
     EXPECT_EQ(lastMessage(), "DOWNLOAD NORMAL END");
 }
 

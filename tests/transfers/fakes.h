@@ -6,10 +6,7 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <cstdlib>
 #include <deque>
-#include <filesystem>
-#include <fstream>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -18,6 +15,7 @@
 #include <vector>
 
 #include "support/fake_host.h"
+#include "support/files.h"
 #include "valdor/panel/memory_panel.h"
 #include "valdor/panel/panel.h"
 #include "valdor/panel/controls.h"
@@ -127,29 +125,7 @@ private:
     std::thread thread_;
 };
 
-// A folder of its own for each test, removed afterwards.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "transfers-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
-    }
-    std::string file(const std::string &name) const { return (path_ / name).string(); }
-    std::string write(const std::string &name, const std::vector<uint8_t> &bytes) const {
-        std::string p = file(name);
-        std::ofstream out(p, std::ios::binary);
-        out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return p;
-    }
-
-private:
-    std::filesystem::path path_;
-};
+using testsupport::TempDir;
 
 // A procedure's surroundings: a panel showing messages, the dialog, the
 // worker and a folder.
@@ -159,6 +135,16 @@ protected:
     std::string lastMessage() const {
         auto lines = panel.messages();
         return lines.empty() ? "" : lines.back();
+    }
+    // The last file dialog offered `description` (`pattern`), then all files,
+    // and proposed `pattern` as the name.
+    void expectDialog(const std::string &description, const std::string &pattern) const {
+        ASSERT_EQ(host.lastFilters.size(), 2u);
+        EXPECT_EQ(host.lastFilters[0].description, description);
+        EXPECT_EQ(host.lastFilters[0].pattern, pattern);
+        EXPECT_EQ(host.lastFilters[1].description, "All files(*.*)");
+        EXPECT_EQ(host.lastFilters[1].pattern, "*.*");
+        EXPECT_EQ(host.lastInitialName, pattern);
     }
 
     valdor::MemoryPanel panel;

@@ -10,6 +10,7 @@
 
 #include "console_rig.h"
 #include "expected_report.h"
+#include "support/pty_peer.h"
 
 namespace {
 
@@ -111,7 +112,7 @@ TEST_F(LineTest, DeadLineEndsTheDownloadAndALaterAnswerIsNotTakenForIt) {
     ASSERT_TRUE(unit->waitForLine(
         [](const std::string &l) {
             if (l.rfind("REQ 60 D1", 0) != 0) return false;
-            auto frame = unhex(l.substr(4));
+            auto frame = testsupport::hex(l.substr(4));
             return frame.size() > 22 && std::string(frame.begin() + 18, frame.begin() + 22) == "0002";
         },
         30s));

@@ -3,11 +3,8 @@
 // unit are checked in line_test.cpp.
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <future>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,6 +15,7 @@
 
 #include "expected_report.h"
 #include "fakes.h"
+#include "support/wait.h"
 #include "valdor/engine/commands.h"
 #include "valdor/transfers/download_procedure.h"
 #include "valdor/transfers/oplog_procedure.h"
@@ -76,12 +74,7 @@ protected:
 TEST_F(OplogTest, StartsThatCannotGoAhead) {
     host.answer.reset();
     oplog.start();
-    ASSERT_EQ(host.lastFilters.size(), 2u);
-    EXPECT_EQ(host.lastFilters[0].description, "Operational Log files(*.txt)");
-    EXPECT_EQ(host.lastFilters[0].pattern, "*.txt");
-    EXPECT_EQ(host.lastFilters[1].description, "All files(*.*)");
-    EXPECT_EQ(host.lastFilters[1].pattern, "*.*");
-    EXPECT_EQ(host.lastInitialName, "*.txt");
+    expectDialog("Operational Log files(*.txt)", "*.txt");
     EXPECT_EQ(lastMessage(), "Operational Log Cancel");
     EXPECT_TRUE(worker.posted().empty());
     EXPECT_FALSE(oplog.underWay());
@@ -185,15 +178,9 @@ TEST_F(OplogTest, ShortAnswersWriteOnlyWhatArrived) {
 TEST_F(OplogTest, FullDiskEndsTheAcquisitionWithItsReason) {
     host.answer = dir.file("full.txt");
     oplog.start();
-    struct rlimit saved {};
-    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-    auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit small = saved;
-    small.rlim_cur = 100;  // the heading fits, the first answer's lines do not
-    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    auto sent = acquire();
-    ::setrlimit(RLIMIT_FSIZE, &saved);
-    std::signal(SIGXFSZ, oldHandler);
+    std::vector<Request> sent;
+    // The heading fits, the first answer's lines do not.
+    testsupport::withFileSizeLimit(100, [&] { sent = acquire(); });
     EXPECT_EQ(sent.size(), 1u);
     EXPECT_FALSE(oplog.underWay());
     EXPECT_EQ(lastMessage(), "Operational Log ABNORMAL END -> FILE WRITE ERROR(FILENAME=full.txt CODE=0x0000001b)");
@@ -209,14 +196,12 @@ TEST_F(OplogTest, AReportThatIsNoRegularFileIsRefusedWithoutBlocking) {
     for (const std::string &path : {fifo, std::string("/dev/null"), folder}) {
         SCOPED_TRACE(path);
         host.answer = path;
-        auto started = std::async(std::launch::async, [&] { oplog.start(); });
-        if (started.wait_for(5s) != std::future_status::ready) {
-            // Let a blocked open go, so that the test ends.
-            int r = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
-            started.wait();
-            if (r >= 0) ::close(r);
-            ADD_FAILURE() << "the start blocked";
-        }
+        // A blocked open of the pipe is let go by opening its other end.
+        int reader = -1;
+        EXPECT_TRUE(testsupport::returnsWithoutBlocking(
+            [&] { oplog.start(); }, [&] { reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK); }))
+            << "the start blocked";
+        if (reader >= 0) ::close(reader);
         EXPECT_EQ(lastMessage(), valdor::formatMessage("FILE OPEN ERROR(FILENAME=%s CODE=0x%08x)",
                                                        valdor::bareName(path).c_str(), EINVAL));
         EXPECT_FALSE(oplog.underWay());
@@ -224,18 +209,9 @@ TEST_F(OplogTest, AReportThatIsNoRegularFileIsRefusedWithoutBlocking) {
     }
 }
 
-TEST(OplogReport, NumberedLinesAndTheRecordArea) {
-    std::vector<uint8_t> data(64);
-    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
-    std::string out;
-    int32_t number = 1;
-    valdor::appendNumberedLines(out, data, number);
-    EXPECT_EQ(out.substr(0, 79),
-              "0001 00010203-04050607 08090A0B-0C0D0E0F 10111213-14151617 18191A1B-1C1D1E1F \r\n");
-    EXPECT_EQ(out.substr(79, 5), "0005 ");
-    EXPECT_EQ(out.size(), 158u);
-    EXPECT_EQ(number, 9);
-
+// The record area of an answer: from byte 90, at most 1024 bytes (the
+// reports' line formats are checked against expected_report.h above).
+TEST(OplogReport, RecordArea) {
     std::vector<uint8_t> answer(2000, 0);
     EXPECT_EQ(valdor::recordData(answer).size(), 1024u);
     EXPECT_EQ(valdor::recordData(answer).data(), answer.data() + 90);
