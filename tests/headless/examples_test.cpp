@@ -15,6 +15,7 @@
 
 #include "support/bdusim_process.h"
 #include "support/shell.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 using testsupport::Bdusim;
@@ -51,7 +52,7 @@ TEST_P(Examples, OutputMatchesTheExpectedOne) {
     std::string name = GetParam();
     Bdusim sim;
     sim.mapCom(1);
-    fs::path work = fs::path(::testing::TempDir()) / ("example-" + name);
+    fs::path work = fs::path(testsupport::scratch()) / ("example-" + name);
     fs::remove_all(work);
     fs::create_directories(work);
     fs::copy_file(kExamples / "sample.prg", work / "sample.prg");

@@ -23,6 +23,7 @@
 #include "support/bdusim_process.h"
 #include "support/shell.h"
 #include "support/wait.h"
+#include "support/files.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ namespace {
 class Program {
 public:
     explicit Program(const std::string &script) {
-        err_ = ::testing::TempDir() + "/program_limits.err";
+        err_ = testsupport::scratch() + "/program_limits.err";
         int fds[2];
         if (::pipe(fds) != 0) throw std::runtime_error("pipe");
         pid_ = ::fork();
@@ -99,7 +100,7 @@ private:
 };
 
 std::string writeScript(const std::string &name, const std::string &text) {
-    std::string path = ::testing::TempDir() + "/" + name;
+    std::string path = testsupport::scratch() + "/" + name;
     std::ofstream(path) << text;
     return path;
 }
@@ -148,7 +149,7 @@ struct Unreadable {
 
 TEST(UnreadableScript, IsAScriptErrorNamingThePathAndTheReason) {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::path(::testing::TempDir()) / "unreadable_scripts";
+    const fs::path dir = fs::path(testsupport::scratch()) / "unreadable_scripts";
     fs::create_directories(dir / "a folder");
     const std::string locked = writeScript("locked.vds", "show enabled\n");
     ::chmod(locked.c_str(), 0);

@@ -28,6 +28,7 @@
 #include "support/capture_read.h"
 #include "support/child_process.h"
 #include "support/pty_peer.h"
+#include "support/files.h"
 
 namespace {
 
@@ -126,7 +127,7 @@ struct Fault {
 class LiveLine : public ::testing::TestWithParam<Fault> {
 protected:
     void SetUp() override {
-        work_ = fs::path(::testing::TempDir()) / ("monitor-" + std::string(GetParam().name));
+        work_ = fs::path(testsupport::scratch()) / ("monitor-" + std::string(GetParam().name));
         fs::remove_all(work_);
         fs::create_directories(work_);
         std::ofstream(work_ / "session.vds") << kSession;
@@ -279,7 +280,7 @@ TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
 // A unit that never answers: the console bids three times, and each bid
 // is reported unanswered once, 4.5 s after it went.
 TEST(RelaySilentUnit, EachBidLeftUnansweredIsReportedOnce) {
-    const fs::path work = fs::path(::testing::TempDir()) / "monitor-silent";
+    const fs::path work = fs::path(testsupport::scratch()) / "monitor-silent";
     fs::remove_all(work);
     fs::create_directories(work);
     ChildProcess unit(work, "unit", {BDUSIM_PATH, "--silent"});
@@ -315,7 +316,7 @@ TEST(RelaySilentUnit, EachBidLeftUnansweredIsReportedOnce) {
 // A unit that goes away ends the relay with a word on what happened; a
 // device that cannot be opened stops it before it starts, naming it.
 TEST(RelayEnds, WhenTheUnitSideHangsUpOrCannotBeOpened) {
-    const fs::path work = fs::path(::testing::TempDir()) / "monitor-ends";
+    const fs::path work = fs::path(testsupport::scratch()) / "monitor-ends";
     fs::remove_all(work);
     fs::create_directories(work);
     ChildProcess unit(work, "unit", {BDUSIM_PATH});

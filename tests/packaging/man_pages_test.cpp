@@ -13,6 +13,8 @@
 #include <sstream>
 #include <string>
 
+#include "support/files.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -115,7 +117,7 @@ INSTANTIATE_TEST_SUITE_P(Programs, ManPage,
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ManPageReader, TakesOptionsFromOptionTagsOnly) {
-    const fs::path page = fs::path(::testing::TempDir()) / "reader-test.1";
+    const fs::path page = fs::path(testsupport::scratch()) / "reader-test.1";
     std::ofstream(page) << ".TH X 1\n"
                            ".SH DESCRIPTION\n.TP\n.B \\-\\-not\\-an\\-option\n"
                            ".SH OPTIONS\n"

@@ -15,6 +15,7 @@
 
 #include "support/capture_read.h"
 #include "rslink/platform/capture_file.h"
+#include "support/files.h"
 
 namespace cap = rslink::capture;
 namespace fs = std::filesystem;
@@ -23,7 +24,7 @@ using testsupport::readCapture;
 
 namespace {
 
-fs::path tempFile(const char *name) { return fs::path(::testing::TempDir()) / name; }
+fs::path tempFile(const char *name) { return fs::path(testsupport::scratch()) / name; }
 
 std::vector<uint8_t> v(std::initializer_list<uint8_t> b) { return b; }
 

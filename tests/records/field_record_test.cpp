@@ -14,6 +14,7 @@
 
 #include "support/capture_read.h"
 #include "support/child_process.h"
+#include "support/files.h"
 
 namespace fs = std::filesystem;
 namespace cap = rslink::capture;
@@ -66,7 +67,7 @@ constexpr char kSession[] =
 class FieldRecord : public ::testing::Test {
 protected:
     void SetUp() override {
-        work_ = fs::path(::testing::TempDir()) /
+        work_ = fs::path(testsupport::scratch()) /
                 ("field-" + std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()));
         fs::remove_all(work_);
         fs::create_directories(work_);

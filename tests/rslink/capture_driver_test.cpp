@@ -9,6 +9,7 @@
 #include "driver_client.h"
 #include "support/capture_read.h"
 #include "rslink/core/line_tokens.h"
+#include "support/files.h"
 
 using namespace rslinktest;
 namespace cap = rslink::capture;
@@ -52,7 +53,7 @@ protected:
         client.release(*got);
     }
 
-    fs::path file(const char *name) const { return fs::path(::testing::TempDir()) / name; }
+    fs::path file(const char *name) const { return fs::path(testsupport::scratch()) / name; }
 
     PtyPeer peer;
     Client client;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
@@ -44,6 +45,29 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// A folder of this test process's own, made on first use and removed when
+// the process ends (by the process that made it, not a forked child).  ctest
+// runs each test case as a process of its own, side by side: fixed names
+// under /tmp met there, names under this folder never do.  Ends in '/', as
+// ::testing::TempDir() does.
+inline const std::string &scratch() {
+    struct Folder {
+        Folder() : owner(getpid()) {
+            std::string pattern = (std::filesystem::temp_directory_path() / "valdor-test-XXXXXX").string();
+            if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+            path = pattern + "/";
+        }
+        ~Folder() {
+            std::error_code ignored;
+            if (getpid() == owner) std::filesystem::remove_all(path, ignored);
+        }
+        pid_t owner;
+        std::string path;
+    };
+    static const Folder folder;
+    return folder.path;
+}
 
 // Runs `fn` with this process's file-size limit at `bytes`: a write beyond it
 // fails with EFBIG, as on a full disk, instead of raising SIGXFSZ.
