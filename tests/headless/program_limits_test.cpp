@@ -122,21 +122,29 @@ INSTANTIATE_TEST_SUITE_P(Deadlines, LongWait,
                                            "wait responses 1 1e10", "wait responses 1 1e300",
                                            "wait idle 1e10", "wait idle 1e300"));
 
+// Whether lines keep coming or the script waits in silence, the reader
+// going away ends it at once with the normal shutdown.
 TEST(ClosedOutput, EndsTheScriptWithTheNormalShutdown) {
     testsupport::Bdusim sim;
     sim.mapCom(4);
     // Lines keep coming after the first: each Status Read answer adds some.
-    std::string script = "select 1137 \"COM4\"\npress \"COM Open\"\nwait message \"COM OPEN Completed.\"\n";
-    for (int i = 0; i < 20; ++i) script += "press \"Status Read\"\nwait message \"Receive Normal End\"\n";
-    script += "wait message \"never\" 1e10\n";
-    Program p(writeScript("closed_output.vds", script));
-    EXPECT_EQ(p.readLine(), "Please COM OPEN.");
-    p.closeOutput();
-    auto ended = p.waitEnd(std::chrono::seconds(60));
-    ASSERT_TRUE(ended.has_value()) << "still running after its reader went away";
-    ASSERT_TRUE(WIFEXITED(*ended)) << "killed by signal " << (WIFSIGNALED(*ended) ? WTERMSIG(*ended) : 0);
-    EXPECT_EQ(WEXITSTATUS(*ended), 2);
-    EXPECT_NE(p.errors().find("standard output is closed"), std::string::npos) << p.errors();
+    std::string busy = "select 1137 \"COM4\"\npress \"COM Open\"\nwait message \"COM OPEN Completed.\"\n";
+    for (int i = 0; i < 20; ++i) busy += "press \"Status Read\"\nwait message \"Receive Normal End\"\n";
+    busy += "wait message \"never\" 1e10\n";
+    // Nothing at all after the first line: only the reader's going away can end the wait.
+    const std::string silent = "wait message \"never\" 1e10\n";
+    for (const auto &[name, script] : {std::pair{"busy", busy}, std::pair{"silent", silent}}) {
+        SCOPED_TRACE(name);
+        Program p(writeScript(std::string("closed_output_") + name + ".vds", script));
+        EXPECT_EQ(p.readLine(), "Please COM OPEN.");
+        p.closeOutput();
+        auto ended = p.waitEnd(std::chrono::seconds(60));
+        ASSERT_TRUE(ended.has_value()) << "still running after its reader went away";
+        ASSERT_TRUE(WIFEXITED(*ended)) << "killed by signal " << (WIFSIGNALED(*ended) ? WTERMSIG(*ended) : 0);
+        EXPECT_EQ(WEXITSTATUS(*ended), 2);
+        EXPECT_NE(p.errors().find("standard output is closed (Broken pipe): the script ends"), std::string::npos)
+            << p.errors();
+    }
 }
 
 // Script paths that cannot be read are a script error that names the path

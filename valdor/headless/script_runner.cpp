@@ -12,8 +12,12 @@
 #include <functional>
 #include <iostream>
 #include <mutex>
+#include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "valdor/panel/buttons.h"
 #include "valdor/console/capture_control.h"
@@ -54,6 +58,13 @@ public:
         std::lock_guard lock(mutex_);
         write(err_, text);
     }
+    // The reader went away while nothing was being written: the next line
+    // would fail with `error`, so none is written.
+    void readerGone(int error) {
+        std::lock_guard lock(mutex_);
+        if (outError_ == 0) outError_ = error;
+    }
+    std::FILE *stdoutFile() const { return out_; }
     // The error number standard output failed with, or 0.
     int outError() const {
         std::lock_guard lock(mutex_);
@@ -171,6 +182,56 @@ private:
     bool matched_ = false;
     bool closed_ = false;
     Clock::time_point lastLine_{};
+};
+
+// Notices the reader of standard output going away (a pipe's reader closing,
+// a terminal hanging up) while the script waits in silence, so that a long
+// wait with nobody left to read its outcome ends at once rather than at its
+// end.  A file or /dev/null never reports either, and is simply never seen
+// to close.
+class ReaderWatch {
+public:
+    ReaderWatch(std::FILE *out, std::function<void()> gone) : gone_(std::move(gone)) {
+        const int fd = out ? fileno(out) : -1;
+        if (fd < 0 || ::pipe2(wake_, O_CLOEXEC) != 0) return;
+        try {
+            thread_ = std::thread([this, fd] { watch(fd); });
+        } catch (const std::system_error &) {
+            // Without the watch a closed output is still noticed at the next line.
+        }
+    }
+    ~ReaderWatch() {
+        if (thread_.joinable()) {
+            const char one = 1;
+            (void)!::write(wake_[1], &one, 1);
+            thread_.join();
+        }
+        for (int fd : wake_)
+            if (fd >= 0) ::close(fd);
+    }
+    ReaderWatch(const ReaderWatch &) = delete;
+    ReaderWatch &operator=(const ReaderWatch &) = delete;
+
+private:
+    void watch(int fd) {
+        // No events asked for: poll reports an error or a hang-up regardless.
+        pollfd fds[2] = {{fd, 0, 0}, {wake_[0], POLLIN, 0}};
+        for (;;) {
+            if (::poll(fds, 2, -1) < 0) {
+                if (errno == EINTR) continue;
+                return;
+            }
+            if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL)) return;
+            if (fds[0].revents & (POLLERR | POLLHUP)) {
+                gone_();
+                return;
+            }
+        }
+    }
+
+    std::function<void()> gone_;
+    int wake_[2] = {-1, -1};
+    std::thread thread_;
 };
 
 // File dialogs answered by `choose`; a dialog nobody answered is cancelled.
@@ -465,6 +526,10 @@ private:
     int line_ = 0;
     Output output_;
     Events events_;
+    ReaderWatch readerWatch_{output_.stdoutFile(), [this] {
+                                 output_.readerGone(EPIPE);
+                                 events_.outputClosed();
+                             }};
     MemoryPanel panel_;
     ScriptHost host_;
     Console console_;
