@@ -6,6 +6,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <memory>
+#include <vector>
 
 #include "rslink/rslink.h"
 #include "support/scoped_env.h"
@@ -53,9 +55,16 @@ TEST_P(Replug, CloseThenOpenReachesTheUnitOnItsNewDevice) {
     EXPECT_FALSE(console->portOpen());
 
     // Something else takes the freed number first, so the unit comes back
-    // on another device, as an adapter returning as ttyUSB1 does.
-    testsupport::Bdusim stillThere;
+    // on another device, as an adapter returning as ttyUSB1 does.  Tests
+    // running beside this one take and free numbers too: units that land on
+    // the old number are kept running until one does not.
+    std::vector<std::unique_ptr<testsupport::Bdusim>> stillThere;
+    stillThere.push_back(std::make_unique<testsupport::Bdusim>());
     plugIn();
+    while (unit->path() == first && stillThere.size() < 8) {
+        stillThere.push_back(std::move(unit));
+        plugIn();
+    }
     ASSERT_NE(unit->path(), first);
     panel.clearMessages();
     panel.setSelection(ctl::ComPort, kCom - 1);
