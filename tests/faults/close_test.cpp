@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "line_rig.h"
+#include "support/files.h"
+#include "support/shell.h"
+#include "support/wait.h"
 #include "valdor/panel/controls.h"
 
 namespace {
@@ -33,10 +35,15 @@ class CloseOnSilentUnit : public ::testing::TestWithParam<Closing> {};
 
 TEST_P(CloseOnSilentUnit, SendFailsFirstAndTheCloseDoesNotWaitOutTheBids) {
     const Closing &c = GetParam();
-    LineRig rig({"--silent"});
+    testsupport::TempDir dir;
+    const std::string log = dir.file("line.log");
+    LineRig rig({"--silent", "--log", log});
     const size_t from = rig.mark();
     ASSERT_TRUE(rig.press(ctl::StatusRead));
-    std::this_thread::sleep_for(300ms);  // the bid is out, its grant awaited
+    // The bid is out, its grant awaited: the unit has logged it.
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        return testsupport::slurp(log).find(" host>unit 10 05\n") != std::string::npos;
+    }));
 
     const auto start = faults::Clock::now();
     if (c.exit)
