@@ -9,6 +9,10 @@
 --   tshark ... -Y rslink.crc.bad        frames with a bad check code
 --
 -- Or copy it into Wireshark's personal plugins folder.
+--
+-- A pair or a frame split over several bursts (a slow adapter hands the
+-- bytes over a few at a time) is shown whole in the packet that completes
+-- it, in a "Reassembled" tab; the packets before it say it continues.
 
 local p = Proto("rslink", "Bill dispenser unit line")
 
@@ -35,6 +39,8 @@ local f = {
     error_text = ProtoField.string("rslink.error.text", "Error text"),
     noise = ProtoField.bytes("rslink.noise", "Noise", base.SPACE),
     partial = ProtoField.bytes("rslink.partial", "Incomplete frame", base.SPACE),
+    continues = ProtoField.bytes("rslink.continues", "Continued in a later packet", base.SPACE),
+    carried = ProtoField.uint16("rslink.carried", "Bytes carried over from earlier packets", base.DEC),
 }
 p.fields = f
 
@@ -417,6 +423,19 @@ local function show_text(tree, text, from_host)
     return string.format("DH0 %02X DH1 %02X %s", text(0, 1):uint(), text(1, 1):uint(), message)
 end
 
+-- What a packet left unfinished, per direction, on the first pass in file
+-- order; and for each packet what it took over, so that a later pass (a
+-- click in the window) shows it the same way.  A frame longer than any the
+-- line carries is not waited for: it is shown as incomplete.
+local MOST_CARRIED = 2048
+local carry = { [0] = "", [1] = "" }
+local carried_in = {}
+
+function p.init()
+    carry = { [0] = "", [1] = "" }
+    carried_in = {}
+end
+
 function p.dissector(tvb, pinfo, root)
     if tvb:len() < 1 then return 0 end
     pinfo.cols.protocol = "RSLINK"
@@ -426,41 +445,69 @@ function p.dissector(tvb, pinfo, root)
     local from_host = dir == 0
     pinfo.cols.src = from_host and "host" or "unit"
     pinfo.cols.dst = from_host and "unit" or "host"
+
+    local before
+    if pinfo.visited then
+        before = carried_in[pinfo.number] or ""
+    else
+        before = carry[dir] or ""
+        carried_in[pinfo.number] = before
+    end
+    local data, i = tvb, 1
+    if #before > 0 then
+        local bytes = ByteArray.new(before, true)
+        if tvb:len() > 1 then bytes = bytes .. tvb(1):bytes() end
+        data, i = bytes:tvb("Reassembled"), 0
+        tree:add(f.carried, #before):set_generated()
+    end
+    local n = data:len()
+    local left = nil  -- where an unfinished pair or frame starts
+
     local info = {}
-    local i, n = 1, tvb:len()
     local noise_from = nil
     local function end_noise(upto)
         if noise_from and upto > noise_from then
-            tree:add(f.noise, tvb(noise_from, upto - noise_from))
+            tree:add(f.noise, data(noise_from, upto - noise_from))
             info[#info + 1] = "noise"
         end
         noise_from = nil
     end
     while i < n do
-        local b = tvb(i, 1):uint()
-        local nxt = i + 1 < n and tvb(i + 1, 1):uint() or nil
-        if b == DLE and nxt and controls[nxt] then
+        local b = data(i, 1):uint()
+        local nxt = i + 1 < n and data(i + 1, 1):uint() or nil
+        if b == DLE and nxt == nil then
             end_noise(i)
-            tree:add(f.control, tvb(i + 1, 1)):set_text(controls[nxt])
+            left = i
+            i = n
+        elseif b == DLE and controls[nxt] then
+            end_noise(i)
+            tree:add(f.control, data(i + 1, 1)):set_text(controls[nxt])
             info[#info + 1] = controls[nxt]
             i = i + 2
-        elseif b == DLE and nxt == STX and i + 4 <= n then
+        elseif b == DLE and nxt == STX and i + 4 > n then
             end_noise(i)
-            local len = tvb(i + 2, 2):uint()
+            left = i
+            i = n
+        elseif b == DLE and nxt == STX then
+            end_noise(i)
+            local len = data(i + 2, 2):uint()
             local total = len + 8
-            if i + total > n or tvb(i + 4 + len, 1):uint() ~= DLE or tvb(i + 5 + len, 1):uint() ~= ETX then
-                tree:add(f.partial, tvb(i, n - i))
+            if i + total > n and total <= MOST_CARRIED then
+                left = i
+                i = n
+            elseif i + total > n or data(i + 4 + len, 1):uint() ~= DLE or data(i + 5 + len, 1):uint() ~= ETX then
+                tree:add(f.partial, data(i, n - i))
                 info[#info + 1] = "incomplete frame"
                 i = n
             else
-                local ft = tree:add(f.frame, tvb(i, total))
+                local ft = tree:add(f.frame, data(i, total))
                 ft:set_text(string.format("Text frame, %d bytes of text", len))
-                ft:add(f.length, tvb(i + 2, 2))
-                local text = len > 0 and tvb(i + 4, len) or nil
+                ft:add(f.length, data(i + 2, 2))
+                local text = len > 0 and data(i + 4, len) or nil
                 if text then ft:add(f.text, text) end
-                local got = tvb(i + 6 + len, 2):le_uint()
-                local want = crc16(tvb, i + 2, len + 4)
-                ft:add_le(f.crc, tvb(i + 6 + len, 2))
+                local got = data(i + 6 + len, 2):le_uint()
+                local want = crc16(data, i + 2, len + 4)
+                ft:add_le(f.crc, data(i + 6 + len, 2))
                 ft:add(f.crc_computed, want):set_generated()
                 local good = got == want
                 ft:add(f.crc_status, good and "good" or "bad"):set_generated()
@@ -478,9 +525,16 @@ function p.dissector(tvb, pinfo, root)
             i = i + 1
         end
     end
-    end_noise(n)
+    end_noise(left or n)
+    if left then
+        tree:add(f.continues, data(left, n - left))
+        info[#info + 1] = "continued in a later packet"
+    end
+    if not pinfo.visited then
+        carry[dir] = left and data(left, n - left):raw() or ""
+    end
     pinfo.cols.info = table.concat(info, ", ")
-    return n
+    return tvb:len()
 end
 
 DissectorTable.get("wtap_encap"):add(wtap.USER0, p)
