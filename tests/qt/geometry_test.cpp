@@ -122,7 +122,7 @@ TEST_F(OnScreen, EveryControlCanBeReached) {
 }
 
 // Placed beside the console, or over it below its buttons, when the screen
-// has room for either.
+// has room for either; else below the buttons, scrolling.
 TEST_F(OnScreen, DeviceInformationWindowLeavesTheButtonsFree) {
     testsupport::PtyPeer pty;
     pty.mapCom(3);
@@ -147,17 +147,36 @@ TEST_F(OnScreen, DeviceInformationWindowLeavesTheButtonsFree) {
     EXPECT_EQ(inFrame, 21);
     for (int id : {1001, 1002, 1003, 1004, 1005, 1008}) buttons |= global(w.control(id));
     const QRect free = w.screen()->availableGeometry();
-    const QSize need = device->frameGeometry().size();
+    // The whole window's size, also when it has been made to scroll.
+    QSize need = device->frameGeometry().size();
+    if (auto *area = device->findChild<QScrollArea *>())
+        need = area->widget()->size() + (device->frameGeometry().size() - device->size());
     const bool room = free.height() - (buttons.bottom() + 1 - free.top()) >= need.height() + 8 ||
                       free.width() - w.frameGeometry().width() >= need.width() + 8;
     const char *roomExpected = std::getenv("VALDOR_GEOMETRY_ROOM");
     if (roomExpected && std::string(roomExpected) == "1") {
         ASSERT_TRUE(room) << "this screen was chosen to have room";
     }
-    if (room) {
-        EXPECT_FALSE(device->frameGeometry().intersects(buttons))
-            << "the Device Information window covers the command buttons";
-        EXPECT_TRUE(free.contains(device->frameGeometry()));
+    // Where there is no room for the whole window, it scrolls below the
+    // buttons, and every field can be brought into view.
+    EXPECT_EQ(device->scrolls(), !room);
+    EXPECT_FALSE(device->frameGeometry().intersects(buttons))
+        << "the Device Information window covers the command buttons";
+    EXPECT_TRUE(free.contains(device->frameGeometry()));
+    if (auto *area = device->findChild<QScrollArea *>(); area && !room) {
+        int fields = 0;
+        for (int id = ctl::FirstDeviceControl; id <= ctl::LastDeviceControl; ++id) {
+            QWidget *field = device->control(id);
+            if (!field) continue;
+            ++fields;
+            const QRect onCanvas(field->mapTo(area->widget(), QPoint(0, 0)), field->size());
+            area->ensureVisible(onCanvas.center().x(), onCanvas.center().y(), onCanvas.width() / 2 + 1,
+                                onCanvas.height() / 2 + 1);
+            QApplication::processEvents();
+            const QRect inViewport(field->mapTo(area->viewport(), QPoint(0, 0)), field->size());
+            EXPECT_TRUE(area->viewport()->rect().contains(inViewport)) << "field " << id << " cannot be reached";
+        }
+        EXPECT_GT(fields, 100);
     }
     click(w, ctl::ComClose);
     ::unsetenv("RSLINK_COM3");

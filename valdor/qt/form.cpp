@@ -7,6 +7,8 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScrollArea>
+#include <QStyle>
 
 namespace valdor::qt {
 
@@ -120,6 +122,33 @@ void Form::paintBackground(QWidget *field, const QColor &colour) {
 QWidget *Form::control(int id) const {
     auto it = controls_.find(id);
     return it == controls_.end() ? nullptr : it->second;
+}
+
+QWidget *scrollWithin(QWidget *window, QSize room) {
+    const QSize full = window->size();
+    auto *canvas = new QWidget;
+    canvas->setFixedSize(full);
+    for (QObject *child : window->children()) {
+        auto *widget = qobject_cast<QWidget *>(child);
+        if (!widget || widget->isWindow()) continue;
+        const bool shown = !widget->isHidden();
+        widget->setParent(canvas);  // keeps its geometry
+        if (shown) widget->show();
+    }
+    auto *area = new QScrollArea(window);
+    area->setFrameShape(QFrame::NoFrame);
+    area->setWidget(canvas);
+    // A scroll bar in one direction takes room from the other.
+    const int bar = window->style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, area);
+    QSize wanted = full;
+    if (full.height() > room.height()) wanted.rwidth() += bar;
+    if (full.width() > room.width()) wanted.rheight() += bar;
+    if (wanted.width() > room.width() && full.height() <= room.height()) wanted.rheight() += bar;
+    if (wanted.height() > room.height() && full.width() <= room.width()) wanted.rwidth() += bar;
+    window->setFixedSize(wanted.boundedTo(room));
+    area->setGeometry(window->rect());
+    area->show();
+    return area;
 }
 
 }  // namespace valdor::qt

@@ -64,4 +64,11 @@ private:
     std::map<int, QWidget *> controls_;
 };
 
+// Moves a fixed-size window's controls, as they are, onto a canvas of the
+// window's size inside a scroll area that fills the window, and makes the
+// window `room` at most: every control can still be scrolled to.  The
+// window grows by a scroll bar's width where the screen allows, so that
+// one bar is enough.  Returns the area.
+QWidget *scrollWithin(QWidget *window, QSize room);
+
 }  // namespace valdor::qt

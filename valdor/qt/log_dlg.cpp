@@ -109,6 +109,11 @@ void CLogDlg::build() {
     }
 }
 
+void CLogDlg::fitInto(QSize room) {
+    if (scroll_ || (width() <= room.width() && height() <= room.height())) return;
+    scroll_ = scrollWithin(this, room);
+}
+
 void CLogDlg::ShowResponse(std::span<const uint8_t> text) { showDeviceResponse(panel_, text); }
 
 void CLogDlg::setFieldText(int id, const QString &text) {

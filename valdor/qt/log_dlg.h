@@ -30,6 +30,11 @@ public:
     void setFieldText(int id, const QString &text);
     QString fieldText(int id) const;
 
+    // Makes the window `room` at most, its fields in a scroll area, when it
+    // is larger.  Once; later calls do nothing.
+    void fitInto(QSize room);
+    bool scrolls() const { return scroll_ != nullptr; }
+
 protected:
     void keyPressEvent(QKeyEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
@@ -39,6 +44,7 @@ private:
 
     Panel &panel_;
     Form form_;
+    QWidget *scroll_ = nullptr;
 };
 
 }  // namespace valdor::qt

@@ -483,8 +483,8 @@ std::vector<int> CRsDlg::commandButtons() {
 }
 
 // Beside the console when the screen has room, so neither hides the other;
-// else over the console but clear of its buttons; else where the desktop
-// puts it.
+// else over the console but clear of its buttons, scrolling there when it
+// is too tall for the room; else where the desktop puts it.
 void CRsDlg::placeDeviceWindow() {
     devicePlaced_ = true;
     QScreen *screen = this->screen();
@@ -512,6 +512,14 @@ void CRsDlg::placeDeviceWindow() {
             return;
         }
     }
+    // No room for the whole window (a laptop screen): it scrolls, in the
+    // room below the buttons, when that room is worth having.
+    const QSize decoration = outer - device_->size();
+    const QRect below(free.left(), buttons.bottom() + 1 + kGap, free.width(), free.bottom() - buttons.bottom() - kGap);
+    const QSize room = below.size() - decoration;
+    if (room.height() < device_->height() / 3 || room.width() < device_->width() / 2) return;
+    device_->fitInto(room);
+    device_->move(free.right() + 1 - (device_->width() + decoration.width()), below.top());
 }
 
 // On a screen smaller than the window (a 1366 x 768 laptop at 125 %) the
@@ -530,30 +538,7 @@ void CRsDlg::fitToScreen() {
     const QSize full = size();
     if (full.width() <= room.width() && full.height() <= room.height()) return;
 
-    auto *canvas = new QWidget;
-    canvas->setFixedSize(full);
-    for (QObject *child : children()) {
-        auto *widget = qobject_cast<QWidget *>(child);
-        if (!widget || widget->isWindow()) continue;
-        const bool shown = !widget->isHidden();
-        widget->setParent(canvas);  // keeps its geometry
-        if (shown) widget->show();
-    }
-    auto *area = new QScrollArea(this);
-    area->setFrameShape(QFrame::NoFrame);
-    area->setWidget(canvas);
-    scroll_ = area;
-    // A scroll bar in one direction takes room from the other: the window
-    // grows by it where the screen allows, so that only one bar is needed.
-    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, area);
-    QSize wanted = full;
-    if (full.height() > room.height()) wanted.rwidth() += bar;
-    if (full.width() > room.width()) wanted.rheight() += bar;
-    if (wanted.width() > room.width() && full.height() <= room.height()) wanted.rheight() += bar;
-    if (wanted.height() > room.height() && full.width() <= room.width()) wanted.rwidth() += bar;
-    setFixedSize(wanted.boundedTo(room));
-    area->setGeometry(rect());
-    area->show();
+    scroll_ = scrollWithin(this, room);
     const QPoint at(std::clamp(frameGeometry().left(), free.left(), free.right() - width() - decoration.width() + 1),
                     std::clamp(frameGeometry().top(), free.top(), free.bottom() - height() - decoration.height() + 1));
     move(at);
