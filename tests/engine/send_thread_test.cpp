@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <regex>
 #include <string>
@@ -35,12 +36,12 @@ std::string traceBytes(const std::string &line) { return line.substr(line.find("
 
 class Worker : public ::testing::Test {
 protected:
-    void start(std::vector<std::string> simOptions = {}) {
+    void start(std::vector<std::string> simOptions = {}, DownloadHook *download = nullptr) {
         simOptions.push_back("--trace-requests");
         sim = std::make_unique<Bdusim>(simOptions);
         sim->mapCom(5);
         panel.setChecked(ctl::ShowMessages, true);
-        worker = std::make_unique<SendThread>(panel);
+        worker = std::make_unique<SendThread>(panel, download);
         ASSERT_TRUE(worker->start());
         ASSERT_EQ(RSOpen(worker->threadId(), 5, 9600, 8, 2, 0), 0);
     }
@@ -216,6 +217,35 @@ TEST_F(Worker, CommandsPressedDuringTheRepeatModeAreSentOnceEach) {
     EXPECT_EQ(std::count(r.begin(), r.end(), "00 10 1C"), 2);
     EXPECT_EQ(std::count(r.begin(), r.end(), "00 01 1C") + 2, static_cast<long>(r.size()));
     EXPECT_EQ(count("Send Normal End"), count("Receive Normal End"));
+}
+
+// A download under way until the test ends it, sending nothing of its own.
+struct StalledDownload : DownloadHook {
+    std::atomic<bool> running{true};
+    bool underWay() const override { return running; }
+    size_t takeBlock(uint8_t *, size_t) override { return 0; }
+    void onResponse(uint8_t) override {}
+    void abort() override {}
+};
+
+// "Bill Count / Transport" answered while a transfer runs: the sequence ends
+// there, and a later command's answer does not start the deliveries.
+TEST_F(Worker, ASequenceAnsweredDuringATransferEndsThere) {
+    StalledDownload download;
+    start({}, &download);
+    panel.setChecked(ctl::ContinuousMode, true);
+    worker->postSequence(true);
+    ASSERT_TRUE(waitFrames(1));
+    EXPECT_EQ(worker->sequence(), SequenceView{});
+    EXPECT_FALSE(panel.checked(ctl::ContinuousMode));
+    download.running = false;  // the transfer ends before the next command
+    worker->postCommand(CMD_STATUS_READ);
+    ASSERT_TRUE(waitFrames(2));
+    ASSERT_TRUE(waitSettled());
+    auto r = requests();
+    ASSERT_EQ(r.size(), 2u);
+    EXPECT_EQ(r[0].substr(0, 5), "60 03");
+    EXPECT_EQ(r[1], "00 01 1C");
 }
 
 // The command's answer is negative here: it is not the sequence's answer,

@@ -349,7 +349,18 @@ private:
             case Owner::Operator:
                 // A command pressed while a transfer or a mode runs leaves
                 // them to their own answers.
-                if (!transferUnderWay() && !automaticRunning()) repeatOrSequence(code, answered.bytes);
+                if (transferUnderWay()) {
+                    // "Bill Count / Transport" answered while a transfer
+                    // runs: the sequence cannot go on beside it, and left
+                    // armed, a later unrelated answer would start the
+                    // deliveries.  It ends as a negative answer ends it.
+                    if (sequence_.active && !automaticRunning()) {
+                        endSequence();
+                        panel_.setChecked(ctl::ContinuousMode, false);
+                    }
+                } else if (!automaticRunning()) {
+                    repeatOrSequence(code, answered.bytes);
+                }
                 break;
             case Owner::Nobody:
                 break;
