@@ -272,7 +272,9 @@ TEST_P(FaultMatrix, OutcomeLinesAndNothingLost) {
     const auto closing = rig.closePort();
     EXPECT_FALSE(rig.console().portOpen());
     EXPECT_LT(closing, 10s);
-    if (!(row.extras & UNIT_HANGS_UP)) EXPECT_TRUE(rig.reopenPort());
+    if (!(row.extras & UNIT_HANGS_UP)) {
+        EXPECT_TRUE(rig.reopenPort());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FaultMatrix, ::testing::ValuesIn(matrix()), rowName);
@@ -389,7 +391,9 @@ TEST_P(InterleavedCommand, TheTransferEndsAsIfItHadNotBeenPressed) {
     const TransferRun calm = run(row, false);
     ASSERT_TRUE(calm.abnormal.empty()) << ::testing::PrintToString(calm.abnormal);
     ASSERT_FALSE(calm.product.empty());
-    if (row.transfer == Transfer::Download) ASSERT_EQ(calm.product.rfind("DOWNLOAD OK blocks=5 bytes=5000 ", 0), 0u);
+    if (row.transfer == Transfer::Download) {
+        ASSERT_EQ(calm.product.rfind("DOWNLOAD OK blocks=5 bytes=5000 ", 0), 0u);
+    }
 
     const TransferRun busy = run(row, true);
     EXPECT_TRUE(busy.abnormal.empty()) << ::testing::PrintToString(busy.abnormal);

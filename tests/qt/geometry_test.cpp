@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ostream>
+#include <utility>
 
 #include "support/shell.h"
 #include "support/pty_peer.h"
@@ -87,6 +88,16 @@ protected:
         if (!screenUnderTest()) GTEST_SKIP() << "runs under the outer AtScreen tests only";
     }
     static QRect global(QWidget *w) { return QRect(w->mapToGlobal(QPoint(0, 0)), w->size()); }
+
+    // Scrolls `control` into view; where it then stands in the view, and the view.
+    static std::pair<QRect, QRect> scrolledTo(QScrollArea *area, QWidget *control) {
+        // The whole control, not only a text cursor inside it.
+        const QRect onCanvas(control->mapTo(area->widget(), QPoint(0, 0)), control->size());
+        area->ensureVisible(onCanvas.center().x(), onCanvas.center().y(), onCanvas.width() / 2 + 1,
+                            onCanvas.height() / 2 + 1);
+        QApplication::processEvents();
+        return {QRect(control->mapTo(area->viewport(), QPoint(0, 0)), control->size()), area->viewport()->rect()};
+    }
 };
 
 // The whole window on the screen; on a screen too small for it, a scroll
@@ -107,13 +118,7 @@ TEST_F(OnScreen, EveryControlCanBeReached) {
     auto *area = w.findChild<QScrollArea *>();
     ASSERT_NE(area, nullptr);
     for (const auto &[id, control] : w.controls()) {
-        // The whole control, not only a text cursor inside it.
-        const QRect onCanvas(control->mapTo(area->widget(), QPoint(0, 0)), control->size());
-        area->ensureVisible(onCanvas.center().x(), onCanvas.center().y(), onCanvas.width() / 2 + 1,
-                            onCanvas.height() / 2 + 1);
-        QApplication::processEvents();
-        const QRect inViewport(control->mapTo(area->viewport(), QPoint(0, 0)), control->size());
-        const QRect view = area->viewport()->rect();
+        const auto [inViewport, view] = scrolledTo(area, control);
         EXPECT_TRUE(view.contains(inViewport))
             << "control " << id << " cannot be reached: " << inViewport.x() << "," << inViewport.y() << " "
             << inViewport.width() << "x" << inViewport.height() << " in a view of " << view.width() << "x"
@@ -169,12 +174,8 @@ TEST_F(OnScreen, DeviceInformationWindowLeavesTheButtonsFree) {
             QWidget *field = device->control(id);
             if (!field) continue;
             ++fields;
-            const QRect onCanvas(field->mapTo(area->widget(), QPoint(0, 0)), field->size());
-            area->ensureVisible(onCanvas.center().x(), onCanvas.center().y(), onCanvas.width() / 2 + 1,
-                                onCanvas.height() / 2 + 1);
-            QApplication::processEvents();
-            const QRect inViewport(field->mapTo(area->viewport(), QPoint(0, 0)), field->size());
-            EXPECT_TRUE(area->viewport()->rect().contains(inViewport)) << "field " << id << " cannot be reached";
+            const auto [inViewport, view] = scrolledTo(area, field);
+            EXPECT_TRUE(view.contains(inViewport)) << "field " << id << " cannot be reached";
         }
         EXPECT_GT(fields, 100);
     }

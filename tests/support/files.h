@@ -17,14 +17,17 @@
 
 namespace testsupport {
 
+// A new, empty folder under the system's temporary folder.
+inline std::filesystem::path makeTempFolder() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "valdor-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+    return pattern;
+}
+
 // A folder of its own, removed with everything in it afterwards.
 class TempDir {
 public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "valdor-test-XXXXXX").string();
-        if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
+    TempDir() : path_(makeTempFolder()) {}
     ~TempDir() {
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
@@ -53,11 +56,7 @@ private:
 // ::testing::TempDir() does.
 inline const std::string &scratch() {
     struct Folder {
-        Folder() : owner(getpid()) {
-            std::string pattern = (std::filesystem::temp_directory_path() / "valdor-test-XXXXXX").string();
-            if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
-            path = pattern + "/";
-        }
+        Folder() : owner(getpid()), path(makeTempFolder().string() + "/") {}
         ~Folder() {
             std::error_code ignored;
             if (getpid() == owner) std::filesystem::remove_all(path, ignored);

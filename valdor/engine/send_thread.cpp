@@ -516,23 +516,18 @@ void SendThread::finishCalls() {
     calls_.clear();
 }
 
-bool SendThread::postCommand(int command) {
+bool SendThread::post(unsigned message, uintptr_t wparam) {
     unsigned long id = threadId_;
-    if (id == 0 || ended_ || RSPostMessage(id, WKM_COMMAND, static_cast<uintptr_t>(command), 0) != 0) {
+    if (id == 0 || ended_ || RSPostMessage(id, message, wparam, 0) != 0) {
         panel_.appendMessage(kRefusedMessage);
         return false;
     }
     return true;
 }
 
-bool SendThread::postSequence(bool front) {
-    unsigned long id = threadId_;
-    if (id == 0 || ended_ || RSPostMessage(id, WKM_SEQUENCE, front ? 1 : 0, 0) != 0) {
-        panel_.appendMessage(kRefusedMessage);
-        return false;
-    }
-    return postCommand(CMD_BILL_COUNT);
-}
+bool SendThread::postCommand(int command) { return post(WKM_COMMAND, static_cast<uintptr_t>(command)); }
+
+bool SendThread::postSequence(bool front) { return post(WKM_SEQUENCE, front ? 1 : 0) && postCommand(CMD_BILL_COUNT); }
 
 std::optional<SequenceView> SendThread::sequence() {
     SequenceView view;

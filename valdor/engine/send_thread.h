@@ -145,6 +145,9 @@ private:
 
     void run(std::promise<unsigned long> *started);
     void finishCalls();
+    // Posts to the worker's queue; a refusal appends "Message send to
+    // SendThread error".
+    bool post(unsigned message, uintptr_t wparam);
 
     Panel &panel_;
     DownloadHook *download_;
