@@ -13,12 +13,14 @@ seconds=${2:-20}
 shift $(( $# >= 2 ? 2 : 1 ))
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(receive_path send_exchange response_decoders settings_file download
-                                 capture_reader trace_decoder)
+                                 capture_reader trace_decoder telnet_codec)
 
 # The longest input each target takes: a whole frame or response, a settings
-# record and then some, a program file of a few blocks.
+# record and then some, a program file of a few blocks, a telnet conversation
+# with some data.
 declare -A max_len=([receive_path]=4096 [send_exchange]=4096 [response_decoders]=1492
-                    [settings_file]=64 [download]=8192 [capture_reader]=8192 [trace_decoder]=8192)
+                    [settings_file]=64 [download]=8192 [capture_reader]=8192 [trace_decoder]=8192
+                    [telnet_codec]=2048)
 
 mkdir -p "$build/findings"
 failed=()

@@ -181,11 +181,55 @@ def trace_decoder():
     }
 
 
+IAC, SB, SE, WILL, WONT, DO, DONT = 0xFF, 0xFA, 0xF0, 0xFB, 0xFC, 0xFD, 0xFE
+BINARY, ECHO, SGA, COM_PORT = 0, 1, 3, 44
+
+
+def option(verb, opt):
+    return bytes([IAC, verb, opt])
+
+
+def com_port(command, value=b""):
+    return bytes([IAC, SB, COM_PORT, command]) + value.replace(b"\xff", b"\xff\xff") + bytes([IAC, SE])
+
+
+def telnet(stream, seed=7, end_at=0xFF):
+    """The cut seed, where the caller stops waiting (0xFF: never), the server's bytes."""
+    return bytes([seed, end_at]) + stream
+
+
+def telnet_codec():
+    agree = option(DO, COM_PORT) + option(DO, BINARY) + option(WILL, BINARY)
+    answers = (com_port(101, struct.pack(">I", 9600)) + com_port(102, b"\x08")
+               + com_port(103, b"\x03") + com_port(104, b"\x01") + com_port(105, b"\x01")
+               + com_port(112, b"\x03"))
+    status = frame([0xE0, 0x01, 0xFF, 0x00, 0x00, 0x0D, 0x00, 0xFF])
+    return {
+        "negotiation": telnet(agree + option(WILL, SGA) + option(DO, SGA) + answers + status),
+        "settings_refused": telnet(agree + com_port(103, b"\x01") + com_port(104, b"\x02")
+                                   + com_port(101, struct.pack(">I", 19200))),
+        "late_answers": telnet(agree + com_port(101, struct.pack(">I", 9600))
+                               + com_port(102, b"\x07") + com_port(103, b"\x00"), end_at=128),
+        "other_options": telnet(option(WILL, ECHO) + option(DO, 24) + option(WILL, 31)
+                                + bytes([IAC, SB, 24, 1, IAC, SE]) + option(WONT, ECHO) + agree),
+        "not_binary": telnet(option(DO, COM_PORT) + option(DONT, BINARY) + option(WONT, BINARY)
+                             + b"A\r\x00B\r\nC\r" + com_port(106, b"\x60") + b"\x00D"),
+        "line_state": telnet(agree + com_port(106, b"\x08") + com_port(106, b"\x61")
+                             + com_port(107, b"\xff") + com_port(108) + com_port(109)
+                             + com_port(100)),
+        "refused_com_port": telnet(option(DONT, COM_PORT) + option(DO, COM_PORT) + b"\xff\xffE"),
+        "broken_subnegotiation": telnet(agree + bytes([IAC, SB, COM_PORT, 102, IAC, WILL, ECHO])
+                                        + bytes([IAC, SB, COM_PORT, 100]) + b"x" * 40
+                                        + bytes([IAC, SE, IAC, 0xF1, IAC, 0x20]) + b"F", seed=200),
+    }
+
+
 def main():
     for target, seeds in [("receive_path", receive_path()), ("send_exchange", send_exchange()),
                           ("response_decoders", response_decoders()),
                           ("settings_file", settings_file()), ("download", download()),
-                          ("capture_reader", capture_reader()), ("trace_decoder", trace_decoder())]:
+                          ("capture_reader", capture_reader()), ("trace_decoder", trace_decoder()),
+                          ("telnet_codec", telnet_codec())]:
         folder = os.path.join(HERE, "corpus", target)
         os.makedirs(folder, exist_ok=True)
         for name, data in seeds.items():

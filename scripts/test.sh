@@ -87,7 +87,7 @@ stage_fuzz() {
   local status=0 t
   fuzz/run.sh build-fuzz "$fuzz_seconds" || status=$?
   for t in receive_path send_exchange response_decoders settings_file download \
-           capture_reader trace_decoder; do
+           capture_reader trace_decoder telnet_codec; do
     if [ -f "build-fuzz/fuzz_$t.log" ] && grep -q '^Done [0-9]* runs' "build-fuzz/fuzz_$t.log"; then
       passed=$((passed + 1))
     else
