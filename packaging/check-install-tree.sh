@@ -2,7 +2,8 @@
 # Installs the build tree into a fresh prefix and checks what a user of the
 # installed tree relies on: the programs start with no library path set, the
 # library's SONAME and links, a program builds against it with pkg-config
-# alone, and the manual pages, desktop entry, metainfo and icon are in place.
+# alone, and the manual pages, desktop entry, metainfo, icon and
+# documentation are in place.
 # Usage: check-install-tree.sh BUILD_DIR LIBDIR VERSION SOVERSION WITH_QT(0|1)
 set -euo pipefail
 build=$1 libdir=$2 version=$3 soversion=$4 with_qt=$5
@@ -54,6 +55,9 @@ for f in share/man/man1/valdor.1.gz share/man/man1/bdusim.1.gz \
          share/doc/valdor/examples/status-check.vds share/doc/valdor/copyright; do
   [ -s "$root/$f" ] || fail "$f is missing"
 done
+# The documentation: the README and every page and picture it links.
+"$(dirname "$0")/check-doc-links.sh" "$root/share/doc/valdor" >&2 ||
+  fail "the installed documentation has links to files that are not installed"
 for m in valdor bdusim; do
   gzip -t "$root/share/man/man1/$m.1.gz" 2>/dev/null || fail "$m.1.gz is not gzip"
 done
