@@ -362,23 +362,16 @@ private:
         // Read everything first, print after: the panel's observer prints
         // under the panel's lock, so printing must not wait for the panel.
         std::vector<std::string> out;
-        auto field = [&](int id) { out.push_back("@" + std::to_string(id) + "\t" + panel_.text(id)); };
-        auto on = [&](int id) { out.push_back("@" + std::to_string(id) + "\ton"); };
         switch (s.what) {
             case script::ShowWhat::Response:
                 out = responseLines(panel_);
                 break;
             case script::ShowWhat::Device:
-                if (!panel_.deviceWindowExists()) {
-                    out.push_back("@device\tabsent");
-                } else {
-                    field(ctl::DevTitle);
-                    for (int id = ctl::DevGridFirst; id <= ctl::LastDeviceControl; ++id) field(id);
-                }
+                out = deviceLines(panel_);
                 break;
             case script::ShowWhat::Enabled:
                 for (const auto &b : buttonCaptions())
-                    if (panel_.enabled(b.id)) on(b.id);
+                    if (panel_.enabled(b.id)) out.push_back("@" + std::to_string(b.id) + "\ton");
                 break;
         }
         for (auto &l : out)
