@@ -15,8 +15,9 @@ run=(xvfb xauth x11-utils)
 package=(dpkg-dev lintian desktop-file-utils appstream)
 # tshark runs the Wireshark dissector in the tests; strace counts system
 # calls for the benchmark's capture rows; umockdev fakes a USB serial
-# adapter for the port tests; Xvfb gives the window tests a real screen.
-testing=(tshark strace umockdev xvfb xauth "${package[@]}")
+# adapter for the port tests; Xvfb gives the window tests a real screen;
+# junitparser reads a production run's JUnit file as a CI server would.
+testing=(tshark strace umockdev xvfb xauth python3-junitparser "${package[@]}")
 
 case "$what" in
   build) want=("${build[@]}") ;;

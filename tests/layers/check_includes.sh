@@ -10,7 +10,7 @@ cd "$root" || exit 2
 
 # Floor of each valdor folder; a folder may include a lower floor or its own.
 declare -A floor=([panel]=0 [responses]=1 [engine]=2 [transfers]=3 [records]=3 [monitor]=5
-                  [console]=4 [headless]=5 [qt]=5 [app]=6)
+                  [console]=4 [headless]=5 [qt]=5 [production]=6 [app]=7)
 bad=0
 complain() { echo "$1"; bad=$((bad + 1)); }
 

@@ -3,9 +3,7 @@
 #include <chrono>
 #include <cerrno>
 #include <csignal>
-#include <cmath>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <fstream>
@@ -26,7 +24,6 @@
 #include "valdor/panel/host.h"
 #include "valdor/panel/memory_panel.h"
 #include "valdor/panel/message_limit.h"
-#include "valdor/panel/param_tables.h"
 #include "valdor/panel/show_lines.h"
 
 namespace valdor {
@@ -34,13 +31,6 @@ namespace valdor {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr double kDefaultWaitSeconds = 10.0;
-
-// What a statement ran into; `status` is the exit status it ends with.
-struct ScriptFailure {
-    int status;
-    std::string message;
-};
 
 // Lines go out whole and in order, whichever thread appended them.  Once
 // standard output fails (the reader of a pipe has gone) nothing more is
@@ -260,199 +250,78 @@ private:
     std::deque<std::optional<std::string>> answers_;
 };
 
-bool parseInt(const std::string &s, long &value) {
-    if (s.empty()) return false;
-    char *end = nullptr;
-    errno = 0;
-    value = std::strtol(s.c_str(), &end, 10);
-    return errno == 0 && *end == '\0';
-}
+}  // namespace
 
-bool parseSeconds(const std::string &s, double &value) {
-    if (s.empty()) return false;
-    char *end = nullptr;
-    value = std::strtod(s.c_str(), &end);
-    return *end == '\0' && std::isfinite(value) && value >= 0;
-}
-
-std::string shown(const ScriptToken &t) { return t.quoted ? "\"" + t.text + "\"" : t.text; }
-
-constexpr bool isCheckable(int id) {
-    return (id >= ctl::Enhanced && id <= ctl::CountOrderReversing) || id == ctl::MeasuredInf;
-}
-constexpr bool isRadio(int id) { return id >= ctl::TransportFirst && id <= ctl::RetrievalLast; }
-
-class Runner {
+class ScriptSession::Impl {
 public:
-    Runner(std::FILE *out, std::FILE *err)
-        : output_(out, err), host_(output_, line_), console_(panel_, host_) {
+    Impl(std::FILE *out, std::FILE *err) : output_(out, err), host_(output_, line_), console_(panel_, host_) {
         panel_.setMessageObserver([this](const std::string &text) {
             if (!output_.line(text)) events_.outputClosed();
             events_.line(text);
         });
         console_.worker().setFrameObserver([this] { events_.frame(); });
+        console_.initialise();
     }
 
-    int run(std::istream &in) {
-        console_.initialise();
-        int status = kScriptOk;
-        std::string text;
-        while (status == kScriptOk && std::getline(in, text)) {
-            ++line_;
-            if (!text.empty() && text.back() == '\r') text.pop_back();
-            try {
-                runLine(text);
-                // Nobody reads what follows: end as a failure would.
-                if (int error = output_.outError())
-                    fail(kScriptError, std::string("standard output is closed (") + std::strerror(error) +
-                                           "): the script ends");
-            } catch (const ScriptFailure &failure) {
-                output_.error("line " + std::to_string(line_) + ": " + failure.message);
-                status = failure.status;
-            }
+    std::optional<ScriptFailure> execute(const ScriptStatement &statement) {
+        line_ = statement.line;
+        try {
+            run(statement);
+            // Nobody reads what follows: end as a failure would.
+            if (int error = output_.outError())
+                fail(kScriptError, std::string("standard output is closed (") + std::strerror(error) +
+                                       "): the script ends");
+        } catch (const ScriptFailure &failure) {
+            return failure;
         }
-        if (status == kScriptOk && in.bad()) {
-            output_.error("line " + std::to_string(line_ + 1) + ": the script could not be read further");
-            status = kScriptError;
-        }
-        // Whatever happened, the port is closed and the worker stopped.
-        console_.exit();
-        return status;
+        return std::nullopt;
     }
+
+    void finish() {
+        if (!finished_) console_.exit();
+        finished_ = true;
+    }
+
+    const Panel &panel() const { return panel_; }
+    Output &output() { return output_; }
 
 private:
     [[noreturn]] static void fail(int status, const std::string &message) {
         throw ScriptFailure{status, message};
     }
 
-    void runLine(const std::string &text) {
-        std::vector<ScriptToken> t;
-        if (auto error = tokenizeScriptLine(text, t)) fail(kScriptError, *error);
-        if (t.empty()) return;
-        if (console_.exited()) fail(kScriptError, shown(t[0]) + ": the console has ended after Exit");
-        const std::string &verb = t[0].text;
-        if (t[0].quoted) fail(kScriptError, "unknown statement " + shown(t[0]));
-        if (verb == "select") return select(t);
-        if (verb == "check") return check(t);
-        if (verb == "radio") return radio(t);
-        if (verb == "type") return type(t);
-        if (verb == "press") return press(t);
-        if (verb == "choose") return choose(t);
-        if (verb == "wait") return wait(t);
-        if (verb == "show") return show(t);
-        if (verb == "capture") return capture(t);
-        fail(kScriptError, "unknown statement '" + verb + "'");
+    // The checks run in the order a script has always made them: a line
+    // that cannot be split, a console that has ended, a wrong statement, a
+    // disabled control, a wrong argument.
+    void run(const ScriptStatement &s) {
+        if (s.blank()) return;
+        if (s.errorAt == ScriptErrorAt::Split) fail(kScriptError, s.error);
+        if (console_.exited()) fail(kScriptError, s.verb + ": the console has ended after Exit");
+        if (s.errorAt == ScriptErrorAt::Statement) fail(kScriptError, s.error);
+        if (auto check = enabledCheck(s.action); check && !panel_.enabled(check->control))
+            fail(kScriptError, s.where + ": " + check->what + " is disabled");
+        if (s.errorAt == ScriptErrorAt::Argument) fail(kScriptError, s.error);
+        std::visit([this](const auto &action) { act(action); }, s.action);
     }
 
-    static void arity(const std::vector<ScriptToken> &t, size_t low, size_t high, const char *usage) {
-        if (t.size() < low || t.size() > high) fail(kScriptError, std::string("usage: ") + usage);
-    }
+    void act(const script::Blank &) {}
+    void act(const script::Select &s) { panel_.setSelection(s.control, s.position); }
+    void act(const script::Check &c) { panel_.setChecked(c.control, c.on); }
+    void act(const script::Radio &r) { panel_.setChecked(r.control, true); }
+    void act(const script::Press &p) { console_.press(p.button); }
 
-    // A control named by its number.
-    int control(const std::vector<ScriptToken> &t) {
-        long id = 0;
-        if (t[1].quoted || !parseInt(t[1].text, id))
-            fail(kScriptError, t[0].text + " " + shown(t[1]) + ": not a control number");
-        return static_cast<int>(id);
-    }
-
-    void requireEnabled(const std::vector<ScriptToken> &t, int id, const char *what) {
-        if (!panel_.enabled(id)) fail(kScriptError, t[0].text + " " + shown(t[1]) + ": " + what + " is disabled");
-    }
-
-    void select(const std::vector<ScriptToken> &t) {
-        arity(t, 3, 3, "select CONTROL POSITION|\"ITEM TEXT\"|none");
-        int id = control(t);
-        const ParamTable *table = tableFor(id);
-        std::string where = "select " + shown(t[1]);
-        if (!table) fail(kScriptError, where + ": not a combo box");
-        requireEnabled(t, id, "combo box");
-        std::optional<int> position;
-        long n = 0;
-        if (t[2].quoted) {
-            for (size_t i = 0; i < table->items.size(); ++i)
-                if (t[2].text == table->items[i].text) position = static_cast<int>(i);
-            if (!position) fail(kScriptError, where + ": no item " + shown(t[2]));
-        } else if (t[2].text == "none") {
-            position = std::nullopt;
-        } else if (parseInt(t[2].text, n) && n >= 0 && static_cast<size_t>(n) < table->items.size()) {
-            position = static_cast<int>(n);
-        } else {
-            fail(kScriptError, where + ": bad position '" + t[2].text + "' (0 to " +
-                                   std::to_string(table->items.size() - 1) + ", an item text or none)");
-        }
-        panel_.setSelection(id, position);
-    }
-
-    void check(const std::vector<ScriptToken> &t) {
-        arity(t, 3, 3, "check CONTROL on|off");
-        int id = control(t);
-        std::string where = "check " + shown(t[1]);
-        if (!isCheckable(id)) fail(kScriptError, where + ": not a check box");
-        requireEnabled(t, id, "check box");
-        if (t[2].quoted || (t[2].text != "on" && t[2].text != "off"))
-            fail(kScriptError, where + ": say on or off, not " + shown(t[2]));
-        panel_.setChecked(id, t[2].text == "on");
-    }
-
-    void radio(const std::vector<ScriptToken> &t) {
-        arity(t, 2, 2, "radio CONTROL");
-        int id = control(t);
-        if (!isRadio(id)) fail(kScriptError, "radio " + shown(t[1]) + ": not a radio button");
-        requireEnabled(t, id, "radio button");
-        panel_.setChecked(id, true);
-    }
-
-    void type(const std::vector<ScriptToken> &t) {
-        arity(t, 3, 3, "type 1236 \"TEXT\"");
-        int id = control(t);
-        if (id != ctl::MessageText) fail(kScriptError, "type " + shown(t[1]) + ": only field 1236 takes text");
-        requireEnabled(t, id, "field");
-        std::string text = t[2].text;
+    void act(const script::Type &y) {
+        std::string text = y.text;
         if (text.size() > static_cast<size_t>(ctl::MessageTextMax)) {
             output_.error("line " + std::to_string(line_) + ": warning: type 1236: text longer than " +
                           std::to_string(ctl::MessageTextMax) + " characters, the first " +
                           std::to_string(ctl::MessageTextMax) + " taken");
             text.resize(ctl::MessageTextMax);
         }
-        panel_.setText(id, text);
+        panel_.setText(y.control, text);
     }
 
-    void press(const std::vector<ScriptToken> &t) {
-        arity(t, 2, 2, "press CONTROL|\"CAPTION\"");
-        std::string where = "press " + shown(t[1]);
-        int id = 0;
-        long n = 0;
-        if (t[1].quoted) {
-            auto byCaption = buttonByCaption(t[1].text);
-            if (!byCaption) fail(kScriptError, where + ": no button has this caption");
-            id = *byCaption;
-        } else if (parseInt(t[1].text, n) && isButton(static_cast<int>(n))) {
-            id = static_cast<int>(n);
-        } else {
-            fail(kScriptError, where + ": not a button");
-        }
-        if (!panel_.enabled(id)) fail(kScriptError, where + ": button is disabled");
-        console_.press(id);
-    }
-
-    void choose(const std::vector<ScriptToken> &t) {
-        arity(t, 2, 2, "choose \"PATH\"|cancel");
-        if (t[1].quoted)
-            host_.queueAnswer(t[1].text);
-        else if (t[1].text == "cancel")
-            host_.queueAnswer(std::nullopt);
-        else
-            fail(kScriptError, "choose: give a quoted \"PATH\" or cancel");
-    }
-
-    double seconds(const std::vector<ScriptToken> &t, size_t index, double fallback) {
-        if (t.size() <= index) return fallback;
-        double s = 0;
-        if (t[index].quoted || !parseSeconds(t[index].text, s))
-            fail(kScriptError, "wait: bad SECONDS '" + t[index].text + "'");
-        return s;
-    }
+    void act(const script::Choose &c) { host_.queueAnswer(c.path); }
 
     static Clock::time_point deadline(double s) { return later(Clock::now(), s); }
 
@@ -462,68 +331,55 @@ private:
         return buf;
     }
 
-    void wait(const std::vector<ScriptToken> &t) {
-        if (t.size() < 2) fail(kScriptError, "usage: wait responses N [SECONDS] | message \"TEXT\" [SECONDS] | idle SECONDS");
-        const std::string &what = t[1].text;
-        if (what == "responses" && !t[1].quoted) {
-            arity(t, 3, 4, "wait responses N [SECONDS]");
-            long n = 0;
-            if (t[2].quoted || !parseInt(t[2].text, n) || n < 0) fail(kScriptError, "wait responses: bad N '" + t[2].text + "'");
-            double s = seconds(t, 3, kDefaultWaitSeconds);
-            if (!events_.waitFrames(static_cast<uint64_t>(n), deadline(s)) && !output_.outError())
-                fail(kScriptTimedOut, "wait responses " + t[2].text + ": timed out after " + secondsText(s) + " s");
-        } else if (what == "message" && !t[1].quoted) {
-            arity(t, 3, 4, "wait message \"TEXT\" [SECONDS]");
-            double s = seconds(t, 3, kDefaultWaitSeconds);
-            if (!events_.waitLine(t[2].text, deadline(s)) && !output_.outError())
-                fail(kScriptTimedOut, "wait message " + shown(t[2]) + ": timed out after " + secondsText(s) + " s");
-        } else if (what == "idle" && !t[1].quoted) {
-            arity(t, 3, 3, "wait idle SECONDS");
-            double s = seconds(t, 2, 0);
-            events_.waitIdle(s);
-        } else {
-            fail(kScriptError, "wait: say responses, message or idle, not " + shown(t[1]));
-        }
+    // Every wait ends the count the next one starts from, also one that
+    // timed out: a recipe's teardown goes on after it.
+    void act(const script::WaitResponses &w) {
+        const bool done = events_.waitFrames(w.count, deadline(w.seconds));
+        events_.mark();
+        if (!done && !output_.outError())
+            fail(kScriptTimedOut, "wait responses " + w.countText + ": timed out after " + secondsText(w.seconds) + " s");
+    }
+    void act(const script::WaitMessage &w) {
+        const bool found = events_.waitLine(w.text, deadline(w.seconds));
+        events_.mark();
+        if (!found && !output_.outError())
+            fail(kScriptTimedOut, "wait message " + w.shownText + ": timed out after " + secondsText(w.seconds) + " s");
+    }
+    void act(const script::WaitIdle &w) {
+        events_.waitIdle(w.seconds);
         events_.mark();
     }
 
     // capture "FILE" | capture off: the line capture, from now on.
-    void capture(const std::vector<ScriptToken> &t) {
-        arity(t, 2, 2, "capture \"FILE\" | off");
-        if (!t[1].quoted && t[1].text == "off") return stopCapture();
-        if (!t[1].quoted) fail(kScriptError, "capture: say \"FILE\" or off, not " + shown(t[1]));
+    void act(const script::Capture &c) {
+        if (!c.file) return stopCapture();
         int error = 0;
-        if (!startCapture(t[1].text, error))
-            fail(kScriptError, "capture " + shown(t[1]) + ": cannot create it: " + std::strerror(error));
+        if (!startCapture(*c.file, error))
+            fail(kScriptError, "capture \"" + *c.file + "\": cannot create it: " + std::strerror(error));
     }
 
-    void show(const std::vector<ScriptToken> &t) {
-        arity(t, 2, 2, "show response|device|enabled");
+    void act(const script::Show &s) {
         // Read everything first, print after: the panel's observer prints
         // under the panel's lock, so printing must not wait for the panel.
         std::vector<std::string> out;
-        auto field = [&](int id) { out.push_back("@" + std::to_string(id) + "\t" + panel_.text(id)); };
-        auto on = [&](int id) { out.push_back("@" + std::to_string(id) + "\ton"); };
-        if (t[1].text == "response" && !t[1].quoted) {
-            out = responseLines(panel_);
-        } else if (t[1].text == "device" && !t[1].quoted) {
-            if (!panel_.deviceWindowExists()) {
-                out.push_back("@device\tabsent");
-            } else {
-                field(ctl::DevTitle);
-                for (int id = ctl::DevGridFirst; id <= ctl::LastDeviceControl; ++id) field(id);
-            }
-        } else if (t[1].text == "enabled" && !t[1].quoted) {
-            for (const auto &b : buttonCaptions())
-                if (panel_.enabled(b.id)) on(b.id);
-        } else {
-            fail(kScriptError, "show: say response, device or enabled, not " + shown(t[1]));
+        switch (s.what) {
+            case script::ShowWhat::Response:
+                out = responseLines(panel_);
+                break;
+            case script::ShowWhat::Device:
+                out = deviceLines(panel_);
+                break;
+            case script::ShowWhat::Enabled:
+                for (const auto &b : buttonCaptions())
+                    if (panel_.enabled(b.id)) out.push_back("@" + std::to_string(b.id) + "\ton");
+                break;
         }
         for (auto &l : out)
             if (!output_.line(l)) break;
     }
 
     int line_ = 0;
+    bool finished_ = false;
     Output output_;
     Events events_;
     ReaderWatch readerWatch_{output_.stdoutFile(), [this] {
@@ -535,45 +391,39 @@ private:
     Console console_;
 };
 
-}  // namespace
-
-std::optional<std::string> tokenizeScriptLine(std::string_view line, std::vector<ScriptToken> &out) {
-    out.clear();
-    size_t i = 0;
-    while (i < line.size()) {
-        char c = line[i];
-        if (c == ' ' || c == '\t') {
-            ++i;
-        } else if (c == '#') {
-            break;
-        } else if (c == '"') {
-            ScriptToken token{"", true};
-            ++i;
-            bool closed = false;
-            while (i < line.size()) {
-                char q = line[i++];
-                if (q == '"') {
-                    closed = true;
-                    break;
-                }
-                if (q == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) q = line[i++];
-                token.text += q;
-            }
-            if (!closed) return "a quoted text is not closed";
-            out.push_back(std::move(token));
-        } else {
-            ScriptToken token;
-            while (i < line.size() && line[i] != ' ' && line[i] != '\t' && line[i] != '"' && line[i] != '#')
-                token.text += line[i++];
-            out.push_back(std::move(token));
-        }
-    }
-    return std::nullopt;
+ScriptSession::ScriptSession(std::FILE *out, std::FILE *err) : impl_(std::make_unique<Impl>(out, err)) {}
+ScriptSession::~ScriptSession() { impl_->finish(); }
+std::optional<ScriptFailure> ScriptSession::execute(const ScriptStatement &statement) {
+    return impl_->execute(statement);
 }
+void ScriptSession::finish() { impl_->finish(); }
+void ScriptSession::error(const std::string &text) { impl_->output().error(text); }
+const Panel &ScriptSession::panel() const { return impl_->panel(); }
+
 
 int runScript(std::istream &in, std::FILE *out, std::FILE *err) {
-    Runner runner(out, err);
-    return runner.run(in);
+    ScriptSession session(out, err);
+    int status = kScriptOk;
+    int line = 0;
+    std::string text;
+    auto report = [&](int at, const std::string &message) {
+        session.error("line " + std::to_string(at) + ": " + message);
+    };
+    while (status == kScriptOk && std::getline(in, text)) {
+        ++line;
+        if (!text.empty() && text.back() == '\r') text.pop_back();
+        if (auto failure = session.execute(parseScriptLine(text, line))) {
+            report(line, failure->message);
+            status = failure->status;
+        }
+    }
+    if (status == kScriptOk && in.bad()) {
+        report(line + 1, "the script could not be read further");
+        status = kScriptError;
+    }
+    // Whatever happened, the port is closed and the worker stopped.
+    session.finish();
+    return status;
 }
 
 int runScriptFile(const std::string &path) {

@@ -4,28 +4,55 @@
 
 #include <cstdio>
 #include <istream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "valdor/headless/script_statement.h"
+
 namespace valdor {
+
+class Panel;
 
 // Exit status of a script run.
 inline constexpr int kScriptOk = 0;
 inline constexpr int kScriptTimedOut = 1;
 inline constexpr int kScriptError = 2;
 
-// One word of a statement; quoted text keeps its blanks.
-struct ScriptToken {
-    std::string text;
-    bool quoted = false;
+// What a statement ran into: the exit status a script ends with, and the
+// message it writes after "line N: ".
+struct ScriptFailure {
+    int status;
+    std::string message;
 };
 
-// Splits a line into tokens: blanks separate, `#` outside quotes starts a
-// comment, inside double quotes `\"` is a quote and `\\` a backslash.
-// Returns an error text when a quote is not closed.
-std::optional<std::string> tokenizeScriptLine(std::string_view line, std::vector<ScriptToken> &out);
+// One console run without a window, statement by statement: what a script
+// runs on, and what one unit of a production run runs its recipe on.
+// Message lines and `show` lines go to `out` as they come, warnings to
+// `err`.  The console shuts down as "Exit" does at finish() or at the end.
+class ScriptSession {
+public:
+    ScriptSession(std::FILE *out, std::FILE *err);
+    ~ScriptSession();
+    ScriptSession(const ScriptSession &) = delete;
+    ScriptSession &operator=(const ScriptSession &) = delete;
+
+    // Runs one statement; what it ran into, if anything.  A statement that
+    // was refused when read is reported here, when its turn comes.
+    std::optional<ScriptFailure> execute(const ScriptStatement &statement);
+    // Closes the port and stops the worker, as "Exit" does; once only.
+    void finish();
+    // Writes one line to `err`, whole and in turn with the message lines.
+    void error(const std::string &text);
+    // The console's controls as they are now, for reading only.
+    const Panel &panel() const;
+
+private:
+    class Impl;
+    std::unique_ptr<Impl> impl_;
+};
 
 // Runs the statements read from `in`.  Message lines and `show` lines go to
 // `out` as they come, warnings and errors to `err`.  At the end, and after

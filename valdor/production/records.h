@@ -1,0 +1,75 @@
+// The records of a production run, each written by its own writer from the
+// one in-memory result: DIR/NAME/steps.jsonl (a line a step, synced as it
+// ends), DIR/summary.csv and DIR/junit.xml (written whole, then renamed into
+// place).
+//
+// Texts come from units and operators and may hold any byte.  Each format
+// keeps valid UTF-8 as it is and writes the rest so that its readers neither
+// choke nor lose the byte:
+//   JSON: control characters as \b \f \n \r \t or \u00XX; a byte that is not
+//         part of valid UTF-8 as \u00XX of the byte (read back, U+00XX).
+//   XML and CSV: a character XML 1.0 forbids (controls other than tab, line
+//         feed and carriage return, U+FFFE, U+FFFF) and a byte that is not
+//         part of valid UTF-8 as the four characters \xHH, a byte at a time.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "valdor/production/result.h"
+
+namespace valdor {
+
+// What the records say of the run as a whole.
+struct RunInfo {
+    std::string station;
+    std::string recipeSha256;
+    std::string valdorVersion;
+    double seconds = 0;  // the run's wall time
+};
+
+struct RunResult {
+    RunInfo info;
+    std::vector<UnitResult> units;
+};
+
+inline constexpr const char *kSummaryCsvHeader =
+    "unit,port,serial,outcome,failed_step,message,seconds,station,recipe_sha256,valdor_version";
+
+// One line of steps.jsonl, ended by "\n".
+std::string stepJsonLine(const UnitResult &unit, const StepResult &step);
+std::string summaryCsv(const RunResult &run);
+std::string junitXml(const RunResult &run);
+
+// A JSON string, quotes included.
+std::string jsonString(std::string_view text);
+// UTC, ISO 8601 to the millisecond: 2024-05-01T12:34:56.789Z.
+std::string utcTimestamp(std::chrono::system_clock::time_point t);
+
+// DIR/NAME/steps.jsonl, opened for appending (and created).  Each line is
+// written whole and synced before append returns, so that a crash of the
+// machine loses at most the step that was running.
+class StepsFile {
+public:
+    explicit StepsFile(const std::string &path);
+    ~StepsFile();
+    StepsFile(const StepsFile &) = delete;
+    StepsFile &operator=(const StepsFile &) = delete;
+
+    // 0, or the system's error number the file could not be opened with.
+    int openError() const { return openError_; }
+    // 0, or the system's error number the line could not be written with.
+    int append(const UnitResult &unit, const StepResult &step);
+
+private:
+    int fd_ = -1;
+    int openError_ = 0;
+};
+
+// Writes `content` to a temporary file beside `path`, syncs it and renames
+// it over `path`, so that a reader sees the old file or the new one whole.
+// 0, or the system's error number.
+int replaceFile(const std::string &path, std::string_view content);
+
+}  // namespace valdor
