@@ -4,18 +4,6 @@
 
 namespace rslink::core {
 
-std::string spacedHex(std::span<const uint8_t> bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(bytes.size() * 3);
-    for (uint8_t v : bytes) {
-        if (!s.empty()) s += ' ';
-        s += digits[v >> 4];
-        s += digits[v & 0x0F];
-    }
-    return s;
-}
-
 void LineSplitter::feed(std::span<const uint8_t> bytes, size_t burst, std::vector<LineToken> &out) {
     burst_ = burst;
     for (uint8_t b : bytes) take(b, out);

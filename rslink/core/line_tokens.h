@@ -13,10 +13,6 @@
 
 namespace rslink::core {
 
-// Bytes as upper-case hex pairs with one space between them ("60 01 1C"),
-// as every reader of a line shows a frame's text.
-std::string spacedHex(std::span<const uint8_t> bytes);
-
 struct LineToken {
     enum class Kind { Control, Frame, Noise };
     Kind kind = Kind::Noise;

@@ -11,6 +11,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "rslink/core/hex.h"
 #include "support/wait.h"
 
 namespace testsupport {
@@ -23,16 +24,7 @@ Bytes hex(const std::string &text) {
     return out;
 }
 
-std::string hex(const Bytes &bytes) {
-    std::string out;
-    char b[4];
-    for (uint8_t v : bytes) {
-        std::snprintf(b, sizeof b, "%02X", v);
-        if (!out.empty()) out += ' ';
-        out += b;
-    }
-    return out;
-}
+std::string hex(const Bytes &bytes) { return rslink::core::spacedHex(bytes); }
 
 PtyPeer::PtyPeer() {
     termios raw{};

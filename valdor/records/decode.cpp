@@ -12,6 +12,7 @@
 #include "rslink/core/capture_format.h"
 #include "rslink/core/line_tokens.h"
 #include "rslink/core/frame.h"
+#include "rslink/core/hex.h"
 #include "valdor/panel/memory_panel.h"
 #include "valdor/panel/show_lines.h"
 #include "valdor/records/trace_text.h"
@@ -22,6 +23,7 @@ namespace {
 
 namespace cap = rslink::capture;
 using rslink::core::LineToken;
+using rslink::core::spacedHex;
 
 struct NamedCode {
     uint8_t code;
@@ -47,8 +49,6 @@ constexpr std::array<NamedCode, 17> kRequests = {{
     {0xD4, "Download time"},
 }};
 
-std::string hex(std::span<const uint8_t> bytes) { return rslink::core::spacedHex(bytes); }
-
 const char *controlName(uint8_t c) {
     switch (c) {
         case rslink::ENQ: return "DLE ENQ";
@@ -69,7 +69,7 @@ public:
     void frame(const std::string &when, bool sent, std::span<const uint8_t> text,
                const std::string &check, bool badCheck) {
         std::fprintf(out_, "%s %s frame %s%s\n", when.c_str(), sent ? "SEND" : "RECV",
-                     hex(text).c_str(), check.c_str());
+                     spacedHex(text).c_str(), check.c_str());
         if (sent) {
             const std::string_view name = requestName(text);
             std::fprintf(out_, "  request: %s\n",
@@ -128,7 +128,7 @@ int decodeCapture(std::string_view name, std::span<const uint8_t> content, std::
                 printer.line(at, std::string(dir) + " " + controlName(t.control));
                 break;
             case LineToken::Kind::Noise:
-                printer.line(at, std::string(dir) + " noise " + hex(t.raw));
+                printer.line(at, std::string(dir) + " noise " + spacedHex(t.raw));
                 break;
             case LineToken::Kind::Frame: {
                 char check[64];
