@@ -9,7 +9,7 @@ namespace bdusim {
 namespace {
 
 namespace cap = rslink::capture;
-using rslink::core::LineToken;
+using rslink::analysis::LineToken;
 using rslink::core::spacedHex;
 
 bool counts(const LineToken &t) { return t.kind != LineToken::Kind::Noise; }
@@ -31,7 +31,7 @@ std::pair<size_t, size_t> dateBytes(std::span<const uint8_t> t) {
 
 ReplayScript buildReplayScript(const std::vector<cap::Record> &records) {
     ReplayScript script;
-    rslink::core::LineSplitter host;
+    rslink::analysis::LineSplitter host;
     uint64_t since = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         const cap::Record &r = records[i];

@@ -9,8 +9,8 @@
 #include <map>
 #include <vector>
 
+#include "rslink/analysis/line_tokens.h"
 #include "rslink/core/capture_format.h"
-#include "rslink/core/line_tokens.h"
 #include "rslink/core/frame.h"
 #include "rslink/core/hex.h"
 #include "valdor/panel/memory_panel.h"
@@ -22,7 +22,7 @@ namespace valdor::records {
 namespace {
 
 namespace cap = rslink::capture;
-using rslink::core::LineToken;
+using rslink::analysis::LineToken;
 using rslink::core::spacedHex;
 
 struct NamedCode {
@@ -115,7 +115,7 @@ int decodeCapture(std::string_view name, std::span<const uint8_t> content, std::
     const cap::Parsed parsed = cap::parse(content);
     const auto &records = parsed.records;
     Printer printer(out);
-    std::map<std::pair<uint8_t, int>, rslink::core::LineSplitter> splitters;
+    std::map<std::pair<uint8_t, int>, rslink::analysis::LineSplitter> splitters;
     auto when = [&](size_t index) {
         const std::string device = records[index].device ? "[" + std::to_string(records[index].device) + "] " : "";
         return device + localTime(cap::wallTime(records, index));

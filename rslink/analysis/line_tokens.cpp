@@ -1,8 +1,8 @@
-#include "rslink/core/line_tokens.h"
+#include "rslink/analysis/line_tokens.h"
 
 #include "rslink/core/frame.h"
 
-namespace rslink::core {
+namespace rslink::analysis {
 
 void LineSplitter::feed(std::span<const uint8_t> bytes, size_t burst, std::vector<LineToken> &out) {
     burst_ = burst;
@@ -106,4 +106,4 @@ std::vector<LineToken> splitLine(std::span<const uint8_t> bytes) {
     return out;
 }
 
-}  // namespace rslink::core
+}  // namespace rslink::analysis
