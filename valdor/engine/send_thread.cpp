@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
 #include <deque>
 
@@ -13,6 +12,7 @@
 #include "valdor/panel/parameter_snapshot.h"
 #include "valdor/engine/commands.h"
 #include "valdor/engine/request_builder.h"
+#include "valdor/engine/trace_line.h"
 #include "valdor/responses/device_info_decoder.h"
 #include "valdor/responses/response_decoder.h"
 
@@ -59,23 +59,6 @@ struct SendThread::Call {
     bool finished = false;
     bool ran = false;
 };
-
-std::string traceLine(const char *prefix, const LocalTime &time, std::span<const uint8_t> text) {
-    std::string line;
-    line.reserve(24 + 3 * text.size());
-    char head[40];
-    std::snprintf(head, sizeof head, "%s%02u:%02u:%02u:%03u]>", prefix,
-                  static_cast<unsigned>(time.hour), static_cast<unsigned>(time.minute),
-                  static_cast<unsigned>(time.second), static_cast<unsigned>(time.millisecond));
-    line += head;
-    static constexpr char hex[] = "0123456789ABCDEF";
-    for (uint8_t b : text) {
-        line += hex[b >> 4];
-        line += hex[b & 15];
-        line += ' ';
-    }
-    return line;
-}
 
 // Everything the worker owns; lives on the worker thread's stack.
 class SendThread::Worker {

@@ -13,9 +13,9 @@
 #include "rslink/core/capture_format.h"
 #include "rslink/core/frame.h"
 #include "rslink/core/hex.h"
+#include "valdor/engine/trace_line.h"
 #include "valdor/panel/memory_panel.h"
 #include "valdor/panel/show_lines.h"
-#include "valdor/records/trace_text.h"
 #include "valdor/responses/response_decoder.h"
 
 namespace valdor::records {
