@@ -21,10 +21,10 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "rslink/analysis/line_tokens.h"
+#include "rslink/platform/fd_io.h"
 #include "support/capture_read.h"
 #include "support/child_process.h"
 #include "support/pty_peer.h"
@@ -256,10 +256,7 @@ TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
     ASSERT_FALSE(hostPath.empty());
     const int host = open(hostPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(host, 0);
-    termios t{};
-    tcgetattr(host, &t);
-    cfmakeraw(&t);
-    tcsetattr(host, TCSANOW, &t);
+    ASSERT_EQ(rslink::platform::makeRaw(host), 0);
 
     // Some 150 KB of transcript, more than a pipe holds, and no one reads it.
     constexpr int kPairs = 4000;
