@@ -25,11 +25,7 @@ namespace cap = rslink::capture;
 using rslink::analysis::LineToken;
 using rslink::core::spacedHex;
 
-struct NamedCode {
-    uint8_t code;
-    std::string_view name;
-};
-constexpr std::array<NamedCode, 17> kRequests = {{
+constexpr std::array<RequestName, 17> kRequests = {{
     {0x01, "Status read"},
     {0x02, "Mechanical reset with bill settings"},
     {0x03, "Bill count"},
@@ -207,6 +203,8 @@ int decodeTrace(std::string_view name, std::span<const uint8_t> content, std::FI
 }
 
 }  // namespace
+
+std::span<const RequestName> requestNames() { return kRequests; }
 
 std::string_view requestName(std::span<const uint8_t> text) {
     if (text.size() < 2) return {};
