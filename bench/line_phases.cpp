@@ -2,7 +2,6 @@
 // CPU while idle and while a send waits on a silent unit, and downloads.
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "measure.h"
+#include "rslink/platform/fd_io.h"
 #include "valdor/panel/controls.h"
 
 namespace bench {
@@ -59,12 +59,7 @@ size_t wireBytes(const std::vector<std::string> &lines) {
 }
 
 void writeAll(int fd, const uint8_t *data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = write(fd, data, size);
-        if (n <= 0) throw std::runtime_error("pty write failed");
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
+    if (rslink::platform::writeAll(fd, data, size) != 0) throw std::runtime_error("pty write failed");
 }
 
 void readAll(int fd, uint8_t *data, size_t size) {
@@ -76,12 +71,6 @@ void readAll(int fd, uint8_t *data, size_t size) {
     }
 }
 
-void makeRaw(int fd) {
-    termios t{};
-    tcgetattr(fd, &t);
-    cfmakeraw(&t);
-    tcsetattr(fd, TCSANOW, &t);
-}
 
 std::string programFile(size_t bytes) {
     char name[] = "/tmp/valdor-bench-XXXXXX";
@@ -114,13 +103,14 @@ void measureExchanges(Table &table, int exchanges) {
 }
 
 void measurePtyFloor(Table &table, int roundTrips) {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY);
-    if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-        throw std::runtime_error("no pty for the floor");
-    const int slave = open(ptsname(master), O_RDWR | O_NOCTTY);
-    if (slave < 0) throw std::runtime_error("cannot open the pty's far end");
-    makeRaw(master);
-    makeRaw(slave);
+    rslink::platform::Pty pty;
+    rslink::platform::PtyStep failed{};
+    if (rslink::platform::openPty(pty, 0, 0, &failed) != 0)
+        throw std::runtime_error(failed == rslink::platform::PtyStep::OpenSlave ? "cannot open the pty's far end"
+                                                                                : "no pty for the floor");
+    const int master = pty.master, slave = pty.slave;
+    rslink::platform::makeRaw(master);
+    rslink::platform::makeRaw(slave);
     // The far end answers each pair at once, as fast as a pty allows.
     std::thread echo([&] {
         uint8_t pair[2];

@@ -16,11 +16,11 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include "measure.h"
 #include "rslink/core/frame.h"
+#include "rslink/platform/fd_io.h"
 
 namespace bench {
 namespace {
@@ -29,28 +29,23 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 void raw(int fd) {
-    termios t{};
-    if (tcgetattr(fd, &t) != 0) throw std::runtime_error("not a terminal");
-    cfmakeraw(&t);
-    t.c_cc[VMIN] = 1;
-    t.c_cc[VTIME] = 0;
-    tcsetattr(fd, TCSANOW, &t);
+    if (rslink::platform::makeRaw(fd) != 0) throw std::runtime_error("not a terminal");
 }
 
 struct Pty {
     int master = -1, slave = -1;
     std::string path;
     explicit Pty(bool openSlave) {
-        master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-        if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0)
-            throw std::runtime_error("no pty for the relay phase");
-        path = ptsname(master);
+        rslink::platform::Pty pty;
+        rslink::platform::PtyStep failed{};
+        if (rslink::platform::openPty(pty, 0, openSlave ? 0 : rslink::platform::kNoSlave, &failed) != 0)
+            throw std::runtime_error(failed == rslink::platform::PtyStep::OpenSlave ? "cannot open " + pty.slavePath
+                                                                                      : "no pty for the relay phase");
+        master = pty.master;
+        slave = pty.slave;
+        path = pty.slavePath;
         raw(master);
-        if (openSlave) {
-            slave = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-            if (slave < 0) throw std::runtime_error("cannot open " + path);
-            raw(slave);
-        }
+        if (slave >= 0) raw(slave);
     }
     ~Pty() {
         if (slave >= 0) close(slave);
@@ -59,12 +54,7 @@ struct Pty {
 };
 
 void sendAll(int fd, const std::vector<uint8_t> &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n <= 0) throw std::runtime_error("write failed");
-        done += static_cast<size_t>(n);
-    }
+    if (rslink::platform::writeAll(fd, bytes.data(), bytes.size()) != 0) throw std::runtime_error("write failed");
 }
 
 void takeAll(int fd, size_t size) {

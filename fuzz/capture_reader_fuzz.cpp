@@ -5,8 +5,8 @@
 #include <cstdio>
 
 #include "fuzz_line.h"
+#include "rslink/analysis/line_tokens.h"
 #include "rslink/core/capture_format.h"
-#include "rslink/core/line_tokens.h"
 #include "valdor/records/decode.h"
 #include "valdor/records/pcap_export.h"
 
@@ -56,8 +56,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                    "a record written again reads back different");
     }
 
-    std::vector<rslink::core::LineToken> tokens;
-    rslink::core::LineSplitter splitter;
+    std::vector<rslink::analysis::LineToken> tokens;
+    rslink::analysis::LineSplitter splitter;
     size_t taken = 0;
     for (size_t i = 0; i < parsed.records.size(); ++i)
         if (parsed.records[i].type == cap::RecordType::Burst) {

@@ -5,12 +5,13 @@
 #include <string>
 
 #include "fuzz_line.h"
+#include "rslink/core/hex.h"
+#include "valdor/engine/trace_line.h"
 #include "valdor/records/decode.h"
-#include "valdor/records/trace_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    const auto parsed = valdor::records::parseTrace(text);
+    const auto parsed = valdor::parseTrace(text);
     FUZZ_CHECK(parsed.ok() || parsed.errorOffset <= size, "an error offset past the end");
     FUZZ_CHECK(parsed.ok() || parsed.errorLine >= 1, "an error without its line");
 
@@ -18,14 +19,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (const auto &l : parsed.lines) {
         FUZZ_CHECK(l.offset < size && l.line >= 1, "a trace line outside the text");
         again += (l.sent ? "SEND[" : "RECV[") + l.time + "]>";
-        char b[4];
-        for (uint8_t v : l.text) {
-            std::snprintf(b, sizeof b, "%02X ", v);
-            again += b;
-        }
+        rslink::core::appendHex(again, l.text, rslink::core::HexGap::After);
         again += "\r\n";
     }
-    const auto back = valdor::records::parseTrace(again);
+    const auto back = valdor::parseTrace(again);
     FUZZ_CHECK(back.ok() && back.lines.size() == parsed.lines.size(), "written out, the lines do not read back");
     for (size_t i = 0; i < back.lines.size(); ++i)
         FUZZ_CHECK(back.lines[i].text == parsed.lines[i].text && back.lines[i].sent == parsed.lines[i].sent,

@@ -14,14 +14,12 @@ jobs=$(nproc 2>/dev/null || echo 2)
 scripts/install-deps.sh all
 
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j "$jobs" --target test_qt bdusim >/dev/null
+cmake --build "$build" -j "$jobs" --target valdor_screenshots bdusim >/dev/null
 
-mkdir -p docs
+shots=$build/tools/screenshots/valdor_screenshots
+unit=$build/tools/bdusim/bdusim
 xvfb-run -a -s "-screen 0 1600x1000x24" \
-    env QT_QPA_PLATFORM=xcb VALDOR_SCREENSHOT_DIR="$root/docs" \
-    "$build/tests/test_qt" --gtest_filter='Screenshots.*' --gtest_brief=1
+    env QT_QPA_PLATFORM=xcb "$shots" "$unit" "$root/docs"
 xvfb-run -a -s "-screen 0 1366x768x24" \
-    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1.25 VALDOR_SCREENSHOT_DIR="$root/docs" \
-    VALDOR_SCREENSHOT_SUFFIX=-125 \
-    "$build/tests/test_qt" --gtest_filter='Screenshots.*' --gtest_brief=1
+    env QT_QPA_PLATFORM=xcb QT_SCALE_FACTOR=1.25 "$shots" "$unit" "$root/docs" -125
 echo "Saved docs/console.png, docs/device-information.png and docs/console-125.png"

@@ -351,15 +351,4 @@ TEST(WorkerWithoutPort, IgnoredCommandsKeepTheWorkerAlive) {
     EXPECT_TRUE(panel.messages().empty());
 }
 
-TEST(Trace, LineShapeIsExact) {
-    LocalTime t;
-    t.hour = 9;
-    t.minute = 5;
-    t.second = 7;
-    t.millisecond = 42;
-    const uint8_t bytes[] = {0x60, 0x01, 0xFF, 0x00, 0x00, 0x01, 0x00, 0x1C};
-    EXPECT_EQ(traceLine("SEND[", t, bytes), "SEND[09:05:07:042]>60 01 FF 00 00 01 00 1C ");
-    EXPECT_EQ(traceLine("RECV[", t, {}), "RECV[09:05:07:042]>");
-}
-
 }  // namespace

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Fails when an #include runs against the floors of the tree: each folder of
 # valdor/ may include only its own files and the floors below it, only the
-# window and the entry point may use Qt, and rslink's protocol core may not
-# reach up into its transport or driver.
+# window and the entry point may use Qt, rslink's protocol core may not
+# reach up into its transport or driver, and the driver does not use the
+# line analysis.
 #   tests/layers/check_includes.sh [SOURCE_DIR]
 set -u
 root=${1:-$(dirname "$0")/../..}
@@ -36,7 +37,13 @@ done < <(find valdor -name '*.h' -o -name '*.cpp' | sort)
 
 while IFS= read -r hit; do
   complain "$hit: the protocol core includes the transport or the driver"
-done < <(grep -rn '#include "rslink/\(platform\|src\)/' rslink/core)
+done < <(grep -rn '#include "rslink/\(platform\|src\)/' rslink/core rslink/analysis)
+
+# The line analysis serves the programs that read a line from outside; the
+# driver takes part in the line and must not need it.
+while IFS= read -r hit; do
+  complain "$hit: the driver includes the line analysis"
+done < <(grep -rn '#include "rslink/analysis/' rslink/core rslink/platform rslink/src)
 
 if [ "$bad" -gt 0 ]; then
   echo "$bad include(s) against the floors"

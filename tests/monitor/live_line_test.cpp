@@ -21,10 +21,10 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
-#include "rslink/core/line_tokens.h"
+#include "rslink/analysis/line_tokens.h"
+#include "rslink/platform/fd_io.h"
 #include "support/capture_read.h"
 #include "support/child_process.h"
 #include "support/pty_peer.h"
@@ -37,7 +37,7 @@ using namespace testsupport;  // the child processes, the pty peer, the waits an
 namespace fs = std::filesystem;
 namespace cap = rslink::capture;
 using namespace std::chrono_literals;
-using rslink::core::LineToken;
+using rslink::analysis::LineToken;
 
 // Trace times apart, two runs of one session print the same.
 std::string maskTimes(const std::string &text) {
@@ -64,7 +64,7 @@ std::string tokenLine(bool hostToUnit, const LineToken &t) {
 std::vector<std::string> tokensOfCapture(const fs::path &file) {
     const cap::Parsed parsed = readCapture(file);
     EXPECT_TRUE(parsed.ok()) << parsed.error;
-    rslink::core::LineSplitter host, unit;
+    rslink::analysis::LineSplitter host, unit;
     std::vector<std::string> out;
     for (const cap::Record &r : parsed.records) {
         if (r.type != cap::RecordType::Burst) continue;
@@ -256,10 +256,7 @@ TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
     ASSERT_FALSE(hostPath.empty());
     const int host = open(hostPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(host, 0);
-    termios t{};
-    tcgetattr(host, &t);
-    cfmakeraw(&t);
-    tcsetattr(host, TCSANOW, &t);
+    ASSERT_EQ(rslink::platform::makeRaw(host), 0);
 
     // Some 150 KB of transcript, more than a pipe holds, and no one reads it.
     constexpr int kPairs = 4000;

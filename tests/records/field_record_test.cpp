@@ -239,8 +239,8 @@ TEST_F(FieldRecord, TsharkWithTheDissectorDecodesEveryFrameAndFindsTheBadOne) {
                   0);
         // Two passes: what is printed comes from the second, which sees each
         // packet again as the window does on a click.
-        const std::string tshark = "cd '" + work_.string() + "' && tshark -2 -X lua_script:'" + SOURCE_DIR +
-                                   "/tools/wireshark/rslink.lua' -r " + name + ".pcap ";
+        const std::string tshark = "cd '" + work_.string() + "' && tshark -2 -X lua_script:'" DISSECTOR_PATH
+                                   "' -r " + name + ".pcap ";
         ASSERT_EQ(run(tshark + "-T fields -E 'separator=|' -e rslink.direction -e rslink.crc.status -e rslink.command "
                                "-e rslink.dh0 -e rslink.dh1 -e rslink.error.text > fields.txt 2> tshark.err"),
                   0)

@@ -8,7 +8,7 @@
 
 #include "driver_client.h"
 #include "support/capture_read.h"
-#include "rslink/core/line_tokens.h"
+#include "rslink/analysis/line_tokens.h"
 #include "support/files.h"
 
 using namespace rslinktest;
@@ -28,8 +28,8 @@ std::vector<std::string> frames(const fs::path &file, cap::Direction direction) 
         if (r.type == cap::RecordType::Burst && r.direction == direction)
             stream.insert(stream.end(), r.bytes.begin(), r.bytes.end());
     std::vector<std::string> out;
-    for (const auto &t : rslink::core::splitLine(stream))
-        if (t.kind == rslink::core::LineToken::Kind::Frame) out.push_back(hex(t.text));
+    for (const auto &t : rslink::analysis::splitLine(stream))
+        if (t.kind == rslink::analysis::LineToken::Kind::Frame) out.push_back(hex(t.text));
     return out;
 }
 

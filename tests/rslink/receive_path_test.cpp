@@ -5,10 +5,10 @@
 #include <set>
 #include <sstream>
 
-#include "fakes.h"
 #include "rslink/core/receive_path.h"
+#include "support/fake_port.h"
 
-using namespace rslinktest;
+using namespace testsupport;
 using namespace rslink::core;
 
 namespace {

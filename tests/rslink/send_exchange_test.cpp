@@ -6,10 +6,10 @@
 #include <set>
 #include <sstream>
 
-#include "fakes.h"
 #include "rslink/core/send_exchange.h"
+#include "support/fake_port.h"
 
-using namespace rslinktest;
+using namespace testsupport;
 using namespace rslink::core;
 
 namespace {

@@ -7,10 +7,10 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
+#include "rslink/core/hex.h"
+#include "rslink/platform/fd_io.h"
 #include "support/wait.h"
 
 namespace testsupport {
@@ -23,27 +23,15 @@ Bytes hex(const std::string &text) {
     return out;
 }
 
-std::string hex(const Bytes &bytes) {
-    std::string out;
-    char b[4];
-    for (uint8_t v : bytes) {
-        std::snprintf(b, sizeof b, "%02X", v);
-        if (!out.empty()) out += ' ';
-        out += b;
-    }
-    return out;
-}
+std::string hex(const Bytes &bytes) { return rslink::core::spacedHex(bytes); }
 
 PtyPeer::PtyPeer() {
-    termios raw{};
-    cfmakeraw(&raw);
-    char name[128];
-    if (openpty(&master_, &slave_, name, &raw, nullptr) != 0)
-        throw std::runtime_error("openpty failed");
-    fcntl(master_, F_SETFD, FD_CLOEXEC);
-    fcntl(slave_, F_SETFD, FD_CLOEXEC);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    path_ = name;
+    rslink::platform::Pty pty;
+    if (rslink::platform::openPty(pty, O_NONBLOCK, 0) != 0) throw std::runtime_error("cannot make a pty");
+    master_ = pty.master;
+    slave_ = pty.slave;
+    path_ = pty.slavePath;
+    if (rslink::platform::makeRaw(slave_) != 0) throw std::runtime_error("cannot set " + path_ + " raw");
 }
 
 PtyPeer::~PtyPeer() {
@@ -56,16 +44,8 @@ void PtyPeer::mapCom(int n) const {
 }
 
 void PtyPeer::send(const Bytes &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else {
-            pollfd p{master_, POLLOUT, 0};
-            if (poll(&p, 1, 2000) <= 0) throw std::runtime_error("pty peer cannot write");
-        }
-    }
+    if (rslink::platform::writeAll(master_, bytes.data(), bytes.size(), 2000) != 0)
+        throw std::runtime_error("pty peer cannot write");
 }
 
 Bytes PtyPeer::readTimed(size_t count, milliseconds timeout, milliseconds &waited) {

@@ -1,15 +1,14 @@
 #include "scripted_host.h"
 
-#include <cerrno>
 #include <stdexcept>
 
 #include <fcntl.h>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include "rslink/platform/fd_io.h"
 #include "support/wait.h"
 
 namespace toolstest {
@@ -67,26 +66,12 @@ void ScriptedHost::reopen() {
     close();
     fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) throw std::runtime_error("cannot open " + path_);
-    termios settings{};
-    tcgetattr(fd_, &settings);
-    cfmakeraw(&settings);
-    tcsetattr(fd_, TCSANOW, &settings);
+    rslink::platform::makeRaw(fd_);
 }
 
 void ScriptedHost::write(const Bytes &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd_, bytes.data() + done, bytes.size() - done);
-        if (n > 0) {
-            done += static_cast<size_t>(n);
-        } else if (n < 0 && errno != EINTR && errno != EAGAIN) {
-            ADD_FAILURE() << "write to the unit failed: errno " << errno;
-            return;
-        } else {
-            pollfd p{fd_, POLLOUT, 0};
-            poll(&p, 1, 100);
-        }
-    }
+    if (const int error = rslink::platform::writeAll(fd_, bytes.data(), bytes.size()))
+        ADD_FAILURE() << "write to the unit failed: errno " << error;
 }
 
 std::optional<uint8_t> ScriptedHost::readByte(milliseconds timeout) {

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "tools/bdusim/unit.h"
+#include "rslink/core/hex.h"
 
 namespace bdusim {
 
@@ -37,7 +37,7 @@ std::string ByteLog::stamp() const {
 
 void ByteLog::burst(const char *direction, std::span<const uint8_t> bytes) {
     if (!file_ || bytes.empty()) return;
-    std::fprintf(file_, "%s %s %s\n", stamp().c_str(), direction, hexBytes(bytes).c_str());
+    std::fprintf(file_, "%s %s %s\n", stamp().c_str(), direction, rslink::core::spacedHex(bytes).c_str());
     std::fflush(file_);
 }
 

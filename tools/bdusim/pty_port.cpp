@@ -9,22 +9,14 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "rslink/platform/fd_io.h"
+
 namespace bdusim {
 namespace {
 
 constexpr long kBitsPerByte = 11;
 constexpr size_t kReadChunk = 4096;
 constexpr size_t kWriteChunk = 4096;
-
-// Raw mode on the slave, so that no byte is echoed, translated or held back.
-bool makeRaw(int fd) {
-    termios settings{};
-    if (tcgetattr(fd, &settings) != 0) return false;
-    cfmakeraw(&settings);
-    settings.c_cc[VMIN] = 1;
-    settings.c_cc[VTIME] = 0;
-    return tcsetattr(fd, TCSANOW, &settings) == 0;
-}
 
 }  // namespace
 
@@ -39,31 +31,28 @@ PtyPort::~PtyPort() {
 }
 
 bool PtyPort::open(std::string &error) {
-    master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-        error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+    // The slave is opened once to set raw mode (the setting outlives the
+    // open), so that no byte is echoed, translated or held back, and closed
+    // again: from then on the master reports a hang-up while no host holds
+    // the slave, which is how the unit sees the host come and go.
+    rslink::platform::Pty pty;
+    rslink::platform::PtyStep failed{};
+    if (const int fault = rslink::platform::openPty(pty, O_NONBLOCK, 0, &failed)) {
+        slavePath_ = pty.slavePath;
+        switch (failed) {
+            case rslink::platform::PtyStep::Name: error = "cannot name the pseudo-terminal: "; break;
+            case rslink::platform::PtyStep::OpenSlave: error = "cannot open " + slavePath_ + ": "; break;
+            default: error = "cannot create a pseudo-terminal: "; break;
+        }
+        error += std::strerror(fault);
         return false;
     }
-    char name[128];
-    if (ptsname_r(master_, name, sizeof name) != 0) {
-        error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
-        return false;
-    }
-    slavePath_ = name;
-    // Open the slave once to set raw mode (the setting outlives the open),
-    // and close it again: from then on the master reports a hang-up while
-    // no host holds the slave, which is how the unit sees the host come
-    // and go.
-    const int slave = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (slave < 0) {
-        error = "cannot open " + slavePath_ + ": " + std::strerror(errno);
-        return false;
-    }
-    const bool raw = makeRaw(slave);
-    const int rawErrno = errno;
-    ::close(slave);
-    if (!raw) {
-        error = "cannot set raw mode on " + slavePath_ + ": " + std::strerror(rawErrno);
+    master_ = pty.master;
+    slavePath_ = pty.slavePath;
+    const int rawFault = rslink::platform::makeRaw(pty.slave);
+    ::close(pty.slave);
+    if (rawFault != 0) {
+        error = "cannot set raw mode on " + slavePath_ + ": " + std::strerror(rawFault);
         return false;
     }
     present_ = false;

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "rslink/core/hex.h"
+
 namespace bdusim {
 namespace {
 
 namespace cap = rslink::capture;
-using rslink::core::LineToken;
-
-std::string hex(std::span<const uint8_t> bytes) { return rslink::core::spacedHex(bytes); }
+using rslink::analysis::LineToken;
+using rslink::core::spacedHex;
 
 bool counts(const LineToken &t) { return t.kind != LineToken::Kind::Noise; }
 
@@ -30,7 +31,7 @@ std::pair<size_t, size_t> dateBytes(std::span<const uint8_t> t) {
 
 ReplayScript buildReplayScript(const std::vector<cap::Record> &records) {
     ReplayScript script;
-    rslink::core::LineSplitter host;
+    rslink::analysis::LineSplitter host;
     uint64_t since = 0;
     for (size_t i = 0; i < records.size(); ++i) {
         const cap::Record &r = records[i];
@@ -83,15 +84,15 @@ void Replay::took(const LineToken &token, TimePoint now) {
     if (token.kind != LineToken::Kind::Frame) return;
     if (index >= script_.hostTokens.size()) {
         ++mismatches_;
-        report_("replay: request after the end of the recording: " + hex(token.text));
+        report_("replay: request after the end of the recording: " + spacedHex(token.text));
     } else {
         const LineToken &recorded = script_.hostTokens[index];
         if (recorded.kind == LineToken::Kind::Frame && sameRequest(recorded.text, token.text)) return;
         ++mismatches_;
         report_("replay: the host's frame " + std::to_string(index + 1) +
                 " differs from the recording\n  recorded: " +
-                (recorded.kind == LineToken::Kind::Frame ? hex(recorded.text) : "(" + hex(recorded.raw) + ")") +
-                "\n  live:     " + hex(token.text));
+                (recorded.kind == LineToken::Kind::Frame ? spacedHex(recorded.text) : "(" + spacedHex(recorded.raw) + ")") +
+                "\n  live:     " + spacedHex(token.text));
     }
     if (options_.stopOnMismatch) {
         stopped_ = true;

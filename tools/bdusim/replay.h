@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "rslink/analysis/line_tokens.h"
 #include "rslink/core/capture_format.h"
-#include "rslink/core/line_tokens.h"
 #include "tools/bdusim/line_protocol.h"
 
 namespace bdusim {
@@ -31,7 +31,7 @@ struct ReplayStep {
 
 struct ReplayScript {
     std::vector<ReplayStep> steps;
-    std::vector<rslink::core::LineToken> hostTokens;  // what the host sent, in order
+    std::vector<rslink::analysis::LineToken> hostTokens;  // what the host sent, in order
 };
 
 // The unit's bursts of device 0 (the console's own port) and the host's
@@ -59,13 +59,13 @@ public:
     unsigned mismatches() const { return mismatches_; }
 
 private:
-    void took(const rslink::core::LineToken &token, TimePoint now);
+    void took(const rslink::analysis::LineToken &token, TimePoint now);
 
     ReplayScript script_;
     ReplayOptions options_;
     LineOutput &out_;
     std::function<void(const std::string &)> report_;
-    rslink::core::LineSplitter splitter_;
+    rslink::analysis::LineSplitter splitter_;
     size_t hostSeen_ = 0;
     size_t next_ = 0;
     TimePoint since_{};  // the last event the next pause counts from

@@ -13,6 +13,8 @@
 #include <unistd.h>
 #include <sys/stat.h>
 
+#include "rslink/core/hex.h"
+
 namespace bdusim {
 namespace {
 
@@ -70,7 +72,7 @@ Simulator::Simulator(const Options &options)
                 [this](std::span<const uint8_t> request) { return unit_.answer(request); },
                 [this] { return unit_.unsolicitedStatus(); },
                 [this](std::span<const uint8_t> response) {
-                    if (options_.traceResponses) printLine("RSP " + hexBytes(response));
+                    if (options_.traceResponses) printLine("RSP " + rslink::core::spacedHex(response));
                 },
                 [this](const std::string &text) {
                     diagnostic(text);

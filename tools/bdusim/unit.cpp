@@ -5,6 +5,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "rslink/core/hex.h"
 #include "tools/bdusim/unit_data.h"
 
 namespace bdusim {
@@ -419,17 +420,6 @@ UnitMemory::UnitMemory() {
     std::memcpy(userSetting.data(), kUserSettingData, sizeof kUserSettingData - 1);
 }
 
-std::string hexBytes(std::span<const uint8_t> bytes) {
-    std::string text;
-    text.reserve(bytes.size() * 3);
-    char hex[4];
-    for (size_t i = 0; i < bytes.size(); ++i) {
-        std::snprintf(hex, sizeof hex, i == 0 ? "%02X" : " %02X", bytes[i]);
-        text += hex;
-    }
-    return text;
-}
-
 Unit::Unit(NegativeOptions negative, bool traceRequests, LineSink out)
     : negative_(std::move(negative)), traceRequests_(traceRequests), out_(std::move(out)) {}
 
@@ -454,7 +444,7 @@ std::optional<NegativeRule> Unit::forcedNegative(std::span<const uint8_t> reques
 }
 
 std::vector<uint8_t> Unit::answer(std::span<const uint8_t> text) {
-    if (traceRequests_) out_("REQ " + hexBytes(text));
+    if (traceRequests_) out_("REQ " + rslink::core::spacedHex(text));
 
     Request request;
     const bool wellFormed = parseRequest(text, request);

@@ -65,7 +65,4 @@ private:
     bool lastEnhanced_ = false;
 };
 
-// "%02X" bytes separated by blanks.
-std::string hexBytes(std::span<const uint8_t> bytes);
-
 }  // namespace bdusim

@@ -3,9 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <condition_variable>
-#include <cstdio>
-#include <cstring>
-#include <deque>
 
 #include "rslink/rslink.h"
 #include "valdor/panel/controls.h"
@@ -13,6 +10,8 @@
 #include "valdor/panel/parameter_snapshot.h"
 #include "valdor/engine/commands.h"
 #include "valdor/engine/request_builder.h"
+#include "valdor/engine/request_ledger.h"
+#include "valdor/engine/trace_line.h"
 #include "valdor/responses/device_info_decoder.h"
 #include "valdor/responses/response_decoder.h"
 
@@ -26,30 +25,6 @@ constexpr unsigned WKM_CALL = 0x8001;
 // before the command 3 that starts it.
 constexpr unsigned WKM_SEQUENCE = 0x8002;
 
-
-// Who goes on when a request is answered.  Each continuation reacts only to
-// the answer to a request it sent itself, so that the answer to a command
-// pressed in between, a late answer or a frame the unit sends on its own
-// never moves a transfer or a mode along.
-enum class Owner : uint8_t {
-    Operator,   // a button's command: may start the repeat mode or the sequence
-    Automatic,  // sent by the repeat mode or the sequence
-    Download,
-    Oplog,
-    Nobody,     // its answer is shown and goes no further
-};
-
-// Requests sent and acknowledged but not yet answered.  A unit that never
-// answers some of them must not make the list grow for ever; the oldest go.
-constexpr size_t kMostAwaiting = 64;
-
-// The device command code of a request or of the request a response
-// answers (DH1): the second byte of either text.
-std::optional<uint8_t> commandCode(std::span<const uint8_t> text) {
-    if (text.size() < 2) return std::nullopt;
-    return text[1];
-}
-
 }  // namespace
 
 struct SendThread::Call {
@@ -59,23 +34,6 @@ struct SendThread::Call {
     bool finished = false;
     bool ran = false;
 };
-
-std::string traceLine(const char *prefix, const LocalTime &time, std::span<const uint8_t> text) {
-    std::string line;
-    line.reserve(24 + 3 * text.size());
-    char head[40];
-    std::snprintf(head, sizeof head, "%s%02u:%02u:%02u:%03u]>", prefix,
-                  static_cast<unsigned>(time.hour), static_cast<unsigned>(time.minute),
-                  static_cast<unsigned>(time.second), static_cast<unsigned>(time.millisecond));
-    line += head;
-    static constexpr char hex[] = "0123456789ABCDEF";
-    for (uint8_t b : text) {
-        line += hex[b >> 4];
-        line += hex[b & 15];
-        line += ' ';
-    }
-    return line;
-}
 
 // Everything the worker owns; lives on the worker thread's stack.
 class SendThread::Worker {
@@ -101,32 +59,17 @@ public:
 
     const SequenceView &sequence() const { return sequence_; }
 
-    bool idle() const {
-        return held_.empty() && awaiting_.empty() &&
-               std::none_of(slots_.begin(), slots_.end(), [](const SendSlot &s) { return s.busy; });
-    }
+    bool idle() const { return ledger_.empty(); }
 
     // Ends every transfer and mode and forgets the requests of a closed port.
     void resetAfterClose() {
         abortAll();
         panel_.setChecked(ctl::ContinuousMode, false);
-        for (auto &slot : slots_) slot.busy = false;
-        held_.clear();
-        awaiting_.clear();
+        ledger_.clear();
     }
 
 private:
-    struct SendSlot {
-        MSG_BLK block{};
-        std::array<uint8_t, kRequestBufferSize> buffer{};
-        bool busy = false;
-        Owner owner = Owner::Nobody;
-    };
-    // A request not yet handed to the driver, or one awaiting its answer.
-    struct Request {
-        std::vector<uint8_t> bytes;
-        Owner owner;
-    };
+    using Request = RequestLedger::Request;
 
     // ---- commands ------------------------------------------------------
     void onCommand(int command) {
@@ -147,7 +90,7 @@ private:
             if (auto at = owner_.oplog_->beginRequest()) {
                 // A new acquisition: what an earlier one still awaits is no
                 // longer anybody's.
-                disown(Owner::Oplog);
+                ledger_.disown(Owner::Oplog);
                 owner = Owner::Oplog;
                 return buildOperationalLogRequest(at->first, at->second, request_.data());
             }
@@ -157,27 +100,14 @@ private:
     }
 
     // ---- sending -------------------------------------------------------
-    // Each request gets a block and a buffer of its own until its outcome has
-    // arrived, because the driver reads them only when its thread takes the
-    // request, which may be long after RSSend returned.
     void send(const uint8_t *bytes, size_t length, Owner owner) {
         if (length == 0) return;
-        SendSlot *slot = freeSlot();
-        if (!slot) {
-            held_.push_back({std::vector<uint8_t>(bytes, bytes + length), owner});
-            return;
-        }
-        transmit(*slot, bytes, length, owner);
+        if (MSG_BLK *block = ledger_.place({bytes, length}, owner)) hand(*block);
     }
 
-    void transmit(SendSlot &slot, const uint8_t *bytes, size_t length, Owner owner) {
-        std::memcpy(slot.buffer.data(), bytes, length);
-        slot.block = MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(length), slot.buffer.data()};
-        slot.busy = true;
-        slot.owner = owner;
-        if (RSSend(&slot.block) == 0) return;
-        slot.busy = false;
-        refused(owner);
+    void hand(MSG_BLK &block) {
+        if (RSSend(&block) == 0) return;
+        refused(ledger_.withdraw(block));
     }
 
     // The driver refuses a block when no port is open.  When the console has
@@ -208,67 +138,20 @@ private:
         }
     }
 
-    SendSlot *freeSlot() {
-        for (auto &slot : slots_)
-            if (!slot.busy) return &slot;
-        return nullptr;
-    }
-
-    // The outcome of the request sent from `data` has arrived; with
-    // `acknowledged`, it now awaits its answer.
+    // The outcome of a request has arrived; the requests held back take the
+    // blocks it leaves free.
     void slotDone(const MSG_BLK &block, bool acknowledged) {
-        for (auto &slot : slots_) {
-            if (!slot.busy || slot.buffer.data() != block.data) continue;
-            slot.busy = false;
-            if (acknowledged) {
-                if (awaiting_.size() >= kMostAwaiting) awaiting_.pop_front();
-                size_t n = std::min<size_t>(block.length, slot.buffer.size());
-                awaiting_.push_back({std::vector<uint8_t>(slot.buffer.begin(), slot.buffer.begin() + n), slot.owner});
-            }
-            break;
+        ledger_.outcome(block, acknowledged);
+        while (!stopping_) {
+            MSG_BLK *next = ledger_.placeHeld();
+            if (!next) break;
+            hand(*next);
         }
-        while (!held_.empty() && !stopping_) {
-            SendSlot *slot = freeSlot();
-            if (!slot) break;
-            Request next = std::move(held_.front());
-            held_.pop_front();
-            transmit(*slot, next.bytes.data(), next.bytes.size(), next.owner);
-        }
-    }
-
-    // The request a response answers: the oldest acknowledged one with the
-    // command code the response names.  Each is answered at most once.
-    std::optional<Request> takeAnswered(std::span<const uint8_t> response) {
-        auto code = commandCode(response);
-        if (!code) return std::nullopt;
-        for (auto it = awaiting_.begin(); it != awaiting_.end(); ++it) {
-            if (commandCode(it->bytes) != code) continue;
-            Request answered = std::move(*it);
-            awaiting_.erase(it);
-            return answered;
-        }
-        return std::nullopt;
-    }
-
-    // Requests of `owner` still to be answered now belong to nobody.
-    void disown(Owner owner) {
-        for (auto &slot : slots_)
-            if (slot.busy && slot.owner == owner) slot.owner = Owner::Nobody;
-        for (auto &r : held_)
-            if (r.owner == owner) r.owner = Owner::Nobody;
-        for (auto &r : awaiting_)
-            if (r.owner == owner) r.owner = Owner::Nobody;
     }
 
     // A request of the repeat mode or the sequence is on its way or awaits
     // its answer: the mode runs, and goes on with that answer.
-    bool automaticRunning() const {
-        for (const auto &slot : slots_)
-            if (slot.busy && slot.owner == Owner::Automatic) return true;
-        auto automatic = [](const Request &r) { return r.owner == Owner::Automatic; };
-        return std::any_of(held_.begin(), held_.end(), automatic) ||
-               std::any_of(awaiting_.begin(), awaiting_.end(), automatic);
-    }
+    bool automaticRunning() const { return ledger_.holds(Owner::Automatic); }
 
     void release(const MSG_BLK &received) {
         // A ring of blocks: the driver may not have taken the previous
@@ -326,7 +209,7 @@ private:
         panel_.appendMessage("Receive Normal End");
         // A frame without text has no response code: not positive.
         uint8_t code = text.empty() ? 0 : text[0];
-        if (auto answered = takeAnswered(text)) decideWhatFollows(code, text, *answered);
+        if (auto answered = ledger_.takeAnswered(text)) decideWhatFollows(code, text, *answered);
         owner_.framesHandled_.fetch_add(1);
         if (owner_.frameObserver_) owner_.frameObserver_();
     }
@@ -423,19 +306,19 @@ private:
         if (owner_.download_) owner_.download_->abort();
         if (owner_.oplog_) owner_.oplog_->abort();
         endSequence();
-        std::erase_if(held_, [](const Request &r) { return r.owner != Owner::Operator; });
+        ledger_.dropHeldExcept(Owner::Operator);
         // Their answers, should they still come, go no further.
-        disown(Owner::Download);
-        disown(Owner::Oplog);
-        disown(Owner::Automatic);
+        ledger_.disown(Owner::Download);
+        ledger_.disown(Owner::Oplog);
+        ledger_.disown(Owner::Automatic);
     }
 
     // A transfer that has ended (a cancelled dialog resets a download from
     // the window through a call) leaves no claim on answers still to come:
     // they must not move the next one along.
     void forgetEndedTransfers() {
-        if (!(owner_.download_ && owner_.download_->underWay())) disown(Owner::Download);
-        if (!(owner_.oplog_ && owner_.oplog_->underWay())) disown(Owner::Oplog);
+        if (!(owner_.download_ && owner_.download_->underWay())) ledger_.disown(Owner::Download);
+        if (!(owner_.oplog_ && owner_.oplog_->underWay())) ledger_.disown(Owner::Oplog);
     }
 
     void onCall(Call *call) {
@@ -460,9 +343,7 @@ private:
 
     std::array<uint8_t, kRequestBufferSize> request_{};
     uint16_t requestLength_ = 0;
-    std::array<SendSlot, 32> slots_{};
-    std::deque<Request> held_;
-    std::deque<Request> awaiting_;
+    RequestLedger ledger_;
     std::array<MSG_BLK, 16> releases_{};
     size_t nextRelease_ = 0;
 };

@@ -20,7 +20,6 @@
 namespace valdor {
 
 class Panel;
-struct LocalTime;
 
 // The continuous count-and-transport sequence as the worker holds it.  Only
 // the worker keeps it: "Bill Count / Transport" arms it through the worker's
@@ -165,9 +164,5 @@ private:
     std::mutex callsMutex_;
     std::vector<Call *> calls_;
 };
-
-// The trace line of a frame: "SEND[" or "RECV[", hh:mm:ss:mmm, "]>", then
-// each byte as "%02X ".
-std::string traceLine(const char *prefix, const LocalTime &time, std::span<const uint8_t> text);
 
 }  // namespace valdor

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "rslink/core/frame.h"
+#include "rslink/core/hex.h"
 #include "valdor/panel/controls.h"
 #include "valdor/panel/memory_panel.h"
 #include "valdor/records/decode.h"
@@ -13,7 +14,7 @@
 namespace valdor::monitor {
 namespace {
 
-std::string hex(std::span<const uint8_t> bytes) { return rslink::core::spacedHex(bytes); }
+using rslink::core::spacedHex;
 
 Direction other(Direction d) {
     return d == Direction::HostToUnit ? Direction::UnitToHost : Direction::HostToUnit;
@@ -38,7 +39,7 @@ std::string requestParameters(std::span<const uint8_t> text) {
     if (first == 0 || text.size() <= first) return "";
     size_t end = text.size();
     if (text[end - 1] == 0x1C) --end;
-    return end > first ? hex(text.subspan(first, end - first)) : "";
+    return end > first ? spacedHex(text.subspan(first, end - first)) : "";
 }
 
 std::string responseFields(std::span<const uint8_t> text) {
@@ -146,7 +147,7 @@ void LineMonitor::take(Direction d, const Token &t) {
     switch (t.kind) {
         case Token::Kind::Noise:
             emit(at, d, "noise " + std::to_string(t.raw.size()) + (t.raw.size() == 1 ? " byte: " : " bytes: ") +
-                            hex(t.raw));
+                            spacedHex(t.raw));
             return;
         case Token::Kind::Control:
             control(d, at, t.control);
@@ -231,7 +232,7 @@ void LineMonitor::frame(Direction d, const Token &t) {
     else
         std::snprintf(check, sizeof check, " (check code %04X bad, %04X expected)", t.checkCode,
                       t.computed);
-    std::string line = "frame " + hex(t.text) + check;
+    std::string line = "frame " + spacedHex(t.text) + check;
     if (!t.good()) {
         line += "; not taken";
     } else if (d == Direction::HostToUnit) {

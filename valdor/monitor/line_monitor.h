@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "rslink/analysis/line_tokens.h"
 #include "rslink/core/capture_format.h"
-#include "rslink/core/line_tokens.h"
 
 namespace valdor::monitor {
 
@@ -56,9 +56,9 @@ public:
     std::optional<uint64_t> nextDeadline() const;
 
 private:
-    using Token = rslink::core::LineToken;
+    using Token = rslink::analysis::LineToken;
     struct Side {
-        rslink::core::LineSplitter splitter;
+        rslink::analysis::LineSplitter splitter;
         std::optional<uint64_t> bidAt;         // a bid not answered yet
         bool granted = false;                  // its bid granted, its frame not sent yet
         bool frameWaiting = false;             // a frame not acknowledged yet

@@ -12,6 +12,8 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "rslink/platform/fd_io.h"
+
 namespace valdor::monitor {
 namespace {
 
@@ -93,26 +95,22 @@ bool LineDevice::open(const std::string &path, bool writable, std::string &why) 
 bool LineDevice::createPty(std::string &why) {
     close();
     path_ = "a new pseudo-terminal";
-    fd_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0 || grantpt(fd_) != 0 || unlockpt(fd_) != 0) {
-        fail(why, "cannot create a pseudo-terminal");
-        close();
-        return false;
+    rslink::platform::Pty pty;
+    rslink::platform::PtyStep failed{};
+    if (const int error = rslink::platform::openPty(pty, O_NONBLOCK, O_NONBLOCK, &failed)) {
+        errno = error;
+        switch (failed) {
+            case rslink::platform::PtyStep::Name: return fail(why, "cannot name the pseudo-terminal");
+            case rslink::platform::PtyStep::OpenSlave:
+                path_ = pty.slavePath;
+                return fail(why, "cannot open " + path_);
+            default: return fail(why, "cannot create a pseudo-terminal");
+        }
     }
-    char name[128];
-    if (ptsname_r(fd_, name, sizeof name) != 0) {
-        fail(why, "cannot name the pseudo-terminal");
-        close();
-        return false;
-    }
-    path_ = name;
+    fd_ = pty.master;
+    heldSlave_ = pty.slave;
+    path_ = pty.slavePath;
     pty_ = true;
-    heldSlave_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (heldSlave_ < 0) {
-        fail(why, "cannot open " + path_);
-        close();
-        return false;
-    }
     if (!configure(heldSlave_, why) || !configure(fd_, why)) {
         close();
         return false;

@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "rslink/platform/capture_file.h"
+#include "rslink/platform/fd_io.h"
 #include "valdor/monitor/line_monitor.h"
 #include "valdor/monitor/line_ports.h"
 
@@ -65,33 +66,6 @@ private:
     sigset_t set_{};
     int fd_ = -1;
 };
-
-// Writes all of `size` bytes to a non-blocking descriptor, waiting for room
-// with a bound.  False with errno set.
-bool writeAll(int fd, const uint8_t *data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n > 0) {
-            data += n;
-            size -= static_cast<size_t>(n);
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
-        pollfd p{fd, POLLOUT, 0};
-        const int ready = poll(&p, 1, kForwardWaitMs);
-        if (ready == 0) {
-            errno = ETIMEDOUT;
-            return false;
-        }
-        if (ready < 0 && errno != EINTR) return false;
-        if (ready > 0 && (p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLOUT)) {
-            errno = EIO;
-            return false;
-        }
-    }
-    return true;
-}
 
 // One read of whatever is waiting.  0 bytes and `ended` false: nothing
 // there; `ended` true: the device hung up or failed (errno set).
@@ -320,10 +294,13 @@ private:
                     }
                     if (n == 0) continue;
                     any = true;
-                    if (relay && !writeAll(devices_[1 - i].fd(), chunk.data(), n)) {
-                        std::fprintf(err_, "valdor: cannot forward to %s: %s; the relay ends\n",
-                                     devices_[1 - i].path().c_str(), std::strerror(errno));
-                        return 1;
+                    if (relay) {
+                        if (const int error = rslink::platform::writeAll(devices_[1 - i].fd(), chunk.data(), n,
+                                                                          kForwardWaitMs)) {
+                            std::fprintf(err_, "valdor: cannot forward to %s: %s; the relay ends\n",
+                                         devices_[1 - i].path().c_str(), std::strerror(error));
+                            return 1;
+                        }
                     }
                     got[i].insert(got[i].end(), chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
                 }

@@ -9,25 +9,23 @@
 #include <map>
 #include <vector>
 
+#include "rslink/analysis/line_tokens.h"
 #include "rslink/core/capture_format.h"
-#include "rslink/core/line_tokens.h"
 #include "rslink/core/frame.h"
+#include "rslink/core/hex.h"
+#include "valdor/engine/trace_line.h"
 #include "valdor/panel/memory_panel.h"
 #include "valdor/panel/show_lines.h"
-#include "valdor/records/trace_text.h"
 #include "valdor/responses/response_decoder.h"
 
 namespace valdor::records {
 namespace {
 
 namespace cap = rslink::capture;
-using rslink::core::LineToken;
+using rslink::analysis::LineToken;
+using rslink::core::spacedHex;
 
-struct NamedCode {
-    uint8_t code;
-    std::string_view name;
-};
-constexpr std::array<NamedCode, 17> kRequests = {{
+constexpr std::array<RequestName, 17> kRequests = {{
     {0x01, "Status read"},
     {0x02, "Mechanical reset with bill settings"},
     {0x03, "Bill count"},
@@ -46,8 +44,6 @@ constexpr std::array<NamedCode, 17> kRequests = {{
     {0xD2, "Download end"},
     {0xD4, "Download time"},
 }};
-
-std::string hex(std::span<const uint8_t> bytes) { return rslink::core::spacedHex(bytes); }
 
 const char *controlName(uint8_t c) {
     switch (c) {
@@ -69,7 +65,7 @@ public:
     void frame(const std::string &when, bool sent, std::span<const uint8_t> text,
                const std::string &check, bool badCheck) {
         std::fprintf(out_, "%s %s frame %s%s\n", when.c_str(), sent ? "SEND" : "RECV",
-                     hex(text).c_str(), check.c_str());
+                     spacedHex(text).c_str(), check.c_str());
         if (sent) {
             const std::string_view name = requestName(text);
             std::fprintf(out_, "  request: %s\n",
@@ -115,7 +111,7 @@ int decodeCapture(std::string_view name, std::span<const uint8_t> content, std::
     const cap::Parsed parsed = cap::parse(content);
     const auto &records = parsed.records;
     Printer printer(out);
-    std::map<std::pair<uint8_t, int>, rslink::core::LineSplitter> splitters;
+    std::map<std::pair<uint8_t, int>, rslink::analysis::LineSplitter> splitters;
     auto when = [&](size_t index) {
         const std::string device = records[index].device ? "[" + std::to_string(records[index].device) + "] " : "";
         return device + localTime(cap::wallTime(records, index));
@@ -128,7 +124,7 @@ int decodeCapture(std::string_view name, std::span<const uint8_t> content, std::
                 printer.line(at, std::string(dir) + " " + controlName(t.control));
                 break;
             case LineToken::Kind::Noise:
-                printer.line(at, std::string(dir) + " noise " + hex(t.raw));
+                printer.line(at, std::string(dir) + " noise " + spacedHex(t.raw));
                 break;
             case LineToken::Kind::Frame: {
                 char check[64];
@@ -207,6 +203,8 @@ int decodeTrace(std::string_view name, std::span<const uint8_t> content, std::FI
 }
 
 }  // namespace
+
+std::span<const RequestName> requestNames() { return kRequests; }
 
 std::string_view requestName(std::span<const uint8_t> text) {
     if (text.size() < 2) return {};

@@ -11,6 +11,14 @@
 
 namespace valdor::records {
 
+// The requests of this console by command code, with the names the
+// decoders show (and the dissector, which the build writes from them).
+struct RequestName {
+    uint8_t code;
+    std::string_view name;
+};
+std::span<const RequestName> requestNames();
+
 // The request's name by its command code, or "" for a text that is no
 // request of this console.
 std::string_view requestName(std::span<const uint8_t> text);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "rslink/core/hex.h"
 #include "valdor/panel/controls.h"
 #include "valdor/panel/panel.h"
 #include "valdor/panel/panel_writes.h"
@@ -161,8 +162,8 @@ static_assert(std::size(kStatusIndicators) + std::size(kCassetteIndicators) == 7
               "every indicator box is written once per response");
 
 std::string hexByte(uint8_t byte) {
-    char text[3];
-    std::snprintf(text, sizeof text, "%02X", byte);
+    std::string text;
+    rslink::core::appendHex(text, byte);
     return text;
 }
 

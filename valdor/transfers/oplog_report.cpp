@@ -1,6 +1,9 @@
 #include "valdor/transfers/oplog_report.h"
 
+#include <algorithm>
 #include <cstdio>
+
+#include "rslink/core/hex.h"
 
 namespace valdor {
 
@@ -11,11 +14,7 @@ constexpr size_t kNumberedLine = 32;
 constexpr size_t kGroup = 8;
 constexpr size_t kHalfGroup = 4;
 
-void appendHex(std::string &out, uint8_t byte) {
-    static constexpr char digits[] = "0123456789ABCDEF";
-    out += digits[byte >> 4];
-    out += digits[byte & 15];
-}
+using rslink::core::appendHex;
 
 }  // namespace
 
@@ -26,10 +25,9 @@ std::span<const uint8_t> recordData(std::span<const uint8_t> answer) {
 }
 
 void appendSixteenByteLines(std::string &out, std::span<const uint8_t> data) {
-    for (size_t i = 0; i < data.size(); ++i) {
-        appendHex(out, data[i]);
-        out += ' ';
-        if (i % kSixteenLine == kSixteenLine - 1 || i + 1 == data.size()) out += "\r\n";
+    for (size_t start = 0; start < data.size(); start += kSixteenLine) {
+        appendHex(out, data.subspan(start, std::min(kSixteenLine, data.size() - start)), rslink::core::HexGap::After);
+        out += "\r\n";
     }
 }
 

@@ -9,6 +9,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "rslink/platform/fd_io.h"
+
 namespace valdor {
 
 TransferFile::TransferFile(TransferFile &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
@@ -23,6 +25,8 @@ TransferFile &TransferFile::operator=(TransferFile &&other) noexcept {
 
 namespace {
 
+using rslink::platform::writeAll;
+
 // Only a regular file may be opened: a named pipe would block the open or
 // the first read, and a device could be any terminal or disk.  Looked at
 // before the open, so that opening a device has no effect on it, and again
@@ -33,18 +37,6 @@ int checkPath(const std::string &path, bool mayBeMissing) {
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0) return mayBeMissing && errno == ENOENT ? 0 : errno;
     return refuseUnlessRegular(st);
-}
-
-int writeAll(int fd, const void *data, size_t count) {
-    auto *bytes = static_cast<const uint8_t *>(data);
-    size_t done = 0;
-    while (done < count) {
-        ssize_t n = ::write(fd, bytes + done, count - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
-        done += static_cast<size_t>(n);
-    }
-    return 0;
 }
 
 int checkDescriptor(int fd) {

@@ -1,6 +1,8 @@
 // Splits the bytes one side put on the line into what they were: control
 // pairs, text frames (with their check code, good or bad) and noise.  One
-// splitter per direction, fed burst by burst; a frame may span bursts.
+// splitter per direction, fed burst by burst; a frame may span bursts.  For
+// the programs that read a line from outside (the line monitor, the capture
+// decoder, the simulated unit's replay); the driver never needs it.
 // Recovery rule: a byte that cannot continue what was started ends it as
 // noise, and the splitter looks for the next DLE.
 #pragma once
@@ -11,11 +13,7 @@
 #include <string>
 #include <vector>
 
-namespace rslink::core {
-
-// Bytes as upper-case hex pairs with one space between them ("60 01 1C"),
-// as every reader of a line shows a frame's text.
-std::string spacedHex(std::span<const uint8_t> bytes);
+namespace rslink::analysis {
 
 struct LineToken {
     enum class Kind { Control, Frame, Noise };
@@ -52,4 +50,4 @@ private:
 // Splits a whole stream at once.
 std::vector<LineToken> splitLine(std::span<const uint8_t> bytes);
 
-}  // namespace rslink::core
+}  // namespace rslink::analysis

@@ -10,9 +10,7 @@
 #include "support/pty_peer.h"
 #include "support/manual_timer.h"
 
-namespace rslinktest {
-
-using namespace testsupport;  // the pty peer and the wire helpers
+namespace testsupport {
 
 // The far end as seen by the core: an input queue of bytes and read errors,
 // and a record of every write.  `onWrite` lets a test play the unit.
@@ -57,4 +55,4 @@ public:
     std::function<void(const Input &)> onRead;
 };
 
-}  // namespace rslinktest
+}  // namespace testsupport

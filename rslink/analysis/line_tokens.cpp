@@ -1,20 +1,8 @@
-#include "rslink/core/line_tokens.h"
+#include "rslink/analysis/line_tokens.h"
 
 #include "rslink/core/frame.h"
 
-namespace rslink::core {
-
-std::string spacedHex(std::span<const uint8_t> bytes) {
-    static const char digits[] = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(bytes.size() * 3);
-    for (uint8_t v : bytes) {
-        if (!s.empty()) s += ' ';
-        s += digits[v >> 4];
-        s += digits[v & 0x0F];
-    }
-    return s;
-}
+namespace rslink::analysis {
 
 void LineSplitter::feed(std::span<const uint8_t> bytes, size_t burst, std::vector<LineToken> &out) {
     burst_ = burst;
@@ -118,4 +106,4 @@ std::vector<LineToken> splitLine(std::span<const uint8_t> bytes) {
     return out;
 }
 
-}  // namespace rslink::core
+}  // namespace rslink::analysis

@@ -1,6 +1,11 @@
-#include "valdor/records/trace_text.h"
+#include "valdor/engine/trace_line.h"
 
-namespace valdor::records {
+#include <cstdio>
+
+#include "rslink/core/hex.h"
+#include "valdor/engine/request_builder.h"
+
+namespace valdor {
 namespace {
 
 int hexDigit(char c) {
@@ -24,6 +29,18 @@ bool isTraceTime(std::string_view t) {
 }
 
 }  // namespace
+
+std::string traceLine(const char *prefix, const LocalTime &time, std::span<const uint8_t> text) {
+    std::string line;
+    line.reserve(24 + 3 * text.size());
+    char head[40];
+    std::snprintf(head, sizeof head, "%s%02u:%02u:%02u:%03u]>", prefix,
+                  static_cast<unsigned>(time.hour), static_cast<unsigned>(time.minute),
+                  static_cast<unsigned>(time.second), static_cast<unsigned>(time.millisecond));
+    line += head;
+    rslink::core::appendHex(line, text, rslink::core::HexGap::After);
+    return line;
+}
 
 TraceParse parseTrace(std::string_view text) {
     TraceParse out;
@@ -70,4 +87,4 @@ TraceParse parseTrace(std::string_view text) {
     return out;
 }
 
-}  // namespace valdor::records
+}  // namespace valdor

@@ -1,15 +1,22 @@
-// The SEND/RECV trace lines of a saved message box:
-//   SEND[hh:mm:ss:mmm]>60 01 00 1C
-// Every other line (the console's messages) is passed over.
+// The trace line of a frame, as the worker writes it into the message box
+// and as the decoder reads it back from a saved one:
+//   SEND[hh:mm:ss:mmm]>60 01 00 1C 
+// Writer and reader side by side, so that they keep to one format.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace valdor::records {
+namespace valdor {
+
+struct LocalTime;
+
+// "SEND[" or "RECV[", hh:mm:ss:mmm, "]>", then each byte as "%02X ".
+std::string traceLine(const char *prefix, const LocalTime &time, std::span<const uint8_t> text);
 
 struct TraceLine {
     bool sent = false;          // SEND (else RECV)
@@ -27,6 +34,8 @@ struct TraceParse {
     bool ok() const { return error.empty(); }
 };
 
+// The SEND/RECV lines of a saved message box; every other line (the
+// console's messages) is passed over.
 TraceParse parseTrace(std::string_view text);
 
-}  // namespace valdor::records
+}  // namespace valdor

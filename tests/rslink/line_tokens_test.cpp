@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "rslink/core/line_tokens.h"
+#include "rslink/analysis/line_tokens.h"
 #include "support/pty_peer.h"
 
-using rslink::core::LineSplitter;
-using rslink::core::LineToken;
+using rslink::analysis::LineSplitter;
+using rslink::analysis::LineToken;
 using testsupport::frameOf;
 using testsupport::joined;
 
@@ -52,7 +52,7 @@ struct Case {
 class Split : public ::testing::TestWithParam<Case> {};
 
 TEST_P(Split, GivesThePairsFramesAndNoiseThatWent) {
-    EXPECT_EQ(picture(rslink::core::splitLine(GetParam().bytes)), GetParam().expected);
+    EXPECT_EQ(picture(rslink::analysis::splitLine(GetParam().bytes)), GetParam().expected);
 }
 
 std::vector<uint8_t> badCheck() {

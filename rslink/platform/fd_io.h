@@ -1,0 +1,43 @@
+// Descriptor helpers that every program of the tree shares: writing a whole
+// buffer to a file, a pty or a device, and making a pseudo-terminal pair.
+// No state and no knowledge of the line, so the console, the simulated unit,
+// the benchmarks and the tests may all link them.  Each returns 0 or the
+// system's error number.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+namespace rslink::platform {
+
+// Writes all `size` bytes, repeating an interrupted or partial write.  A
+// descriptor that has no room (O_NONBLOCK) is waited for, each time up to
+// `waitMs` (-1: without bound); ETIMEDOUT when no room came in that time,
+// EIO when the far end hung up while waiting.
+int writeAll(int fd, const void *data, size_t size, int waitMs = -1);
+
+// Raw mode: no echo, translation or signals, every byte as it comes
+// (VMIN 1, VTIME 0).
+int makeRaw(int fd);
+
+// A pseudo-terminal pair.  The descriptors belong to the caller.
+struct Pty {
+    int master = -1;
+    int slave = -1;  // -1 unless asked for
+    std::string slavePath;
+};
+
+// Which call of openPty failed.
+enum class PtyStep { None, Create, Name, OpenSlave };
+
+// Leave the slave side closed (for someone else to open).
+inline constexpr int kNoSlave = -1;
+
+// Creates a pseudo-terminal: the master read-write, close-on-exec, no
+// controlling terminal, plus `masterFlags` (such as O_NONBLOCK); with
+// `slaveFlags` other than kNoSlave also opens the slave the same way plus
+// those flags.  On failure nothing stays open, `failed` says which step, and
+// slavePath is set when the failed step came after naming it.
+int openPty(Pty &pty, int masterFlags, int slaveFlags = kNoSlave, PtyStep *failed = nullptr);
+
+}  // namespace rslink::platform
