@@ -1,6 +1,7 @@
-// The link driver: the five exports, the driver thread that runs one send
-// exchange per queued BLK_SEND, and the receive thread that runs the receive
-// path whenever no send exchange holds the line.
+// The link driver: the calls of the line interface and the capture, the
+// driver thread that runs one send exchange per queued BLK_SEND, and the
+// receive thread that runs the receive path whenever no send exchange holds
+// the line.
 //
 // There is no thread suspension here.  The receive thread hands the line over
 // instead: when the driver thread wants it, the receive thread parks at a safe
@@ -110,7 +111,7 @@ LineSettings g_settings;  // under g_lifecycle
 int g_port = 1;           // under g_lifecycle
 
 bool notify(MSG_BLK *block) {
-    return RSPostMessage(g_client.load(), RSM_NOTIFY, 0, reinterpret_cast<uintptr_t>(block)) == 0;
+    return RSPostMessage(g_client.load(), RSM_NOTIFY, 0, reinterpret_cast<uintptr_t>(block)) == RS_OK;
 }
 
 // Code 66 to the client.  When even that cannot be posted there is no one
@@ -269,7 +270,7 @@ void Session::quitDriver() {
         g_accepting = false;
         posted = RSPostMessage(driverId_, RSM_QUIT, 0, 0);
     }
-    if (posted != 0) reportDriverError(ESRCH);
+    if (posted != RS_OK) reportDriverError(ESRCH);
     driver_.join();  // a driver thread without a queue has ended already
 }
 
@@ -280,11 +281,11 @@ void Session::driverLoop(std::promise<unsigned long> *ready) {
     for (;;) {
         RS_MSG msg{};
         const int got = RSGetMessage(&msg);
-        if (got < 0) {  // the thread has no queue: nothing more can arrive
+        if (got == RS_ERR_NO_QUEUE) {  // nothing more can arrive
             reportDriverError(EBADF);
             break;
         }
-        if (got == 0) {  // a quit request not from RSClose
+        if (got == RS_GOT_QUIT) {  // not from RSClose
             reportDriverError(ECANCELED);
             continue;
         }
@@ -469,14 +470,14 @@ int startSession(std::unique_ptr<SerialPort> serial) {
         auto session = std::make_unique<Session>(std::move(serial));
         if (!session->startDriver() || !session->startReceiver()) {
             session->close();
-            return -2;
+            return RS_ERR_SYSTEM;
         }
         session->accept();
         publish(std::move(session));
-        return 0;
+        return RS_OK;
     } catch (const std::exception &e) {
         diag("cannot start the driver: %s", e.what());
-        return -2;
+        return RS_ERR_SYSTEM;
     }
 }
 
@@ -502,7 +503,7 @@ void attachCapture(SerialPort &serial) {
 }
 
 int openPort(int port) {
-    if (port < 1 || port > 8) return -4;
+    if (port < 1 || port > 8) return RS_ERR_PORT;
     g_port = port;
     const std::string path = platform::comDevicePath(port);
     std::string why;
@@ -511,17 +512,17 @@ int openPort(int port) {
     recordOpenInfo(path, serial.get(), error);
     if (!serial) {
         diag("COM%d: %s", port, why.c_str());
-        return -4;
+        return RS_ERR_PORT;
     }
     attachCapture(*serial);
     return startSession(std::move(serial));
 }
 
 int lineControl(void (SerialPort::*set)(bool), int on) {
-    if (!g_open.load()) return -2;
+    if (!g_open.load()) return RS_ERR_NOT_OPEN;
     std::lock_guard lock(g_sessionMutex);
     if (g_session) (g_session->port().*set)(on != 0);
-    return 0;
+    return RS_OK;
 }
 
 // Library unload: the port is left as it was found.
@@ -541,37 +542,39 @@ int RSOpen(unsigned long client_thread, int port, int speed, int data_bits, int 
            int stop_bits) {
     std::lock_guard life(g_lifecycle);
     forgetOpenInfo();
-    if (g_open.exchange(true)) return -1;
+    if (g_open.exchange(true)) return RS_ERR_ALREADY_OPEN;
     pool().reset();
     if (!platform::speedAccepted(speed) || !platform::dataBitsAccepted(data_bits) ||
         !platform::parityAccepted(parity) || !platform::stopBitsAccepted(stop_bits))
-        return -3;
+        return RS_ERR_PARAMETER;
     g_settings = {speed, data_bits, parity, stop_bits};
     g_client.store(client_thread);  // before the threads start: they may notify at once
     const int result = openPort(port);
-    if (result != 0) return result;
+    if (result != RS_OK) return result;
     std::this_thread::sleep_for(kOpenSettleTime);
-    return 0;
+    return RS_OK;
 }
 
 int RSClose(void) {
     std::lock_guard life(g_lifecycle);
-    if (!g_open.load()) return 0;
+    if (!g_open.load()) return RS_OK;
     std::unique_ptr<Session> session = withdraw();
     const bool hadPort = session != nullptr;
     if (session) session->close();
     session.reset();
     if (hadPort) capture().closed();
     g_open.store(false);
-    return 0;
+    return RS_OK;
 }
 
 int RSSend(MSG_BLK *block) {
-    if (!block) return -2;
+    if (!block) return RS_ERR_NOT_OPEN;
     std::lock_guard gate(g_sendGate);
     const unsigned long driver = g_driver.load();
-    if (!g_accepting || !driver) return -2;
-    return RSPostMessage(driver, RSM_SEND, 0, reinterpret_cast<uintptr_t>(block)) == 0 ? 0 : -2;
+    if (!g_accepting || !driver) return RS_ERR_NOT_OPEN;
+    return RSPostMessage(driver, RSM_SEND, 0, reinterpret_cast<uintptr_t>(block)) == RS_OK
+               ? RS_OK
+               : RS_ERR_NOT_OPEN;
 }
 
 int DTRControl(int on) { return lineControl(&SerialPort::setDtrControl, on); }
@@ -585,13 +588,13 @@ int RSCapture(const char *path) {
     g_captureEnvTaken.store(true);  // the client's choice overrides the environment
     if (!path || !*path) {
         capture().stop();
-        return 0;
+        return RS_OK;
     }
-    if (!capture().start(path, "rslink")) return -4;
+    if (!capture().start(path, "rslink")) return RS_ERR_FILE;
     if (g_session) listenTo(g_session->port());
-    return 0;
+    return RS_OK;
 }
 
-int RSBuffersLent(void) { return g_open.load() ? pool().lent() : -2; }
+int RSBuffersLent(void) { return g_open.load() ? pool().lent() : RS_ERR_NOT_OPEN; }
 
 }  // extern "C"

@@ -46,7 +46,7 @@ void recordOpenInfo(const std::string &path, const platform::SerialPort *port, i
 
 extern "C" int RSOpenInfo(RS_OPEN_INFO *info) {
     std::lock_guard lock(rslink::g_infoMutex);
-    if (!info || !rslink::g_known) return -2;
+    if (!info || !rslink::g_known) return RS_ERR_NO_INFO;
     *info = rslink::g_info;
-    return 0;
+    return RS_OK;
 }

@@ -191,13 +191,13 @@ TEST(OpenDetail, MissingDeviceListsThePortsPresent) {
 // The one export beside the five: what the last RSOpen found.
 TEST(OpenDetail, RSOpenInfoTellsTheLastOpenOnly) {
     RS_OPEN_INFO info{};
-    EXPECT_EQ(RSOpenInfo(nullptr), -2);
-    ASSERT_EQ(RSOpen(0, 3, 9601, 8, 2, 0), -3);  // stops before any device
+    EXPECT_EQ(RSOpenInfo(nullptr), RS_ERR_NO_INFO);
+    ASSERT_EQ(RSOpen(0, 3, 9601, 8, 2, 0), RS_ERR_PARAMETER);  // stops before any device
     RSClose();
-    EXPECT_EQ(RSOpenInfo(&info), -2);
+    EXPECT_EQ(RSOpenInfo(&info), RS_ERR_NO_INFO);
 
     ::setenv("RSLINK_COM3", "/nonexistent/ttyX", 1);
-    ASSERT_EQ(RSOpen(0, 3, 9600, 8, 2, 0), -4);
+    ASSERT_EQ(RSOpen(0, 3, 9600, 8, 2, 0), RS_ERR_PORT);
     RSClose();
     ASSERT_EQ(RSOpenInfo(&info), 0);
     EXPECT_STREQ(info.path, "/nonexistent/ttyX");

@@ -100,7 +100,7 @@ TEST_F(CaptureDriver, OpenAndCloseAreMarkedWithTheLineSettings) {
 
 TEST_F(CaptureDriver, AFileThatCannotBeMadeFailsWithItsReason) {
     errno = 0;
-    EXPECT_EQ(RSCapture("/nonexistent-folder/x.rslcap"), -4);
+    EXPECT_EQ(RSCapture("/nonexistent-folder/x.rslcap"), RS_ERR_FILE);
     EXPECT_EQ(errno, ENOENT);
     ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
     exchange(first, answer);  // the line works without a capture

@@ -235,26 +235,26 @@ TEST_F(PortTest, WakeEndsAWaitingRead) {
 TEST(Queues, PostTakeInOrderAndQuitAfterEarlierMessages) {
     EXPECT_EQ(RSQueueSelf(), 0ul);
     RS_MSG m{};
-    EXPECT_EQ(RSGetMessageTimeout(&m, 0), -1);
+    EXPECT_EQ(RSGetMessageTimeout(&m, 0), RS_ERR_NO_QUEUE);
     const unsigned long me = RSQueueCreate();
     ASSERT_NE(me, 0ul);
     EXPECT_EQ(RSQueueCreate(), me);
     EXPECT_EQ(RSQueueSelf(), me);
-    EXPECT_EQ(RSPostMessage(me, 7, 1, 2), 0);
-    EXPECT_EQ(RSPostQuit(me), 0);
-    EXPECT_EQ(RSPostMessage(me, 8, 3, 4), 0);
-    ASSERT_EQ(RSGetMessage(&m), 1);
+    EXPECT_EQ(RSPostMessage(me, 7, 1, 2), RS_OK);
+    EXPECT_EQ(RSPostQuit(me), RS_OK);
+    EXPECT_EQ(RSPostMessage(me, 8, 3, 4), RS_OK);
+    ASSERT_EQ(RSGetMessage(&m), RS_GOT_MESSAGE);
     EXPECT_EQ(m.message, 7u);
     EXPECT_EQ(m.wparam, 1u);
     EXPECT_EQ(m.lparam, 2u);
-    EXPECT_EQ(RSGetMessage(&m), 0);
-    ASSERT_EQ(RSGetMessage(&m), 1);
+    EXPECT_EQ(RSGetMessage(&m), RS_GOT_QUIT);
+    ASSERT_EQ(RSGetMessage(&m), RS_GOT_MESSAGE);
     EXPECT_EQ(m.message, 8u);
-    EXPECT_EQ(RSGetMessageTimeout(&m, 30), -2);
+    EXPECT_EQ(RSGetMessageTimeout(&m, 30), RS_ERR_TIMED_OUT);
     RSQueueDestroy();
     EXPECT_EQ(RSQueueSelf(), 0ul);
-    EXPECT_EQ(RSPostMessage(me, 7, 0, 0), -1);
-    EXPECT_EQ(RSPostQuit(me), -1);
+    EXPECT_EQ(RSPostMessage(me, 7, 0, 0), RS_ERR_NO_QUEUE);
+    EXPECT_EQ(RSPostQuit(me), RS_ERR_NO_QUEUE);
 }
 
 TEST(Queues, BlockingTakeWakesOnPostFromAnotherThread) {
@@ -276,7 +276,7 @@ TEST(Queues, QueueEndsWithItsThread) {
     std::thread t([&] { id = RSQueueCreate(); });
     t.join();
     ASSERT_NE(id.load(), 0ul);
-    EXPECT_EQ(RSPostMessage(id.load(), 1, 0, 0), -1);
+    EXPECT_EQ(RSPostMessage(id.load(), 1, 0, 0), RS_ERR_NO_QUEUE);
     // Identifiers are not reused.
     std::thread u([&] { EXPECT_NE(RSQueueCreate(), id.load()); });
     u.join();

@@ -14,7 +14,7 @@ std::string g_path;
 bool startCapture(const std::string &path, int &error) {
     std::lock_guard lock(g_mutex);
     errno = 0;
-    if (RSCapture(path.c_str()) != 0) {
+    if (RSCapture(path.c_str()) != RS_OK) {
         error = errno ? errno : EIO;
         g_path.clear();  // the earlier capture has been finished either way
         return false;

@@ -104,9 +104,9 @@ std::string comPortDescription(int com, const platform::SystemRoots &roots) {
 
 std::optional<std::string> lastOpenDetail(int result) {
     RS_OPEN_INFO info{};
-    if (RSOpenInfo(&info) != 0) return std::nullopt;
-    if (result == -4 && info.error != 0) return openFailureDetail(info.path, info.error);
-    if (result == 0 && info.latency == RS_LATENCY_UNAVAILABLE)
+    if (RSOpenInfo(&info) != RS_OK) return std::nullopt;
+    if (result == RS_ERR_PORT && info.error != 0) return openFailureDetail(info.path, info.error);
+    if (result == RS_OK && info.latency == RS_LATENCY_UNAVAILABLE)
         return "low latency not available on " + std::string(info.path) + ": " + info.note;
     return std::nullopt;
 }

@@ -20,7 +20,7 @@ std::string openFailureDetail(const std::string &path, int error,
 // fff0:0001 Example Serial Cable, serial SN0001".
 std::string comPortDescription(int com, const rslink::platform::SystemRoots &roots = {});
 
-// The detail line for the last RSOpen, if it has one to give: after a -4
+// The detail line for the last RSOpen, if it has one to give: after RS_ERR_PORT
 // the failure above, after a success on an adapter that refused low latency
 // "low latency not available on PATH: WHY".
 std::optional<std::string> lastOpenDetail(int result);

@@ -87,8 +87,7 @@ public:
     void run() {
         RS_MSG msg{};
         while (!stopping_) {
-            int got = RSGetMessage(&msg);
-            if (got <= 0) break;  // quit request, or no queue
+            if (RSGetMessage(&msg) != RS_GOT_MESSAGE) break;  // quit request, or no queue
             switch (msg.message) {
                 case WKM_COMMAND: onCommand(static_cast<int>(msg.wparam)); break;
                 case RSM_NOTIFY: onNotify(reinterpret_cast<const MSG_BLK *>(msg.lparam)); break;
@@ -175,7 +174,7 @@ private:
         slot.block = MSG_BLK{BLK_SEND, 0, 0, static_cast<uint32_t>(length), slot.buffer.data()};
         slot.busy = true;
         slot.owner = owner;
-        if (RSSend(&slot.block) == 0) return;
+        if (RSSend(&slot.block) == RS_OK) return;
         slot.busy = false;
         refused(owner);
     }
@@ -518,7 +517,7 @@ void SendThread::finishCalls() {
 
 bool SendThread::post(unsigned message, uintptr_t wparam) {
     unsigned long id = threadId_;
-    if (id == 0 || ended_ || RSPostMessage(id, message, wparam, 0) != 0) {
+    if (id == 0 || ended_ || RSPostMessage(id, message, wparam, 0) != RS_OK) {
         panel_.appendMessage(kRefusedMessage);
         return false;
     }
@@ -555,7 +554,7 @@ bool SendThread::runOnWorker(const std::function<void()> &fn) {
         std::lock_guard lock(callsMutex_);
         if (ended_ || threadId_ == 0) return false;
         calls_.push_back(&call);
-        if (RSPostMessage(threadId_, WKM_CALL, 0, reinterpret_cast<uintptr_t>(&call)) != 0) {
+        if (RSPostMessage(threadId_, WKM_CALL, 0, reinterpret_cast<uintptr_t>(&call)) != RS_OK) {
             calls_.pop_back();
             return false;
         }
