@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "rslink/core/line_listener.h"
+#include "rslink/core/result.h"
 
 namespace rslink::platform {
 
@@ -32,8 +33,8 @@ public:
     ~CaptureFile() override;
 
     // Creates (truncates) the file and writes the header and the clock
-    // record; an earlier file is finished first.  False with errno set.
-    bool start(const std::string &path, const char *origin);
+    // record; an earlier file is finished first.
+    Result<> start(const std::string &path, const char *origin);
     // Finishes the file (the burst being gathered, then closes it).
     void stop();
     bool active() const;

@@ -496,8 +496,10 @@ void listenTo(SerialPort &serial) {
 void attachCapture(SerialPort &serial) {
     if (!capture().active() && !g_captureEnvTaken.exchange(true)) {
         const char *path = std::getenv("RSLINK_CAPTURE");
-        if (path && *path && !capture().start(path, "rslink"))
-            diag("RSLINK_CAPTURE=%s: no capture: %s", path, std::strerror(errno));
+        if (path && *path)
+            if (Result<> started = capture().start(path, "rslink"); !started)
+                diag("RSLINK_CAPTURE=%s: no capture: %s", path,
+                     std::strerror(started.failure().error));
     }
     if (capture().active()) listenTo(serial);
 }
@@ -506,16 +508,15 @@ int openPort(int port) {
     if (port < 1 || port > 8) return RS_ERR_PORT;
     g_port = port;
     const std::string path = platform::comDevicePath(port);
-    std::string why;
-    int error = 0;
-    auto serial = SerialPort::open(path, g_settings, why, error);
-    recordOpenInfo(path, serial.get(), error);
-    if (!serial) {
-        diag("COM%d: %s", port, why.c_str());
+    Result<std::unique_ptr<SerialPort>> opened = SerialPort::open(path, g_settings);
+    if (!opened) {
+        recordOpenInfo(path, nullptr, opened.failure().error);
+        diag("COM%d: %s", port, opened.failure().why.c_str());
         return RS_ERR_PORT;
     }
-    attachCapture(*serial);
-    return startSession(std::move(serial));
+    recordOpenInfo(path, opened->get(), 0);
+    attachCapture(**opened);
+    return startSession(std::move(*opened));
 }
 
 int lineControl(void (SerialPort::*set)(bool), int on) {
@@ -590,7 +591,10 @@ int RSCapture(const char *path) {
         capture().stop();
         return RS_OK;
     }
-    if (!capture().start(path, "rslink")) return RS_ERR_FILE;
+    if (Result<> started = capture().start(path, "rslink"); !started) {
+        errno = started.failure().error;  // the interface says why through errno
+        return RS_ERR_FILE;
+    }
     if (g_session) listenTo(g_session->port());
     return RS_OK;
 }

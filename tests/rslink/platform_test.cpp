@@ -117,12 +117,15 @@ TEST(ComPath, LineSettingLists) {
 
 class PortTest : public ::testing::Test {
 protected:
+    // The port, or null with the failure's words in `why`.
     std::unique_ptr<SerialPort> open(LineSettings settings = {}) {
-        return SerialPort::open(peer.path(), settings, why, error);
+        auto opened = SerialPort::open(peer.path(), settings);
+        if (opened) return std::move(*opened);
+        why = opened.failure().why;
+        return nullptr;
     }
     PtyPeer peer;
     std::string why;
-    int error = 0;
 };
 
 TEST_F(PortTest, PtyTakesRawBytesWithoutParityOrModemLines) {
@@ -193,12 +196,15 @@ TEST_F(PortTest, NotATerminalFails) {
     char name[] = "/tmp/rslink-not-a-tty-XXXXXX";
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
-    EXPECT_FALSE(SerialPort::open(name, {}, why, error));
-    EXPECT_NE(why.find(name), std::string::npos);
+    const auto notATerminal = SerialPort::open(name, {});
+    ASSERT_FALSE(notATerminal);
+    EXPECT_NE(notATerminal.failure().why.find(name), std::string::npos);
+    EXPECT_EQ(notATerminal.failure().error, ENOTTY);
     ::close(fd);
     unlink(name);
-    EXPECT_FALSE(SerialPort::open("/dev/rslink-no-such-device", {}, why, error));
-    EXPECT_EQ(error, ENOENT);
+    const auto missing = SerialPort::open("/dev/rslink-no-such-device", {});
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.failure().error, ENOENT);
 }
 
 // A vanished far end: reads and writes fail, at once and for good.

@@ -228,13 +228,16 @@ struct OpenedNode {
 // A pty for the adapter's node, in a sysfs of our own.
 class Latency : public ::testing::Test {
 protected:
+    // The port, or null with the failure's words in `why`.
     std::unique_ptr<SerialPort> open(const std::string &device) {
-        return SerialPort::open(device, LineSettings{}, why, error, sys.roots);
+        auto opened = SerialPort::open(device, LineSettings{}, sys.roots);
+        if (opened) return std::move(*opened);
+        why = opened.failure().why;
+        return nullptr;
     }
     testsupport::PtyPeer peer;
     FakeSystem sys;
     std::string why;
-    int error = 0;
 };
 
 TEST_F(Latency, UsbTimerLoweredAtOpenAndPutBackAtClose) {
