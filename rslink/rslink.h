@@ -2,9 +2,9 @@
  * rslink: one serial port and the half-duplex line protocol towards the bill
  * dispenser unit.  The client drives the line through the five calls of the
  * line interface (RSOpen, RSClose, RSSend, DTRControl, RTSControl), asks what
- * the driver found or does through three more (RSOpenInfo, RSCapture,
- * RSBuffersLent), and gets every outcome of a send or a receive back as a
- * message posted to its thread's queue.
+ * the driver finds or does through four more (RSOpenInfo, RSPortMapping,
+ * RSCapture, RSBuffersLent), and gets every outcome of a send or a receive
+ * back as a message posted to its thread's queue.
  *
  * The thread message queues are part of this library on purpose: the registry
  * of queues is process-wide state, and the driver and its client must see one
@@ -69,7 +69,7 @@ enum {
     RS_ERR_ALREADY_OPEN = -1, /* RSOpen: a port is open already */
     RS_ERR_NOT_OPEN = -2,     /* nothing is open, or RSSend cannot queue the block */
     RS_ERR_SYSTEM = -2,       /* RSOpen: a driver thread could not be started */
-    RS_ERR_NO_INFO = -2,      /* RSOpenInfo: nothing to tell, or no record given */
+    RS_ERR_NO_INFO = -2,      /* RSOpenInfo: nothing to tell; either: no record given */
     RS_ERR_PARAMETER = -3,    /* RSOpen: a line parameter out of range */
     RS_ERR_PORT = -4,         /* the port number is outside 1..8, or opening or setting
                                  up the port failed */
@@ -116,6 +116,26 @@ enum {
  * denial, EBUSY for a port another open holds, ENOENT for a missing device,
  * ENOTTY for a file that is not a terminal. */
 RSLINK_API int RSOpenInfo(RS_OPEN_INFO *info);
+
+/* Which device COM n opens, and by which rule of the order under RSOpen. */
+typedef struct RS_PORT_MAPPING {
+    char path[256];    /* what RSOpen opens: a device path (cut to fit, NUL-terminated) */
+    int32_t rule;      /* RS_MAP_ code */
+    char origin[256];  /* where the rule found it, for messages: the variable's name, the
+                          ports file's path, "the only USB serial adapter" or "default" */
+} RS_PORT_MAPPING;
+
+enum {
+    RS_MAP_ENVIRONMENT = 1,      /* the variable RSLINK_COM<n> */
+    RS_MAP_PORTS_FILE = 2,       /* the line COM<n>=PATH of the ports file */
+    RS_MAP_ONLY_USB_ADAPTER = 3, /* COM1: the one USB serial adapter present */
+    RS_MAP_DEFAULT = 4           /* /dev/ttyS<n-1> */
+};
+
+/* Fills *mapping with what RSOpen would open for COM `port` at this moment,
+ * whether or not a port is open: RS_OK; RS_ERR_PORT for a port number
+ * outside 1..8; RS_ERR_NO_INFO when mapping is 0. */
+RSLINK_API int RSPortMapping(int port, RS_PORT_MAPPING *mapping);
 
 /* Cuts short a wait for a grant, an acknowledgement or the unit's frame (a
  * frame being written or read still ends), posts 65 for the block in

@@ -27,6 +27,7 @@
 #include "rslink/core/frame.h"
 #include "rslink/platform/capture_file.h"
 #include "rslink/platform/diag.h"
+#include "rslink/platform/port_map.h"
 #include "rslink/platform/serial_port.h"
 #include "rslink/platform/timer_service.h"
 #include "rslink/rslink.h"
@@ -505,7 +506,7 @@ void attachCapture(SerialPort &serial) {
 }
 
 int openPort(int port) {
-    if (port < 1 || port > 8) return RS_ERR_PORT;
+    if (port < 1 || port > platform::kComPortCount) return RS_ERR_PORT;
     g_port = port;
     const std::string path = platform::comDevicePath(port);
     Result<std::unique_ptr<SerialPort>> opened = SerialPort::open(path, g_settings);

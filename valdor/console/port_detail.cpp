@@ -6,7 +6,6 @@
 #include <grp.h>
 #include <sys/stat.h>
 
-#include "rslink/platform/port_map.h"
 #include "rslink/rslink.h"
 
 namespace valdor {
@@ -97,7 +96,8 @@ std::string whatItIs(const std::string &path, const platform::SystemRoots &roots
 }  // namespace
 
 std::string comPortDescription(int com, const platform::SystemRoots &roots) {
-    const auto mapping = platform::mapComPort(com, roots);
+    RS_PORT_MAPPING mapping{};
+    if (RSPortMapping(com, &mapping) != RS_OK) return {};
     return "COM" + std::to_string(com) + " opens " + mapping.path + " (" + mapping.origin +
            "): " + whatItIs(mapping.path, roots);
 }
