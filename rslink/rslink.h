@@ -159,8 +159,10 @@ RSLINK_API int RTSControl(int on);
  * COM Open and COM Close marks, goes to the file at path (created or
  * truncated; layout in docs/capture-format.md).  A null or empty path ends
  * the capture.  Without this call, RSOpen starts a capture to the file named
- * by the environment variable RSLINK_CAPTURE when it is set.  Returns RS_OK,
- * or RS_ERR_FILE when the file cannot be created (errno tells why). */
+ * by the environment variable RSLINK_CAPTURE when it is set.  A capture
+ * still running when the process ends normally (exit, or a return from
+ * main) is finished then, also without RSClose.  Returns RS_OK, or
+ * RS_ERR_FILE when the file cannot be created (errno tells why). */
 RSLINK_API int RSCapture(const char *path);
 
 /* Diagnostics: the number of receive buffers lent to the client now (0..10),

@@ -4,8 +4,9 @@
 // page cache) the moment it is copied, without a system call: a crash or an
 // unplug loses at most the burst still being gathered, and a capture costs
 // the line almost nothing.  The file grows a step at a time, its space
-// reserved before it is used; until the capture is finished the file ends
-// in zero bytes, which a reader takes as the end.
+// reserved before it is used; until the capture is finished (stopped,
+// moved, or its program ended normally) the file ends in zero bytes, which
+// a reader takes as the end.
 #pragma once
 
 #include <chrono>

@@ -527,10 +527,19 @@ int lineControl(void (SerialPort::*set)(bool), int on) {
     return RS_OK;
 }
 
-// Library unload: the port is left as it was found.
+// Library unload, which a normal process exit includes (exit() or a return
+// from main, whether or not RSClose was called): the port is left as it was
+// found, and a capture still running is finished, so that its file ends at
+// its last record instead of a zero tail.  The capture object itself stays:
+// the driver's threads may still run, and what they hand it from now on is
+// dropped under its lock.  A crash still leaves the zero tail, which the
+// reader takes as the end.
 __attribute__((destructor)) void unload() {
-    std::unique_lock lock(g_sessionMutex, std::try_to_lock);
-    if (lock.owns_lock() && g_session) g_session->port().restoreAtExit();
+    {
+        std::unique_lock lock(g_sessionMutex, std::try_to_lock);
+        if (lock.owns_lock() && g_session) g_session->port().restoreAtExit();
+    }
+    capture().stop();
 }
 
 }  // namespace
