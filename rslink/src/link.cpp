@@ -137,8 +137,8 @@ public:
 
     ~Session() override { close(); }
 
-    bool startDriver();
-    bool startReceiver();
+    Result<> startDriver();
+    Result<> startReceiver();
     void close();
     SerialPort &port() { return *port_; }
 
@@ -192,21 +192,20 @@ private:
     bool closed_ = false;
 };
 
-bool Session::startDriver() {
+Result<> Session::startDriver() {
     std::promise<unsigned long> ready;
     std::future<unsigned long> id = ready.get_future();
     try {
         driver_ = std::thread([this, &ready] { driverLoop(&ready); });
     } catch (const std::system_error &e) {
-        diag("cannot start the driver thread: %s", e.what());
-        return false;
+        return Failure{e.code().value(), std::string("cannot start the driver thread: ") + e.what()};
     }
     driverId_ = id.get();
     g_driver.store(driverId_);
-    return true;
+    return {};
 }
 
-bool Session::startReceiver() {
+Result<> Session::startReceiver() {
     {
         std::lock_guard lock(handMutex_);
         rxEnded_ = false;
@@ -214,12 +213,11 @@ bool Session::startReceiver() {
     try {
         receiver_ = std::thread([this] { receiveLoop(); });
     } catch (const std::system_error &e) {
-        diag("cannot start the receive thread: %s", e.what());
         std::lock_guard lock(handMutex_);
         rxEnded_ = true;
-        return false;
+        return Failure{e.code().value(), std::string("cannot start the receive thread: ") + e.what()};
     }
-    return true;
+    return {};
 }
 
 void Session::accept() {
@@ -469,7 +467,10 @@ std::unique_ptr<Session> withdraw() {
 int startSession(std::unique_ptr<SerialPort> serial) {
     try {
         auto session = std::make_unique<Session>(std::move(serial));
-        if (!session->startDriver() || !session->startReceiver()) {
+        Result<> started = session->startDriver();
+        if (started) started = session->startReceiver();
+        if (!started) {
+            diag("%s", started.failure().why.c_str());
             session->close();
             return RS_ERR_SYSTEM;
         }

@@ -129,7 +129,7 @@ void Console::initialise() {
     panel_.setEnabled(ctl::DownloadFileName, false);
     panel_.setText(ctl::MessageText, "");
 
-    if (worker_.start()) {
+    if (worker_.start().ok()) {
         panel_.clearMessages();
         panel_.appendMessage("Please COM OPEN.");
     } else {

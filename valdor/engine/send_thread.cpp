@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
@@ -471,18 +472,19 @@ SendThread::SendThread(Panel &panel, DownloadHook *download, OplogHook *oplog)
 
 SendThread::~SendThread() { stop(); }
 
-bool SendThread::start() {
-    if (thread_.joinable()) return false;
+rslink::Result<> SendThread::start() {
+    if (thread_.joinable()) return rslink::Failure::of(EALREADY, "SendThread runs already");
     std::promise<unsigned long> started;
     auto id = started.get_future();
     try {
         thread_ = std::thread([this, &started] { run(&started); });
-    } catch (const std::system_error &) {
+    } catch (const std::system_error &e) {
         ended_ = true;
-        return false;
+        return rslink::Failure::of(e.code().value(), "cannot start SendThread");
     }
     threadId_ = id.get();
-    return threadId_ != 0;
+    if (threadId_ == 0) return rslink::Failure{0, "SendThread got no message queue"};
+    return {};
 }
 
 void SendThread::run(std::promise<unsigned long> *started) {
