@@ -93,18 +93,16 @@ bool writeAll(int fd, const uint8_t *data, size_t size) {
     return true;
 }
 
-// One read of whatever is waiting.  0 bytes and `ended` false: nothing
-// there; `ended` true: the device hung up or failed (errno set).
-size_t readSome(int fd, uint8_t *buffer, bool &ended) {
-    ended = false;
+// One read of whatever is waiting (0 bytes: nothing there).  A failure:
+// the device hung up or failed.
+rslink::Result<size_t> readSome(int fd, const std::string &path, uint8_t *buffer) {
     for (;;) {
         const ssize_t n = ::read(fd, buffer, kReadChunk);
         if (n > 0) return static_cast<size_t>(n);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-        if (n == 0) errno = EIO;  // a tty that reads 0 has lost its other end
-        ended = true;
-        return 0;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return size_t{0};
+        // A tty that reads 0 has lost its other end.
+        return n == 0 ? rslink::Failure::of(EIO, path) : rslink::Failure::ofErrno(path);
     }
 }
 
@@ -309,13 +307,12 @@ private:
             for (int round = 0; round < kReadRounds; ++round) {
                 bool any = false;
                 for (size_t i = 0; i < 2; ++i) {
-                    bool ended = false;
-                    const size_t n = readSome(devices_[i].fd(), chunk.data(), ended);
-                    if (ended) {
-                        std::fprintf(err_, "valdor: %s: %s; the watch ends\n", devices_[i].path().c_str(),
-                                     std::strerror(errno));
+                    const auto read = readSome(devices_[i].fd(), devices_[i].path(), chunk.data());
+                    if (!read) {
+                        std::fprintf(err_, "valdor: %s; the watch ends\n", read.failure().why.c_str());
                         return 1;
                     }
+                    const size_t n = *read;
                     if (n == 0) continue;
                     any = true;
                     if (relay && !writeAll(devices_[1 - i].fd(), chunk.data(), n)) {
