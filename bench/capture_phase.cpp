@@ -118,7 +118,7 @@ void measureCapture(Table &table, const std::string &valdor) {
         for (int i = 0; i < kRounds; ++i) never.push_back(rate(session, kExchangesPerRound));
         const std::string file = (work / "bench.rslcap").string();
         for (int i = 0; i < kRounds; ++i) {
-            if (RSCapture(file.c_str()) != 0) throw std::runtime_error("cannot create " + file);
+            if (RSCapture(file.c_str()) != RS_OK) throw std::runtime_error("cannot create " + file);
             on.push_back(rate(session, kExchangesPerRound));
             RSCapture(nullptr);
             off.push_back(rate(session, kExchangesPerRound));

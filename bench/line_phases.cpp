@@ -59,7 +59,7 @@ size_t wireBytes(const std::vector<std::string> &lines) {
 }
 
 void writeAll(int fd, const uint8_t *data, size_t size) {
-    if (rslink::platform::writeAll(fd, data, size) != 0) throw std::runtime_error("pty write failed");
+    if (!rslink::platform::writeAll(fd, data, size)) throw std::runtime_error("pty write failed");
 }
 
 void readAll(int fd, uint8_t *data, size_t size) {
@@ -103,14 +103,11 @@ void measureExchanges(Table &table, int exchanges) {
 }
 
 void measurePtyFloor(Table &table, int roundTrips) {
-    rslink::platform::Pty pty;
-    rslink::platform::PtyStep failed{};
-    if (rslink::platform::openPty(pty, 0, 0, &failed) != 0)
-        throw std::runtime_error(failed == rslink::platform::PtyStep::OpenSlave ? "cannot open the pty's far end"
-                                                                                : "no pty for the floor");
-    const int master = pty.master, slave = pty.slave;
-    rslink::platform::makeRaw(master);
-    rslink::platform::makeRaw(slave);
+    const auto pty = rslink::platform::openPty(0, 0);
+    if (!pty) throw std::runtime_error(pty.failure().why);
+    const int master = pty->master, slave = pty->slave;
+    if (!rslink::platform::makeRaw(master) || !rslink::platform::makeRaw(slave))
+        throw std::runtime_error("cannot make the floor's pty raw");
     // The far end answers each pair at once, as fast as a pty allows.
     std::thread echo([&] {
         uint8_t pair[2];

@@ -29,21 +29,18 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 void raw(int fd) {
-    if (rslink::platform::makeRaw(fd) != 0) throw std::runtime_error("not a terminal");
+    if (!rslink::platform::makeRaw(fd)) throw std::runtime_error("not a terminal");
 }
 
 struct Pty {
     int master = -1, slave = -1;
     std::string path;
     explicit Pty(bool openSlave) {
-        rslink::platform::Pty pty;
-        rslink::platform::PtyStep failed{};
-        if (rslink::platform::openPty(pty, 0, openSlave ? 0 : rslink::platform::kNoSlave, &failed) != 0)
-            throw std::runtime_error(failed == rslink::platform::PtyStep::OpenSlave ? "cannot open " + pty.slavePath
-                                                                                      : "no pty for the relay phase");
-        master = pty.master;
-        slave = pty.slave;
-        path = pty.slavePath;
+        const auto pty = rslink::platform::openPty(0, openSlave ? 0 : rslink::platform::kNoSlave);
+        if (!pty) throw std::runtime_error(pty.failure().why);
+        master = pty->master;
+        slave = pty->slave;
+        path = pty->slavePath;
         raw(master);
         if (slave >= 0) raw(slave);
     }
@@ -54,7 +51,7 @@ struct Pty {
 };
 
 void sendAll(int fd, const std::vector<uint8_t> &bytes) {
-    if (rslink::platform::writeAll(fd, bytes.data(), bytes.size()) != 0) throw std::runtime_error("write failed");
+    if (!rslink::platform::writeAll(fd, bytes.data(), bytes.size())) throw std::runtime_error("write failed");
 }
 
 void takeAll(int fd, size_t size) {

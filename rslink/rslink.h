@@ -1,7 +1,10 @@
 /*
  * rslink: one serial port and the half-duplex line protocol towards the bill
- * dispenser unit.  The client talks to the driver through five calls and gets
- * every outcome back as a message posted to its thread's queue.
+ * dispenser unit.  The client drives the line through the five calls of the
+ * line interface (RSOpen, RSClose, RSSend, DTRControl, RTSControl), asks what
+ * the driver finds or does through four more (RSOpenInfo, RSPortMapping,
+ * RSCapture, RSBuffersLent), and gets every outcome of a send or a receive
+ * back as a message posted to its thread's queue.
  *
  * The thread message queues are part of this library on purpose: the registry
  * of queues is process-wide state, and the driver and its client must see one
@@ -57,6 +60,23 @@ enum {
 };
 
 /*
+ * Results of the calls.  One value may carry several names, one for each
+ * meaning it has in the calls that return it; each call below says which
+ * it returns.
+ */
+enum {
+    RS_OK = 0,
+    RS_ERR_ALREADY_OPEN = -1, /* RSOpen: a port is open already */
+    RS_ERR_NOT_OPEN = -2,     /* nothing is open, or RSSend cannot queue the block */
+    RS_ERR_SYSTEM = -2,       /* RSOpen: a driver thread could not be started */
+    RS_ERR_NO_INFO = -2,      /* RSOpenInfo: nothing to tell; either: no record given */
+    RS_ERR_PARAMETER = -3,    /* RSOpen: a line parameter out of range */
+    RS_ERR_PORT = -4,         /* the port number is outside 1..8, or opening or setting
+                                 up the port failed */
+    RS_ERR_FILE = -4          /* RSCapture: the file cannot be created */
+};
+
+/*
  * COM n (1..8) is, in this order: the device named by the environment
  * variable RSLINK_COM<n> when it is set; the device of the line COM<n>=PATH
  * in the ports file $XDG_CONFIG_HOME/valdor/ports (~/.config/valdor/ports
@@ -66,10 +86,11 @@ enum {
  * A USB serial adapter is put into low-latency mode for as long as it is
  * open (see RSOpenInfo); a UART or a pseudo-terminal is left as it is.
  *
- * Returns 0 opened; -1 already open; -3 a line parameter out of range; -4 the
- * port number is outside 1..8 or opening or setting up the port failed; -2 a
- * driver thread could not be started.  After any failure the caller calls
- * RSClose before trying again.
+ * Returns RS_OK opened; RS_ERR_ALREADY_OPEN; RS_ERR_PARAMETER a line
+ * parameter out of range; RS_ERR_PORT the port number is outside 1..8 or
+ * opening or setting up the port failed; RS_ERR_SYSTEM a driver thread could
+ * not be started.  After any failure the caller calls RSClose before trying
+ * again.
  */
 RSLINK_API int RSOpen(unsigned long client_thread, int port, int speed, int data_bits,
                       int parity, int stop_bits);
@@ -88,28 +109,49 @@ enum {
     RS_LATENCY_UNAVAILABLE = 2  /* a USB adapter whose driver refused it; runs as it was */
 };
 
-/* Fills *info from the last RSOpen that got as far as a device path: 0; or
- * -2 when none did (no RSOpen yet, or the last one failed before: a
- * parameter or port number out of range, already open) or info is 0.  Says
- * why a -4 happened: error is EACCES for a permission denial, EBUSY for a
- * port another open holds, ENOENT for a missing device, ENOTTY for a file
- * that is not a terminal. */
+/* Fills *info from the last RSOpen that got as far as a device path: RS_OK;
+ * or RS_ERR_NO_INFO when none did (no RSOpen yet, or the last one failed
+ * before: a parameter or port number out of range, already open) or info is
+ * 0.  Says why an RS_ERR_PORT happened: error is EACCES for a permission
+ * denial, EBUSY for a port another open holds, ENOENT for a missing device,
+ * ENOTTY for a file that is not a terminal. */
 RSLINK_API int RSOpenInfo(RS_OPEN_INFO *info);
+
+/* Which device COM n opens, and by which rule of the order under RSOpen. */
+typedef struct RS_PORT_MAPPING {
+    char path[256];    /* what RSOpen opens: a device path (cut to fit, NUL-terminated) */
+    int32_t rule;      /* RS_MAP_ code */
+    char origin[256];  /* where the rule found it, for messages: the variable's name, the
+                          ports file's path, "the only USB serial adapter" or "default" */
+} RS_PORT_MAPPING;
+
+enum {
+    RS_MAP_ENVIRONMENT = 1,      /* the variable RSLINK_COM<n> */
+    RS_MAP_PORTS_FILE = 2,       /* the line COM<n>=PATH of the ports file */
+    RS_MAP_ONLY_USB_ADAPTER = 3, /* COM1: the one USB serial adapter present */
+    RS_MAP_DEFAULT = 4           /* /dev/ttyS<n-1> */
+};
+
+/* Fills *mapping with what RSOpen would open for COM `port` at this moment,
+ * whether or not a port is open: RS_OK; RS_ERR_PORT for a port number
+ * outside 1..8; RS_ERR_NO_INFO when mapping is 0. */
+RSLINK_API int RSPortMapping(int port, RS_PORT_MAPPING *mapping);
 
 /* Cuts short a wait for a grant, an acknowledgement or the unit's frame (a
  * frame being written or read still ends), posts 65 for the block in
  * progress and for every block still queued, stops the threads, closes the
- * port.  RSSend refuses from the moment it begins.  Returns 0, also when
+ * port.  RSSend refuses from the moment it begins.  Returns RS_OK, also when
  * nothing is open. */
 RSLINK_API int RSClose(void);
 
 /* Queues a BLK_SEND or BLK_RELEASE block to the driver thread and returns at
- * once: 0 queued; -2 nothing is open or the block could not be queued.  The
- * block and its text stay the client's and must stay unchanged until the
- * driver has taken them (for a BLK_SEND: until its 64 or 65 has arrived). */
+ * once: RS_OK queued; RS_ERR_NOT_OPEN nothing is open or the block could not
+ * be queued.  The block and its text stay the client's and must stay
+ * unchanged until the driver has taken them (for a BLK_SEND: until its 64 or
+ * 65 has arrived). */
 RSLINK_API int RSSend(MSG_BLK *block);
 
-/* Raise (non-zero) or lower (zero) DTR / RTS.  0, or -2 when nothing is open. */
+/* Raise (non-zero) or lower (zero) DTR / RTS.  RS_OK, or RS_ERR_NOT_OPEN. */
 RSLINK_API int DTRControl(int on);
 RSLINK_API int RTSControl(int on);
 
@@ -117,12 +159,14 @@ RSLINK_API int RTSControl(int on);
  * COM Open and COM Close marks, goes to the file at path (created or
  * truncated; layout in docs/capture-format.md).  A null or empty path ends
  * the capture.  Without this call, RSOpen starts a capture to the file named
- * by the environment variable RSLINK_CAPTURE when it is set.  Returns 0, or
- * -4 when the file cannot be created (errno tells why). */
+ * by the environment variable RSLINK_CAPTURE when it is set.  A capture
+ * still running when the process ends normally (exit, or a return from
+ * main) is finished then, also without RSClose.  Returns RS_OK, or
+ * RS_ERR_FILE when the file cannot be created (errno tells why). */
 RSLINK_API int RSCapture(const char *path);
 
 /* Diagnostics: the number of receive buffers lent to the client now (0..10),
- * or -2 when nothing is open. */
+ * or RS_ERR_NOT_OPEN. */
 RSLINK_API int RSBuffersLent(void);
 
 /* ---- Thread message queues ---------------------------------------------- */
@@ -132,6 +176,14 @@ typedef struct RS_MSG {
     uintptr_t wparam;
     uintptr_t lparam;
 } RS_MSG;
+
+/* Results of the queue calls. */
+enum {
+    RS_GOT_MESSAGE = 1,    /* RSGetMessage: a message was taken */
+    RS_GOT_QUIT = 0,       /* RSGetMessage: a quit request was taken */
+    RS_ERR_NO_QUEUE = -1,  /* the thread has no queue */
+    RS_ERR_TIMED_OUT = -2  /* RSGetMessageTimeout: nothing arrived in time */
+};
 
 /* Gives the calling thread a message queue (once; a second call returns the
  * same identifier) and returns the thread's identifier, never 0. */
@@ -144,21 +196,22 @@ RSLINK_API void RSQueueDestroy(void);
 /* The calling thread's identifier, or 0 when it has no queue. */
 RSLINK_API unsigned long RSQueueSelf(void);
 
-/* Posts a message to a thread's queue; never blocks.  0 posted, -1 the thread
- * has no queue. */
+/* Posts a message to a thread's queue; never blocks.  RS_OK posted, or
+ * RS_ERR_NO_QUEUE. */
 RSLINK_API int RSPostMessage(unsigned long thread, unsigned int message, uintptr_t wparam,
                              uintptr_t lparam);
 
 /* Asks a thread to quit: once the messages posted before it have been taken,
- * its RSGetMessage returns 0.  0 posted, -1 no such queue. */
+ * its RSGetMessage returns RS_GOT_QUIT.  RS_OK posted, or RS_ERR_NO_QUEUE. */
 RSLINK_API int RSPostQuit(unsigned long thread);
 
 /* Takes the next message of the calling thread's queue, blocking without
- * limit.  1 a message, 0 a quit request, -1 the calling thread has no queue. */
+ * limit: RS_GOT_MESSAGE, RS_GOT_QUIT, or RS_ERR_NO_QUEUE for a calling
+ * thread without a queue. */
 RSLINK_API int RSGetMessage(RS_MSG *msg);
 
-/* As RSGetMessage, waiting at most timeout_ms milliseconds: 1 a message, 0 a
- * quit request, -1 no queue, -2 nothing arrived in time. */
+/* As RSGetMessage, waiting at most timeout_ms milliseconds; RS_ERR_TIMED_OUT
+ * when nothing arrived in time. */
 RSLINK_API int RSGetMessageTimeout(RS_MSG *msg, int timeout_ms);
 
 #ifdef __cplusplus

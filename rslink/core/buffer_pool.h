@@ -7,12 +7,14 @@
 #include <cstdint>
 #include <mutex>
 
+#include "rslink/rslink.h"
+
 namespace rslink::core {
 
 class BufferPool {
 public:
-    static constexpr size_t kCount = 10;
-    static constexpr size_t kSize = 1492;
+    static constexpr size_t kCount = RS_RECV_BUFFER_COUNT;
+    static constexpr size_t kSize = RS_RECV_BUFFER_SIZE;
 
     // Marks the first free buffer (in pool order) in use and returns it, or
     // nullptr while all are lent.

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rslink/rslink.h"
+
 namespace rslink {
 
 inline constexpr uint8_t STX = 0x02;
@@ -14,9 +16,10 @@ inline constexpr uint8_t ACK = 0x06;
 inline constexpr uint8_t DLE = 0x10;
 inline constexpr uint8_t NAK = 0x15;
 
-inline constexpr size_t kMaxSendText = 1488;   // the driver's copy buffer
-inline constexpr size_t kFrameOverhead = 8;    // DLE STX, length, DLE ETX, CRC
+inline constexpr size_t kMaxSendText = RS_MAX_SEND_TEXT;  // the driver's copy buffer
+inline constexpr size_t kFrameOverhead = 8;  // DLE STX, length, DLE ETX, CRC
 inline constexpr size_t kTxFrameBuffer = 2984;
+static_assert(kTxFrameBuffer >= kMaxSendText + kFrameOverhead, "the longest text's frame fits");
 
 // CRC-16 with polynomial 0x1021 taken least significant bit first (0x8408),
 // initial value 0, no final inversion.  One byte at a time, as the receive

@@ -16,15 +16,14 @@ namespace cap = rslink::capture;
 
 CaptureFile::~CaptureFile() { stop(); }
 
-bool CaptureFile::start(const std::string &path, const char *origin) {
+Result<> CaptureFile::start(const std::string &path, const char *origin) {
     std::lock_guard lock(mutex_);
     finishFile();
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
-        const int error = errno;
-        diag("cannot create the capture %s: %s", path.c_str(), std::strerror(error));
-        errno = error;
-        return false;
+        Failure failure = Failure::ofErrno("cannot create the capture " + path);
+        diag("%s", failure.why.c_str());
+        return failure;
     }
     fd_ = fd;
     path_ = path;
@@ -37,11 +36,9 @@ bool CaptureFile::start(const std::string &path, const char *origin) {
     const auto clock = cap::encodeClock(0, 0, wall.count(), origin);
     head.insert(head.end(), clock.begin(), clock.end());
     put(head);
-    if (fd_ < 0) {
-        errno = EIO;
-        return false;
-    }
-    return true;
+    // put() has said why the file cannot grow and ended the capture.
+    if (fd_ < 0) return Failure::of(EIO, "cannot write the capture " + path);
+    return {};
 }
 
 void CaptureFile::stop() {

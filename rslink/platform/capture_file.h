@@ -4,8 +4,9 @@
 // page cache) the moment it is copied, without a system call: a crash or an
 // unplug loses at most the burst still being gathered, and a capture costs
 // the line almost nothing.  The file grows a step at a time, its space
-// reserved before it is used; until the capture is finished the file ends
-// in zero bytes, which a reader takes as the end.
+// reserved before it is used; until the capture is finished (stopped,
+// moved, or its program ended normally) the file ends in zero bytes, which
+// a reader takes as the end.
 #pragma once
 
 #include <chrono>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "rslink/core/line_listener.h"
+#include "rslink/core/result.h"
 
 namespace rslink::platform {
 
@@ -32,8 +34,8 @@ public:
     ~CaptureFile() override;
 
     // Creates (truncates) the file and writes the header and the clock
-    // record; an earlier file is finished first.  False with errno set.
-    bool start(const std::string &path, const char *origin);
+    // record; an earlier file is finished first.
+    Result<> start(const std::string &path, const char *origin);
     // Finishes the file (the burst being gathered, then closes it).
     void stop();
     bool active() const;

@@ -11,8 +11,9 @@
 
 namespace rslink::platform {
 
-int writeAll(int fd, const void *data, size_t size, int waitMs) {
+Result<> writeAll(int fd, const void *data, size_t size, int waitMs) {
     const auto *bytes = static_cast<const uint8_t *>(data);
+    auto fail = [](int error) { return Failure::of(error, "cannot write"); };
     while (size > 0) {
         const ssize_t n = ::write(fd, bytes, size);
         if (n > 0) {
@@ -21,49 +22,48 @@ int writeAll(int fd, const void *data, size_t size, int waitMs) {
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return errno;
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return fail(errno);
         pollfd p{fd, POLLOUT, 0};
         const int ready = poll(&p, 1, waitMs);
-        if (ready == 0) return ETIMEDOUT;
-        if (ready < 0 && errno != EINTR) return errno;
-        if (ready > 0 && (p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLOUT)) return EIO;
+        if (ready == 0) return fail(ETIMEDOUT);
+        if (ready < 0 && errno != EINTR) return fail(errno);
+        if (ready > 0 && (p.revents & (POLLERR | POLLHUP)) && !(p.revents & POLLOUT)) return fail(EIO);
     }
-    return 0;
+    return {};
 }
 
-int makeRaw(int fd) {
+Result<> makeRaw(int fd) {
     termios settings{};
-    if (tcgetattr(fd, &settings) != 0) return errno;
+    if (tcgetattr(fd, &settings) != 0) return Failure::ofErrno("cannot make the terminal raw");
     cfmakeraw(&settings);
     settings.c_cc[VMIN] = 1;
     settings.c_cc[VTIME] = 0;
-    return tcsetattr(fd, TCSANOW, &settings) == 0 ? 0 : errno;
+    if (tcsetattr(fd, TCSANOW, &settings) != 0) return Failure::ofErrno("cannot make the terminal raw");
+    return {};
 }
 
-int openPty(Pty &pty, int masterFlags, int slaveFlags, PtyStep *failed) {
-    pty = Pty{};
-    auto fail = [&](PtyStep step) {
-        const int error = errno;
+Result<Pty> openPty(int masterFlags, int slaveFlags) {
+    Pty pty;
+    auto fail = [&](const std::string &what) {
+        Failure failure = Failure::ofErrno(what);
         if (pty.master >= 0) ::close(pty.master);
-        pty.master = pty.slave = -1;
-        if (failed) *failed = step;
-        return error;
+        return failure;
     };
     const int common = O_RDWR | O_NOCTTY | O_CLOEXEC;
     pty.master = posix_openpt(common | masterFlags);
-    if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0) return fail(PtyStep::Create);
+    if (pty.master < 0 || grantpt(pty.master) != 0 || unlockpt(pty.master) != 0)
+        return fail("cannot create a pseudo-terminal");
     char name[128];
     if (const int error = ptsname_r(pty.master, name, sizeof name)) {
         errno = error;
-        return fail(PtyStep::Name);
+        return fail("cannot name the pseudo-terminal");
     }
     pty.slavePath = name;
     if (slaveFlags != kNoSlave) {
         pty.slave = ::open(name, common | slaveFlags);
-        if (pty.slave < 0) return fail(PtyStep::OpenSlave);
+        if (pty.slave < 0) return fail("cannot open " + pty.slavePath);
     }
-    if (failed) *failed = PtyStep::None;
-    return 0;
+    return pty;
 }
 
 }  // namespace rslink::platform

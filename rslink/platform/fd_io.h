@@ -1,24 +1,26 @@
 // Descriptor helpers that every program of the tree shares: writing a whole
 // buffer to a file, a pty or a device, and making a pseudo-terminal pair.
 // No state and no knowledge of the line, so the console, the simulated unit,
-// the benchmarks and the tests may all link them.  Each returns 0 or the
-// system's error number.
+// the benchmarks and the tests may all link them.
 #pragma once
 
 #include <cstddef>
 #include <string>
+
+#include "rslink/core/result.h"
 
 namespace rslink::platform {
 
 // Writes all `size` bytes, repeating an interrupted or partial write.  A
 // descriptor that has no room (O_NONBLOCK) is waited for, each time up to
 // `waitMs` (-1: without bound); ETIMEDOUT when no room came in that time,
-// EIO when the far end hung up while waiting.
-int writeAll(int fd, const void *data, size_t size, int waitMs = -1);
+// EIO when the far end hung up while waiting.  The failure names no file:
+// callers that show it name their own from `error`.
+Result<> writeAll(int fd, const void *data, size_t size, int waitMs = -1);
 
 // Raw mode: no echo, translation or signals, every byte as it comes
 // (VMIN 1, VTIME 0).
-int makeRaw(int fd);
+Result<> makeRaw(int fd);
 
 // A pseudo-terminal pair.  The descriptors belong to the caller.
 struct Pty {
@@ -27,17 +29,15 @@ struct Pty {
     std::string slavePath;
 };
 
-// Which call of openPty failed.
-enum class PtyStep { None, Create, Name, OpenSlave };
-
 // Leave the slave side closed (for someone else to open).
 inline constexpr int kNoSlave = -1;
 
 // Creates a pseudo-terminal: the master read-write, close-on-exec, no
 // controlling terminal, plus `masterFlags` (such as O_NONBLOCK); with
 // `slaveFlags` other than kNoSlave also opens the slave the same way plus
-// those flags.  On failure nothing stays open, `failed` says which step, and
-// slavePath is set when the failed step came after naming it.
-int openPty(Pty &pty, int masterFlags, int slaveFlags = kNoSlave, PtyStep *failed = nullptr);
+// those flags.  On failure nothing stays open, and the failure says which
+// step failed: "cannot create a pseudo-terminal", "cannot name the
+// pseudo-terminal" or "cannot open /dev/pts/N", with the system's reason.
+Result<Pty> openPty(int masterFlags, int slaveFlags = kNoSlave);
 
 }  // namespace rslink::platform

@@ -9,10 +9,20 @@
 #include <string>
 
 #include "rslink/platform/serial_devices.h"
+#include "rslink/rslink.h"
 
 namespace rslink::platform {
 
-enum class MappingSource { Environment, PortsFile, OnlyUsbAdapter, Default };
+// COM1 to COM8.
+inline constexpr int kComPortCount = 8;
+
+// The rules in their order, numbered as the interface numbers them.
+enum class MappingSource {
+    Environment = RS_MAP_ENVIRONMENT,
+    PortsFile = RS_MAP_PORTS_FILE,
+    OnlyUsbAdapter = RS_MAP_ONLY_USB_ADAPTER,
+    Default = RS_MAP_DEFAULT
+};
 
 struct ComMapping {
     std::string path;

@@ -72,12 +72,6 @@ int msLeft(std::chrono::steady_clock::time_point deadline) {
     return left.count() < 0 ? 0 : static_cast<int>(left.count());
 }
 
-bool fail(std::string &why, int &error, const std::string &what) {
-    error = errno;
-    why = what + ": " + std::strerror(error);
-    return false;
-}
-
 }  // namespace
 
 bool speedAccepted(int speed) { return findSpeed(speed) != nullptr; }
@@ -85,46 +79,39 @@ bool dataBitsAccepted(int bits) { return bits >= 4 && bits <= 8; }
 bool parityAccepted(int parity) { return parity >= 0 && parity <= 4; }
 bool stopBitsAccepted(int stop_bits) { return stop_bits >= 0 && stop_bits <= 2; }
 
-std::unique_ptr<SerialPort> SerialPort::open(const std::string &path,
-                                             const LineSettings &settings, std::string &why,
-                                             int &error, const SystemRoots &roots) {
+Result<std::unique_ptr<SerialPort>> SerialPort::open(const std::string &path,
+                                                     const LineSettings &settings,
+                                                     const SystemRoots &roots) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
-        fail(why, error, "cannot open " + path);
-        return nullptr;
-    }
-    auto closeFd = [&](bool ok) {
-        if (!ok) ::close(fd);
-        return ok;
+    if (fd < 0) return Failure::ofErrno("cannot open " + path);
+    // The failure is taken before the close, which may change errno.
+    auto refuse = [fd](const std::string &what) {
+        Failure failure = Failure::ofErrno(what);
+        ::close(fd);
+        return failure;
     };
-    if (!isatty(fd)) {
-        closeFd(fail(why, error, "cannot use " + path));
-        return nullptr;
-    }
+    if (!isatty(fd)) return refuse("cannot use " + path);
     // TIOCEXCL does not stop root, the lock does; another process or another
     // open in this one fails here instead of sharing the line.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
         // Said as the busy device it is, not as "try again".
         if (errno == EWOULDBLOCK) errno = EBUSY;
-        closeFd(fail(why, error, "cannot claim " + path + " (in use)"));
-        return nullptr;
+        return refuse("cannot claim " + path + " (in use)");
     }
     termios saved{};
-    if (ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &saved) != 0) {
-        closeFd(fail(why, error, "cannot take " + path + " for exclusive use"));
-        return nullptr;
-    }
+    if (ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &saved) != 0)
+        return refuse("cannot take " + path + " for exclusive use");
     const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     if (wake < 0) {
-        fail(why, error, "cannot create a wake-up descriptor for " + path);
+        Failure failure = Failure::ofErrno("cannot create a wake-up descriptor for " + path);
         ioctl(fd, TIOCNXCL);
         ::close(fd);
-        return nullptr;
+        return failure;
     }
     std::unique_ptr<SerialPort> port(new SerialPort(fd, wake, path, isPtySlave(fd), saved));
-    if (!port->configure(settings, why, error)) {
+    if (Result<> configured = port->configure(settings); !configured) {
         port->close();
-        return nullptr;
+        return configured.failure();
     }
     port->latency_ = LowLatency::apply(fd, path, roots);
     return port;
@@ -141,7 +128,7 @@ SerialPort::~SerialPort() {
 // Raw bytes at the given speed and character format, receiver on, modem
 // status lines ignored, no flow control of any kind (XON/XOFF would swallow
 // 0x11 and 0x13 bytes of a text or check code), parity checked.
-bool SerialPort::configure(const LineSettings &settings, std::string &why, int &error) {
+Result<> SerialPort::configure(const LineSettings &settings) {
     const int fd = fd_.load();
     const SpeedCode *speed = findSpeed(settings.speed);
     const SizeCode *sizeCode = nullptr;
@@ -152,8 +139,7 @@ bool SerialPort::configure(const LineSettings &settings, std::string &why, int &
     // makes them from the two-stop-bit setting.
     const bool stopsOk = settings.stopBits != 1 || settings.dataBits == 5;
     if (!speed || !sizeCode || !stopsOk || !parityAccepted(settings.parity)) {
-        errno = EINVAL;
-        return fail(why, error, "cannot set " + path_ + " to the line settings");
+        return Failure::of(EINVAL, "cannot set " + path_ + " to the line settings");
     }
     termios t = saved_;
     t.c_iflag &= ~(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXON | IXOFF |
@@ -173,19 +159,17 @@ bool SerialPort::configure(const LineSettings &settings, std::string &why, int &
     t.c_cc[VTIME] = 0;
     cfsetispeed(&t, speed->code);
     cfsetospeed(&t, speed->code);
-    if (tcsetattr(fd, TCSANOW, &t) != 0) return fail(why, error, "cannot set up " + path_);
+    if (tcsetattr(fd, TCSANOW, &t) != 0) return Failure::ofErrno("cannot set up " + path_);
 
     // tcsetattr succeeds when any part was taken: read back what holds.
     termios now{};
-    if (tcgetattr(fd, &now) != 0) return fail(why, error, "cannot read back " + path_);
+    if (tcgetattr(fd, &now) != 0) return Failure::ofErrno("cannot read back " + path_);
     const bool taken = (now.c_cflag & kLineFlags) == (t.c_cflag & kLineFlags) &&
                        cfgetospeed(&now) == speed->code &&
                        (now.c_iflag & (IXON | IXOFF | ICRNL | ISTRIP)) == 0 &&
                        (now.c_lflag & (ICANON | ECHO | ISIG)) == 0;
-    if (!taken) {
-        errno = EINVAL;
-        return fail(why, error, path_ + " did not take the line settings");
-    }
+    if (!taken)
+        return Failure::of(EINVAL, path_ + " did not take the line settings");
 
     serial_icounter_struct counts{};
     countsErrors_ = !pty_ && ioctl(fd, TIOCGICOUNT, &counts) == 0;
@@ -195,7 +179,7 @@ bool SerialPort::configure(const LineSettings &settings, std::string &why, int &
     std::lock_guard lock(lineMutex_);
     dtrControl_ = true;
     rtsControl_ = true;
-    return applyModemLines(&why, &error);
+    return applyModemLines();
 }
 
 // ---- modem lines -----------------------------------------------------------
@@ -206,24 +190,28 @@ bool SerialPort::setModemLine(int line, bool on) {
 }
 
 // Caller holds lineMutex_.  A pty has no modem lines: the record is only kept.
-bool SerialPort::applyModemLines(std::string *why, int *error) {
-    if (pty_) return true;
-    const bool ok = setModemLine(TIOCM_DTR, dtrControl_) && setModemLine(TIOCM_RTS, rtsControl_);
-    if (!ok && why && error) return fail(*why, *error, "cannot set DTR/RTS on " + path_);
-    if (!ok) diag("cannot set DTR/RTS on %s: %s", path_.c_str(), std::strerror(errno));
-    return ok;
+Result<> SerialPort::applyModemLines() {
+    if (pty_ || (setModemLine(TIOCM_DTR, dtrControl_) && setModemLine(TIOCM_RTS, rtsControl_)))
+        return {};
+    return Failure::ofErrno("cannot set DTR/RTS on " + path_);
+}
+
+// Where no caller waits for the outcome (the interface does not report it),
+// a failure is only said on the diagnostic channel.
+void SerialPort::applyModemLinesOrSay() {
+    if (Result<> applied = applyModemLines(); !applied) diag("%s", applied.failure().why.c_str());
 }
 
 void SerialPort::setDtrControl(bool on) {
     std::lock_guard lock(lineMutex_);
     dtrControl_ = on;
-    applyModemLines(nullptr, nullptr);
+    applyModemLinesOrSay();
 }
 
 void SerialPort::setRtsControl(bool on) {
     std::lock_guard lock(lineMutex_);
     rtsControl_ = on;
-    applyModemLines(nullptr, nullptr);
+    applyModemLinesOrSay();
 }
 
 bool SerialPort::dtrControl() const {
@@ -362,7 +350,7 @@ void SerialPort::releaseLine() {
     if (!gone_.load()) tcdrain(fd);
     dtrControl_ = false;
     rtsControl_ = false;
-    applyModemLines(nullptr, nullptr);
+    applyModemLinesOrSay();
     tcflush(fd, TCIFLUSH);
     latency_.restore(fd);
     tcsetattr(fd, TCSANOW, &saved_);

@@ -13,6 +13,7 @@
 
 #include "rslink/core/line_listener.h"
 #include "rslink/core/line_port.h"
+#include "rslink/core/result.h"
 #include "rslink/platform/low_latency.h"
 #include "rslink/platform/port_map.h"
 
@@ -39,14 +40,13 @@ public:
     // safety net only, since wake() ends the wait when anything changes.
     static constexpr int kReadSliceMs = 250;
 
-    // Opens and sets up the device; null on failure, with the reason (the
-    // device and the system's message) in `why` and the error number in
-    // `error` (EBUSY when another open holds it, ENOTTY when it is no
-    // terminal).  A USB adapter is put into low latency (see LowLatency);
-    // `roots` says where sysfs is.
-    static std::unique_ptr<SerialPort> open(const std::string &path, const LineSettings &settings,
-                                            std::string &why, int &error,
-                                            const SystemRoots &roots = {});
+    // Opens and sets up the device.  A failure names the device and the
+    // system's reason; its error is EBUSY when another open holds the
+    // device, ENOTTY when it is no terminal.  A USB adapter is put into low
+    // latency (see LowLatency); `roots` says where sysfs is.
+    static Result<std::unique_ptr<SerialPort>> open(const std::string &path,
+                                                    const LineSettings &settings,
+                                                    const SystemRoots &roots = {});
     ~SerialPort() override;
 
     core::ReadResult read(uint8_t *buffer, size_t size) override;
@@ -84,8 +84,9 @@ public:
 
 private:
     SerialPort(int fd, int wake, std::string path, bool pty, const termios &saved);
-    bool configure(const LineSettings &settings, std::string &why, int &error);
-    bool applyModemLines(std::string *why, int *error);
+    Result<> configure(const LineSettings &settings);
+    Result<> applyModemLines();
+    void applyModemLinesOrSay();
     bool setModemLine(int line, bool on);
     bool writeAll(const uint8_t *data, size_t size);
     bool lineErrorFlagged();

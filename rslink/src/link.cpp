@@ -1,6 +1,7 @@
-// The link driver: the five exports, the driver thread that runs one send
-// exchange per queued BLK_SEND, and the receive thread that runs the receive
-// path whenever no send exchange holds the line.
+// The link driver: the calls of the line interface and the capture, the
+// driver thread that runs one send exchange per queued BLK_SEND, and the
+// receive thread that runs the receive path whenever no send exchange holds
+// the line.
 //
 // There is no thread suspension here.  The receive thread hands the line over
 // instead: when the driver thread wants it, the receive thread parks at a safe
@@ -26,6 +27,7 @@
 #include "rslink/core/frame.h"
 #include "rslink/platform/capture_file.h"
 #include "rslink/platform/diag.h"
+#include "rslink/platform/port_map.h"
 #include "rslink/platform/serial_port.h"
 #include "rslink/platform/timer_service.h"
 #include "rslink/rslink.h"
@@ -110,7 +112,7 @@ LineSettings g_settings;  // under g_lifecycle
 int g_port = 1;           // under g_lifecycle
 
 bool notify(MSG_BLK *block) {
-    return RSPostMessage(g_client.load(), RSM_NOTIFY, 0, reinterpret_cast<uintptr_t>(block)) == 0;
+    return RSPostMessage(g_client.load(), RSM_NOTIFY, 0, reinterpret_cast<uintptr_t>(block)) == RS_OK;
 }
 
 // Code 66 to the client.  When even that cannot be posted there is no one
@@ -135,8 +137,8 @@ public:
 
     ~Session() override { close(); }
 
-    bool startDriver();
-    bool startReceiver();
+    Result<> startDriver();
+    Result<> startReceiver();
     void close();
     SerialPort &port() { return *port_; }
 
@@ -190,21 +192,20 @@ private:
     bool closed_ = false;
 };
 
-bool Session::startDriver() {
+Result<> Session::startDriver() {
     std::promise<unsigned long> ready;
     std::future<unsigned long> id = ready.get_future();
     try {
         driver_ = std::thread([this, &ready] { driverLoop(&ready); });
     } catch (const std::system_error &e) {
-        diag("cannot start the driver thread: %s", e.what());
-        return false;
+        return Failure{e.code().value(), std::string("cannot start the driver thread: ") + e.what()};
     }
     driverId_ = id.get();
     g_driver.store(driverId_);
-    return true;
+    return {};
 }
 
-bool Session::startReceiver() {
+Result<> Session::startReceiver() {
     {
         std::lock_guard lock(handMutex_);
         rxEnded_ = false;
@@ -212,12 +213,11 @@ bool Session::startReceiver() {
     try {
         receiver_ = std::thread([this] { receiveLoop(); });
     } catch (const std::system_error &e) {
-        diag("cannot start the receive thread: %s", e.what());
         std::lock_guard lock(handMutex_);
         rxEnded_ = true;
-        return false;
+        return Failure{e.code().value(), std::string("cannot start the receive thread: ") + e.what()};
     }
-    return true;
+    return {};
 }
 
 void Session::accept() {
@@ -269,7 +269,7 @@ void Session::quitDriver() {
         g_accepting = false;
         posted = RSPostMessage(driverId_, RSM_QUIT, 0, 0);
     }
-    if (posted != 0) reportDriverError(ESRCH);
+    if (posted != RS_OK) reportDriverError(ESRCH);
     driver_.join();  // a driver thread without a queue has ended already
 }
 
@@ -280,11 +280,11 @@ void Session::driverLoop(std::promise<unsigned long> *ready) {
     for (;;) {
         RS_MSG msg{};
         const int got = RSGetMessage(&msg);
-        if (got < 0) {  // the thread has no queue: nothing more can arrive
+        if (got == RS_ERR_NO_QUEUE) {  // nothing more can arrive
             reportDriverError(EBADF);
             break;
         }
-        if (got == 0) {  // a quit request not from RSClose
+        if (got == RS_GOT_QUIT) {  // not from RSClose
             reportDriverError(ECANCELED);
             continue;
         }
@@ -467,16 +467,19 @@ std::unique_ptr<Session> withdraw() {
 int startSession(std::unique_ptr<SerialPort> serial) {
     try {
         auto session = std::make_unique<Session>(std::move(serial));
-        if (!session->startDriver() || !session->startReceiver()) {
+        Result<> started = session->startDriver();
+        if (started) started = session->startReceiver();
+        if (!started) {
+            diag("%s", started.failure().why.c_str());
             session->close();
-            return -2;
+            return RS_ERR_SYSTEM;
         }
         session->accept();
         publish(std::move(session));
-        return 0;
+        return RS_OK;
     } catch (const std::exception &e) {
         diag("cannot start the driver: %s", e.what());
-        return -2;
+        return RS_ERR_SYSTEM;
     }
 }
 
@@ -495,39 +498,49 @@ void listenTo(SerialPort &serial) {
 void attachCapture(SerialPort &serial) {
     if (!capture().active() && !g_captureEnvTaken.exchange(true)) {
         const char *path = std::getenv("RSLINK_CAPTURE");
-        if (path && *path && !capture().start(path, "rslink"))
-            diag("RSLINK_CAPTURE=%s: no capture: %s", path, std::strerror(errno));
+        if (path && *path)
+            if (Result<> started = capture().start(path, "rslink"); !started)
+                diag("RSLINK_CAPTURE=%s: no capture: %s", path,
+                     std::strerror(started.failure().error));
     }
     if (capture().active()) listenTo(serial);
 }
 
 int openPort(int port) {
-    if (port < 1 || port > 8) return -4;
+    if (port < 1 || port > platform::kComPortCount) return RS_ERR_PORT;
     g_port = port;
     const std::string path = platform::comDevicePath(port);
-    std::string why;
-    int error = 0;
-    auto serial = SerialPort::open(path, g_settings, why, error);
-    recordOpenInfo(path, serial.get(), error);
-    if (!serial) {
-        diag("COM%d: %s", port, why.c_str());
-        return -4;
+    Result<std::unique_ptr<SerialPort>> opened = SerialPort::open(path, g_settings);
+    if (!opened) {
+        recordOpenInfo(path, nullptr, opened.failure().error);
+        diag("COM%d: %s", port, opened.failure().why.c_str());
+        return RS_ERR_PORT;
     }
-    attachCapture(*serial);
-    return startSession(std::move(serial));
+    recordOpenInfo(path, opened->get(), 0);
+    attachCapture(**opened);
+    return startSession(std::move(*opened));
 }
 
 int lineControl(void (SerialPort::*set)(bool), int on) {
-    if (!g_open.load()) return -2;
+    if (!g_open.load()) return RS_ERR_NOT_OPEN;
     std::lock_guard lock(g_sessionMutex);
     if (g_session) (g_session->port().*set)(on != 0);
-    return 0;
+    return RS_OK;
 }
 
-// Library unload: the port is left as it was found.
+// Library unload, which a normal process exit includes (exit() or a return
+// from main, whether or not RSClose was called): the port is left as it was
+// found, and a capture still running is finished, so that its file ends at
+// its last record instead of a zero tail.  The capture object itself stays:
+// the driver's threads may still run, and what they hand it from now on is
+// dropped under its lock.  A crash still leaves the zero tail, which the
+// reader takes as the end.
 __attribute__((destructor)) void unload() {
-    std::unique_lock lock(g_sessionMutex, std::try_to_lock);
-    if (lock.owns_lock() && g_session) g_session->port().restoreAtExit();
+    {
+        std::unique_lock lock(g_sessionMutex, std::try_to_lock);
+        if (lock.owns_lock() && g_session) g_session->port().restoreAtExit();
+    }
+    capture().stop();
 }
 
 }  // namespace
@@ -541,37 +554,39 @@ int RSOpen(unsigned long client_thread, int port, int speed, int data_bits, int 
            int stop_bits) {
     std::lock_guard life(g_lifecycle);
     forgetOpenInfo();
-    if (g_open.exchange(true)) return -1;
+    if (g_open.exchange(true)) return RS_ERR_ALREADY_OPEN;
     pool().reset();
     if (!platform::speedAccepted(speed) || !platform::dataBitsAccepted(data_bits) ||
         !platform::parityAccepted(parity) || !platform::stopBitsAccepted(stop_bits))
-        return -3;
+        return RS_ERR_PARAMETER;
     g_settings = {speed, data_bits, parity, stop_bits};
     g_client.store(client_thread);  // before the threads start: they may notify at once
     const int result = openPort(port);
-    if (result != 0) return result;
+    if (result != RS_OK) return result;
     std::this_thread::sleep_for(kOpenSettleTime);
-    return 0;
+    return RS_OK;
 }
 
 int RSClose(void) {
     std::lock_guard life(g_lifecycle);
-    if (!g_open.load()) return 0;
+    if (!g_open.load()) return RS_OK;
     std::unique_ptr<Session> session = withdraw();
     const bool hadPort = session != nullptr;
     if (session) session->close();
     session.reset();
     if (hadPort) capture().closed();
     g_open.store(false);
-    return 0;
+    return RS_OK;
 }
 
 int RSSend(MSG_BLK *block) {
-    if (!block) return -2;
+    if (!block) return RS_ERR_NOT_OPEN;
     std::lock_guard gate(g_sendGate);
     const unsigned long driver = g_driver.load();
-    if (!g_accepting || !driver) return -2;
-    return RSPostMessage(driver, RSM_SEND, 0, reinterpret_cast<uintptr_t>(block)) == 0 ? 0 : -2;
+    if (!g_accepting || !driver) return RS_ERR_NOT_OPEN;
+    return RSPostMessage(driver, RSM_SEND, 0, reinterpret_cast<uintptr_t>(block)) == RS_OK
+               ? RS_OK
+               : RS_ERR_NOT_OPEN;
 }
 
 int DTRControl(int on) { return lineControl(&SerialPort::setDtrControl, on); }
@@ -585,13 +600,16 @@ int RSCapture(const char *path) {
     g_captureEnvTaken.store(true);  // the client's choice overrides the environment
     if (!path || !*path) {
         capture().stop();
-        return 0;
+        return RS_OK;
     }
-    if (!capture().start(path, "rslink")) return -4;
+    if (Result<> started = capture().start(path, "rslink"); !started) {
+        errno = started.failure().error;  // the interface says why through errno
+        return RS_ERR_FILE;
+    }
     if (g_session) listenTo(g_session->port());
-    return 0;
+    return RS_OK;
 }
 
-int RSBuffersLent(void) { return g_open.load() ? pool().lent() : -2; }
+int RSBuffersLent(void) { return g_open.load() ? pool().lent() : RS_ERR_NOT_OPEN; }
 
 }  // extern "C"

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <mutex>
 
+#include "rslink/platform/port_map.h"
 #include "rslink/rslink.h"
 
 namespace rslink {
@@ -46,7 +47,21 @@ void recordOpenInfo(const std::string &path, const platform::SerialPort *port, i
 
 extern "C" int RSOpenInfo(RS_OPEN_INFO *info) {
     std::lock_guard lock(rslink::g_infoMutex);
-    if (!info || !rslink::g_known) return -2;
+    if (!info || !rslink::g_known) return RS_ERR_NO_INFO;
     *info = rslink::g_info;
-    return 0;
+    return RS_OK;
+}
+
+// The same mapping RSOpen follows, so that a client shows what this library
+// opens, not what a copy of the rules built into the client would.
+extern "C" int RSPortMapping(int port, RS_PORT_MAPPING *mapping) {
+    namespace platform = rslink::platform;
+    if (!mapping) return RS_ERR_NO_INFO;
+    if (port < 1 || port > platform::kComPortCount) return RS_ERR_PORT;
+    const platform::ComMapping found = platform::mapComPort(port);
+    *mapping = RS_PORT_MAPPING{};
+    rslink::copyText(mapping->path, found.path);
+    mapping->rule = static_cast<int32_t>(found.source);
+    rslink::copyText(mapping->origin, found.origin);
+    return RS_OK;
 }

@@ -1,4 +1,5 @@
 // The record RSOpenInfo reads: what the last RSOpen found at its device.
+// RSPortMapping, beside it, tells what the next one would open.
 #pragma once
 
 #include <string>

@@ -68,31 +68,31 @@ thread_local OwnQueue self;
 
 int post(unsigned long thread, const Queue::Item &item) {
     std::shared_ptr<Queue> q = find(thread);
-    if (!q) return -1;
+    if (!q) return RS_ERR_NO_QUEUE;
     {
         std::lock_guard lock(q->mutex);
-        if (q->closed) return -1;
+        if (q->closed) return RS_ERR_NO_QUEUE;
         q->items.push_back(item);
     }
     q->arrived.notify_one();
-    return 0;
+    return RS_OK;
 }
 
 // Waits until `deadline` (none: for ever) for the next item of the caller's queue.
 int take(RS_MSG *msg, const std::chrono::steady_clock::time_point *deadline) {
-    if (!self.id) return -1;
+    if (!self.id) return RS_ERR_NO_QUEUE;
     Queue &q = *self.queue;
     std::unique_lock lock(q.mutex);
     auto ready = [&] { return !q.items.empty(); };
     if (deadline) {
-        if (!q.arrived.wait_until(lock, *deadline, ready)) return -2;
+        if (!q.arrived.wait_until(lock, *deadline, ready)) return RS_ERR_TIMED_OUT;
     } else {
         q.arrived.wait(lock, ready);
     }
     Queue::Item item = q.items.front();
     q.items.pop_front();
     if (msg) *msg = item.msg;
-    return item.quit ? 0 : 1;
+    return item.quit ? RS_GOT_QUIT : RS_GOT_MESSAGE;
 }
 
 }  // namespace

@@ -191,13 +191,13 @@ TEST(OpenDetail, MissingDeviceListsThePortsPresent) {
 // The one export beside the five: what the last RSOpen found.
 TEST(OpenDetail, RSOpenInfoTellsTheLastOpenOnly) {
     RS_OPEN_INFO info{};
-    EXPECT_EQ(RSOpenInfo(nullptr), -2);
-    ASSERT_EQ(RSOpen(0, 3, 9601, 8, 2, 0), -3);  // stops before any device
+    EXPECT_EQ(RSOpenInfo(nullptr), RS_ERR_NO_INFO);
+    ASSERT_EQ(RSOpen(0, 3, 9601, 8, 2, 0), RS_ERR_PARAMETER);  // stops before any device
     RSClose();
-    EXPECT_EQ(RSOpenInfo(&info), -2);
+    EXPECT_EQ(RSOpenInfo(&info), RS_ERR_NO_INFO);
 
     ::setenv("RSLINK_COM3", "/nonexistent/ttyX", 1);
-    ASSERT_EQ(RSOpen(0, 3, 9600, 8, 2, 0), -4);
+    ASSERT_EQ(RSOpen(0, 3, 9600, 8, 2, 0), RS_ERR_PORT);
     RSClose();
     ASSERT_EQ(RSOpenInfo(&info), 0);
     EXPECT_STREQ(info.path, "/nonexistent/ttyX");
@@ -230,14 +230,19 @@ TEST(PortDescription, SaysTheDeviceTheRuleAndWhatItIs) {
     std::filesystem::remove(sys.dev("ttyS1"));
     std::filesystem::create_symlink(pty.path(), sys.dev("ttyS1"));
     const testsupport::ScopedEnv config("XDG_CONFIG_HOME", (sys.root() + "/config").c_str());
+    // The library maps the ports by the real sysfs: the adapter comes in
+    // through the ports file.
+    const std::string portsFile = sys.root() + "/config/valdor/ports";
+    std::filesystem::create_directories(sys.root() + "/config/valdor");
+    std::ofstream(portsFile) << "COM1=" << sys.dev("ttyUSB0") << "\n";
 
     struct Case {
         int com;
         std::string mappedTo, expected;
     };
     const std::vector<Case> cases = {
-        {1, "", "COM1 opens " + sys.dev("ttyUSB0") +
-                    " (the only USB serial adapter): USB serial adapter abcd:0042 Maker Cable, serial S1"},
+        {1, "", "COM1 opens " + sys.dev("ttyUSB0") + " (" + portsFile +
+                    "): USB serial adapter abcd:0042 Maker Cable, serial S1"},
         {2, sys.dev("serial/by-id/usb-cable"),
          "COM2 opens " + sys.dev("serial/by-id/usb-cable") +
              " (RSLINK_COM2): USB serial adapter abcd:0042 Maker Cable, serial S1"},
@@ -246,6 +251,7 @@ TEST(PortDescription, SaysTheDeviceTheRuleAndWhatItIs) {
         {5, pty.path(), "COM5 opens " + pty.path() + " (RSLINK_COM5): pseudo-terminal"},
         {6, "/dev/null", "COM6 opens /dev/null (RSLINK_COM6): character device"},
         {7, sys.dev("ttyUSB5"), "COM7 opens " + sys.dev("ttyUSB5") + " (RSLINK_COM7): not present"},
+        {9, "", ""},
     };
     for (const auto &c : cases) {
         const testsupport::ScopedEnv mapped("RSLINK_COM" + std::to_string(c.com),

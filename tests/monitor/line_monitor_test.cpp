@@ -263,10 +263,11 @@ struct OptionCase {
 class MonitorOptions : public ::testing::TestWithParam<OptionCase> {};
 
 TEST_P(MonitorOptions, AreTakenOrRefusedWithAReason) {
-    valdor::monitor::MonitorOptions options;
-    std::string why;
-    EXPECT_EQ(valdor::monitor::parseMonitorOptions(GetParam().words, options, why), GetParam().ok) << why;
-    EXPECT_EQ(why.empty(), GetParam().ok);
+    const auto options = valdor::monitor::parseMonitorOptions(GetParam().words);
+    ASSERT_EQ(options.ok(), GetParam().ok) << (options ? "" : options.failure().why);
+    if (!options) {
+        EXPECT_FALSE(options.failure().why.empty());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -283,13 +284,12 @@ INSTANTIATE_TEST_SUITE_P(
                       OptionCase{{"--tap", "/dev/a", "/dev/b", "--speed"}, false}));
 
 TEST(MonitorOptionsRead, TheDevicesGoWhereTheyBelong) {
-    valdor::monitor::MonitorOptions options;
-    std::string why;
-    ASSERT_TRUE(valdor::monitor::parseMonitorOptions({"--relay", "-", "/dev/ttyUSB1", "--capture", "c"}, options, why));
-    EXPECT_EQ(options.mode, valdor::monitor::MonitorOptions::Mode::Relay);
-    EXPECT_EQ(options.first, "-");
-    EXPECT_EQ(options.second, "/dev/ttyUSB1");
-    EXPECT_EQ(options.capture, "c");
+    const auto options = valdor::monitor::parseMonitorOptions({"--relay", "-", "/dev/ttyUSB1", "--capture", "c"});
+    ASSERT_TRUE(options) << options.failure().why;
+    EXPECT_EQ(options->mode, valdor::monitor::MonitorOptions::Mode::Relay);
+    EXPECT_EQ(options->first, "-");
+    EXPECT_EQ(options->second, "/dev/ttyUSB1");
+    EXPECT_EQ(options->capture, "c");
 }
 
 }  // namespace

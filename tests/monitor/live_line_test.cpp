@@ -256,7 +256,7 @@ TEST(RelayOutput, AStalledTranscriptDoesNotStallTheLine) {
     ASSERT_FALSE(hostPath.empty());
     const int host = open(hostPath.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     ASSERT_GE(host, 0);
-    ASSERT_EQ(rslink::platform::makeRaw(host), 0);
+    ASSERT_TRUE(rslink::platform::makeRaw(host));
 
     // Some 150 KB of transcript, more than a pipe holds, and no one reads it.
     constexpr int kPairs = 4000;

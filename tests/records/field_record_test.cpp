@@ -264,6 +264,29 @@ TEST_F(FieldRecord, TsharkWithTheDissectorDecodesEveryFrameAndFindsTheBadOne) {
     }
 }
 
+// A capture that nothing ends (neither RSCapture nor the script): the
+// console's Exit closes the port, the program ends, and the file ends at its
+// last record, the COM Close, with no zero tail.
+TEST_F(FieldRecord, ACaptureNothingEndsIsCutToItsRecordsWhenTheProgramEnds) {
+    Unit unit(work_, {});
+    ASSERT_FALSE(unit.path().empty()) << unit.errors();
+    struct Way {
+        std::string file, options, env;
+    };
+    for (const Way &way : {Way{"by-option.rslcap", "--capture by-option.rslcap", ""},
+                           Way{"by-env.rslcap", "", "RSLINK_CAPTURE=by-env.rslcap"}}) {
+        SCOPED_TRACE(way.file);
+        ASSERT_EQ(console(unit, way.options, "session.vds", way.file + ".txt", way.env), 0)
+            << slurp(work_ / (way.file + ".txt.err"));
+        const cap::Parsed p = readCapture(work_ / way.file);
+        ASSERT_TRUE(p.ok()) << p.error;
+        ASSERT_GE(p.records.size(), 3u);
+        EXPECT_EQ(p.records.back().type, cap::RecordType::Close);
+        // A COM Close record is its header and its time.
+        EXPECT_EQ(fs::file_size(work_ / way.file), p.records.back().offset + cap::kRecordHeaderSize + 8);
+    }
+}
+
 TEST_F(FieldRecord, TheEnvironmentAndTheScriptStatementStartAndStopTheCapture) {
     Unit unit(work_, {});
     ASSERT_FALSE(unit.path().empty());

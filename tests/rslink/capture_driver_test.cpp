@@ -1,10 +1,15 @@
 // RSCapture through the library: what the driver's threads read and write
 // lands in the file in line order, a capture moved or stopped mid-session
-// takes only what went while it ran, and a file that cannot be made fails.
+// takes only what went while it ran, a file that cannot be made fails, and
+// a program that ends without ending the capture leaves it whole.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "driver_client.h"
 #include "support/capture_read.h"
@@ -98,9 +103,43 @@ TEST_F(CaptureDriver, OpenAndCloseAreMarkedWithTheLineSettings) {
     EXPECT_EQ(frames(file("marks.rslcap"), cap::Direction::UnitToHost), std::vector<std::string>{hex(answer)});
 }
 
+// A program that ends (exit, or a return from main) in the middle of an
+// exchange, without RSClose and without ending the capture, leaves the file
+// cut to its records.
+TEST_F(CaptureDriver, AProgramThatEndsWithoutClosingLeavesTheFileCutToItsRecords) {
+    const fs::path path = file("ended.rslcap");
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+        MSG_BLK block = sendBlock(first);
+        const bool running = RSCapture(path.c_str()) == RS_OK &&
+                             RSOpen(client.id, kCom, 9600, 8, 2, 0) == RS_OK && RSSend(&block) == RS_OK;
+        char ignored;
+        if (running) (void)!read(go[0], &ignored, 1);  // the unit has the bid
+        std::exit(running ? 0 : 3);  // the driver waits for the grant meanwhile
+    }
+    ASSERT_EQ(hex(peer.read(2)), hex(kEnq));
+    ASSERT_EQ(write(go[1], "x", 1), 1);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ::close(go[0]);
+    ::close(go[1]);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+    const cap::Parsed p = readCapture(path);
+    ASSERT_TRUE(p.ok()) << p.error;
+    ASSERT_EQ(p.records.size(), 3u);
+    EXPECT_EQ(p.records[1].type, cap::RecordType::Open);
+    const cap::Record &bid = p.records[2];
+    EXPECT_EQ(hex(bid.bytes), hex(kEnq));
+    // A burst record is its header, its time, the direction and the bytes.
+    EXPECT_EQ(fs::file_size(path), bid.offset + cap::kRecordHeaderSize + 9 + bid.bytes.size());
+}
+
 TEST_F(CaptureDriver, AFileThatCannotBeMadeFailsWithItsReason) {
     errno = 0;
-    EXPECT_EQ(RSCapture("/nonexistent-folder/x.rslcap"), -4);
+    EXPECT_EQ(RSCapture("/nonexistent-folder/x.rslcap"), RS_ERR_FILE);
     EXPECT_EQ(errno, ENOENT);
     ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
     exchange(first, answer);  // the line works without a capture

@@ -85,9 +85,10 @@ TEST(CaptureFile, StoppedOrUnstartedItWritesNothingAndAFileThatCannotBeMadeIsRep
     const uint8_t b[] = {1};
     c.sent(b, 1);  // no file: nothing happens
     EXPECT_FALSE(c.active());
-    errno = 0;
-    EXPECT_FALSE(c.start("/nonexistent-folder/x.rslcap", "test"));
-    EXPECT_EQ(errno, ENOENT);
+    const auto refused = c.start("/nonexistent-folder/x.rslcap", "test");
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.failure().error, ENOENT);
+    EXPECT_NE(refused.failure().why.find("/nonexistent-folder/x.rslcap"), std::string::npos);
     EXPECT_FALSE(c.active());
 
     const fs::path path = tempFile("stopped.rslcap");

@@ -36,7 +36,7 @@ public:
 
     std::optional<Notice> next(milliseconds timeout = milliseconds(15000)) {
         RS_MSG m{};
-        if (RSGetMessageTimeout(&m, static_cast<int>(timeout.count())) != 1) return std::nullopt;
+        if (RSGetMessageTimeout(&m, static_cast<int>(timeout.count())) != RS_GOT_MESSAGE) return std::nullopt;
         Notice n;
         n.message = m.message;
         n.block = reinterpret_cast<const MSG_BLK *>(m.lparam);

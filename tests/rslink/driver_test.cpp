@@ -68,6 +68,11 @@ protected:
     Bytes statusRead = hex("00 01 1C");
 };
 
+// The names keep the numbers that clients built before them compare against.
+static_assert(RS_OK == 0 && RS_ERR_ALREADY_OPEN == -1 && RS_ERR_NOT_OPEN == -2 && RS_ERR_SYSTEM == -2 &&
+              RS_ERR_NO_INFO == -2 && RS_ERR_PARAMETER == -3 && RS_ERR_PORT == -4 && RS_ERR_FILE == -4);
+static_assert(RS_GOT_MESSAGE == 1 && RS_GOT_QUIT == 0 && RS_ERR_NO_QUEUE == -1 && RS_ERR_TIMED_OUT == -2);
+
 TEST_F(DriverTest, ReturnCodesOfTheExports) {
     EXPECT_EQ(RSClose(), 0);
     Bytes text = hex("00 01 1C");

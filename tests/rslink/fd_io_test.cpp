@@ -43,7 +43,7 @@ TEST(FdIo, WriteAllWaitsForRoomUntilEveryByteIsWritten) {
             else usleep(100);
         }
     });
-    EXPECT_EQ(writeAll(pipe.fds[1], sent.data(), sent.size(), 5000), 0);
+    EXPECT_TRUE(writeAll(pipe.fds[1], sent.data(), sent.size(), 5000));
     reader.join();
     EXPECT_TRUE(got == sent) << got.size() << " of " << sent.size() << " bytes, or out of order";
 }
@@ -51,19 +51,24 @@ TEST(FdIo, WriteAllWaitsForRoomUntilEveryByteIsWritten) {
 TEST(FdIo, WriteAllGivesUpWhenNoRoomComesInTime) {
     Pipe pipe;
     const std::vector<uint8_t> bytes(64 * 1024, 0x55);
-    EXPECT_EQ(writeAll(pipe.fds[1], bytes.data(), bytes.size(), 20), ETIMEDOUT);
-    EXPECT_EQ(writeAll(-1, bytes.data(), 1), EBADF);
+    const auto full = writeAll(pipe.fds[1], bytes.data(), bytes.size(), 20);
+    ASSERT_FALSE(full);
+    EXPECT_EQ(full.failure().error, ETIMEDOUT);
+    const auto closed = writeAll(-1, bytes.data(), 1);
+    ASSERT_FALSE(closed);
+    EXPECT_EQ(closed.failure().error, EBADF);
 }
 
 TEST(FdIo, APtyPairPassesBytesUntranslatedOnceRaw) {
-    Pty pty;
-    ASSERT_EQ(openPty(pty, O_NONBLOCK, 0), 0);
+    const auto opened = openPty(O_NONBLOCK, 0);
+    ASSERT_TRUE(opened) << opened.failure().why;
+    const Pty pty = *opened;
     EXPECT_EQ(pty.slavePath.rfind("/dev/pts/", 0), 0u) << pty.slavePath;
     ASSERT_GE(pty.slave, 0);
-    ASSERT_EQ(makeRaw(pty.slave), 0);
+    ASSERT_TRUE(makeRaw(pty.slave));
     // Cooked, the slave would turn CR into LF, echo, and end on ^C and ^D.
     const std::vector<uint8_t> bytes{'\r', 0x03, 0x04, 0x10, 0x05, '\n', 0x7F};
-    ASSERT_EQ(writeAll(pty.master, bytes.data(), bytes.size()), 0);
+    ASSERT_TRUE(writeAll(pty.master, bytes.data(), bytes.size()));
     std::vector<uint8_t> got(bytes.size());
     size_t n = 0;
     while (n < got.size()) {
@@ -77,8 +82,9 @@ TEST(FdIo, APtyPairPassesBytesUntranslatedOnceRaw) {
     close(pty.slave);
     close(pty.master);
 
-    Pty bare;
-    ASSERT_EQ(openPty(bare, 0), 0);
+    const auto made = openPty(0);
+    ASSERT_TRUE(made);
+    const Pty bare = *made;
     EXPECT_EQ(bare.slave, -1) << "the slave stays closed unless asked for";
     EXPECT_EQ(access(bare.slavePath.c_str(), F_OK), 0);
     close(bare.master);

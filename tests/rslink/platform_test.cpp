@@ -117,12 +117,15 @@ TEST(ComPath, LineSettingLists) {
 
 class PortTest : public ::testing::Test {
 protected:
+    // The port, or null with the failure's words in `why`.
     std::unique_ptr<SerialPort> open(LineSettings settings = {}) {
-        return SerialPort::open(peer.path(), settings, why, error);
+        auto opened = SerialPort::open(peer.path(), settings);
+        if (opened) return std::move(*opened);
+        why = opened.failure().why;
+        return nullptr;
     }
     PtyPeer peer;
     std::string why;
-    int error = 0;
 };
 
 TEST_F(PortTest, PtyTakesRawBytesWithoutParityOrModemLines) {
@@ -193,12 +196,15 @@ TEST_F(PortTest, NotATerminalFails) {
     char name[] = "/tmp/rslink-not-a-tty-XXXXXX";
     int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
-    EXPECT_FALSE(SerialPort::open(name, {}, why, error));
-    EXPECT_NE(why.find(name), std::string::npos);
+    const auto notATerminal = SerialPort::open(name, {});
+    ASSERT_FALSE(notATerminal);
+    EXPECT_NE(notATerminal.failure().why.find(name), std::string::npos);
+    EXPECT_EQ(notATerminal.failure().error, ENOTTY);
     ::close(fd);
     unlink(name);
-    EXPECT_FALSE(SerialPort::open("/dev/rslink-no-such-device", {}, why, error));
-    EXPECT_EQ(error, ENOENT);
+    const auto missing = SerialPort::open("/dev/rslink-no-such-device", {});
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.failure().error, ENOENT);
 }
 
 // A vanished far end: reads and writes fail, at once and for good.
@@ -235,26 +241,26 @@ TEST_F(PortTest, WakeEndsAWaitingRead) {
 TEST(Queues, PostTakeInOrderAndQuitAfterEarlierMessages) {
     EXPECT_EQ(RSQueueSelf(), 0ul);
     RS_MSG m{};
-    EXPECT_EQ(RSGetMessageTimeout(&m, 0), -1);
+    EXPECT_EQ(RSGetMessageTimeout(&m, 0), RS_ERR_NO_QUEUE);
     const unsigned long me = RSQueueCreate();
     ASSERT_NE(me, 0ul);
     EXPECT_EQ(RSQueueCreate(), me);
     EXPECT_EQ(RSQueueSelf(), me);
-    EXPECT_EQ(RSPostMessage(me, 7, 1, 2), 0);
-    EXPECT_EQ(RSPostQuit(me), 0);
-    EXPECT_EQ(RSPostMessage(me, 8, 3, 4), 0);
-    ASSERT_EQ(RSGetMessage(&m), 1);
+    EXPECT_EQ(RSPostMessage(me, 7, 1, 2), RS_OK);
+    EXPECT_EQ(RSPostQuit(me), RS_OK);
+    EXPECT_EQ(RSPostMessage(me, 8, 3, 4), RS_OK);
+    ASSERT_EQ(RSGetMessage(&m), RS_GOT_MESSAGE);
     EXPECT_EQ(m.message, 7u);
     EXPECT_EQ(m.wparam, 1u);
     EXPECT_EQ(m.lparam, 2u);
-    EXPECT_EQ(RSGetMessage(&m), 0);
-    ASSERT_EQ(RSGetMessage(&m), 1);
+    EXPECT_EQ(RSGetMessage(&m), RS_GOT_QUIT);
+    ASSERT_EQ(RSGetMessage(&m), RS_GOT_MESSAGE);
     EXPECT_EQ(m.message, 8u);
-    EXPECT_EQ(RSGetMessageTimeout(&m, 30), -2);
+    EXPECT_EQ(RSGetMessageTimeout(&m, 30), RS_ERR_TIMED_OUT);
     RSQueueDestroy();
     EXPECT_EQ(RSQueueSelf(), 0ul);
-    EXPECT_EQ(RSPostMessage(me, 7, 0, 0), -1);
-    EXPECT_EQ(RSPostQuit(me), -1);
+    EXPECT_EQ(RSPostMessage(me, 7, 0, 0), RS_ERR_NO_QUEUE);
+    EXPECT_EQ(RSPostQuit(me), RS_ERR_NO_QUEUE);
 }
 
 TEST(Queues, BlockingTakeWakesOnPostFromAnotherThread) {
@@ -276,7 +282,7 @@ TEST(Queues, QueueEndsWithItsThread) {
     std::thread t([&] { id = RSQueueCreate(); });
     t.join();
     ASSERT_NE(id.load(), 0ul);
-    EXPECT_EQ(RSPostMessage(id.load(), 1, 0, 0), -1);
+    EXPECT_EQ(RSPostMessage(id.load(), 1, 0, 0), RS_ERR_NO_QUEUE);
     // Identifiers are not reused.
     std::thread u([&] { EXPECT_NE(RSQueueCreate(), id.load()); });
     u.join();

@@ -18,6 +18,7 @@
 #include "rslink/platform/port_map.h"
 #include "rslink/platform/serial_devices.h"
 #include "rslink/platform/low_latency.h"
+#include "rslink/rslink.h"
 
 namespace {
 
@@ -84,6 +85,12 @@ TEST_F(InUmockdev, TheOnlyAdapterIsCom1) {
     EXPECT_EQ(m.path, "/dev/ttyUSB0");
     EXPECT_EQ(m.source, MappingSource::OnlyUsbAdapter);
     EXPECT_EQ(mapComPort(2).path, "/dev/ttyS1");
+    // The library's export, which the console shows, follows the same rule.
+    RS_PORT_MAPPING exported{};
+    ASSERT_EQ(RSPortMapping(1, &exported), RS_OK);
+    EXPECT_STREQ(exported.path, "/dev/ttyUSB0");
+    EXPECT_EQ(exported.rule, RS_MAP_ONLY_USB_ADAPTER);
+    EXPECT_STREQ(exported.origin, "the only USB serial adapter");
 }
 
 // umockdev answers the terminal ioctls of a whole SerialPort::open (the

@@ -26,12 +26,12 @@ Bytes hex(const std::string &text) {
 std::string hex(const Bytes &bytes) { return rslink::core::spacedHex(bytes); }
 
 PtyPeer::PtyPeer() {
-    rslink::platform::Pty pty;
-    if (rslink::platform::openPty(pty, O_NONBLOCK, 0) != 0) throw std::runtime_error("cannot make a pty");
-    master_ = pty.master;
-    slave_ = pty.slave;
-    path_ = pty.slavePath;
-    if (rslink::platform::makeRaw(slave_) != 0) throw std::runtime_error("cannot set " + path_ + " raw");
+    const auto pty = rslink::platform::openPty(O_NONBLOCK, 0);
+    if (!pty) throw std::runtime_error(pty.failure().why);
+    master_ = pty->master;
+    slave_ = pty->slave;
+    path_ = pty->slavePath;
+    if (!rslink::platform::makeRaw(slave_)) throw std::runtime_error("cannot set " + path_ + " raw");
 }
 
 PtyPeer::~PtyPeer() {
@@ -44,7 +44,7 @@ void PtyPeer::mapCom(int n) const {
 }
 
 void PtyPeer::send(const Bytes &bytes) {
-    if (rslink::platform::writeAll(master_, bytes.data(), bytes.size(), 2000) != 0)
+    if (!rslink::platform::writeAll(master_, bytes.data(), bytes.size(), 2000))
         throw std::runtime_error("pty peer cannot write");
 }
 

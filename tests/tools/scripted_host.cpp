@@ -66,12 +66,12 @@ void ScriptedHost::reopen() {
     close();
     fd_ = ::open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) throw std::runtime_error("cannot open " + path_);
-    rslink::platform::makeRaw(fd_);
+    if (!rslink::platform::makeRaw(fd_)) throw std::runtime_error("cannot set " + path_ + " raw");
 }
 
 void ScriptedHost::write(const Bytes &bytes) {
-    if (const int error = rslink::platform::writeAll(fd_, bytes.data(), bytes.size()))
-        ADD_FAILURE() << "write to the unit failed: errno " << error;
+    if (const auto written = rslink::platform::writeAll(fd_, bytes.data(), bytes.size()); !written)
+        ADD_FAILURE() << "write to the unit failed: " << written.failure().why;
 }
 
 std::optional<uint8_t> ScriptedHost::readByte(milliseconds timeout) {

@@ -35,24 +35,17 @@ bool PtyPort::open(std::string &error) {
     // open), so that no byte is echoed, translated or held back, and closed
     // again: from then on the master reports a hang-up while no host holds
     // the slave, which is how the unit sees the host come and go.
-    rslink::platform::Pty pty;
-    rslink::platform::PtyStep failed{};
-    if (const int fault = rslink::platform::openPty(pty, O_NONBLOCK, 0, &failed)) {
-        slavePath_ = pty.slavePath;
-        switch (failed) {
-            case rslink::platform::PtyStep::Name: error = "cannot name the pseudo-terminal: "; break;
-            case rslink::platform::PtyStep::OpenSlave: error = "cannot open " + slavePath_ + ": "; break;
-            default: error = "cannot create a pseudo-terminal: "; break;
-        }
-        error += std::strerror(fault);
+    const auto pty = rslink::platform::openPty(O_NONBLOCK, 0);
+    if (!pty) {
+        error = pty.failure().why;
         return false;
     }
-    master_ = pty.master;
-    slavePath_ = pty.slavePath;
-    const int rawFault = rslink::platform::makeRaw(pty.slave);
-    ::close(pty.slave);
-    if (rawFault != 0) {
-        error = "cannot set raw mode on " + slavePath_ + ": " + std::strerror(rawFault);
+    master_ = pty->master;
+    slavePath_ = pty->slavePath;
+    const auto raw = rslink::platform::makeRaw(pty->slave);
+    ::close(pty->slave);
+    if (!raw) {
+        error = "cannot set raw mode on " + slavePath_ + ": " + std::strerror(raw.failure().error);
         return false;
     }
     present_ = false;

@@ -120,16 +120,15 @@ int takeRecordOptions(int &argc, char **argv) {
         const std::string option = argv[1];
         const std::string file = argv[2];
         if (option == "--capture") {
-            int error = 0;
-            if (!valdor::startCapture(file, error)) {
+            if (const auto started = valdor::startCapture(file); !started) {
                 std::fprintf(stderr, "valdor: cannot create the capture %s: %s\n", file.c_str(),
-                             std::strerror(error));
+                             std::strerror(started.failure().error));
                 return 2;
             }
         } else if (option == "--log") {
-            if (!valdor::sessionLog().open(file)) {
+            if (const auto opened = valdor::sessionLog().open(file); !opened) {
                 std::fprintf(stderr, "valdor: cannot open the log %s: %s\n", file.c_str(),
-                             std::strerror(errno));
+                             std::strerror(opened.failure().error));
                 return 2;
             }
         } else {
@@ -150,14 +149,13 @@ int runMonitor(int argc, char **argv) {
     std::vector<std::string> words;
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--monitor") != 0) words.emplace_back(argv[i]);
-    valdor::monitor::MonitorOptions options;
-    std::string why;
-    if (!valdor::monitor::parseMonitorOptions(words, options, why)) {
-        std::fprintf(stderr, "valdor: %s\n", why.c_str());
+    const auto options = valdor::monitor::parseMonitorOptions(words);
+    if (!options) {
+        std::fprintf(stderr, "valdor: %s\n", options.failure().why.c_str());
         std::fputs(kUsage, stderr);
         return 2;
     }
-    return valdor::monitor::runMonitor(options, stdout, stderr);
+    return valdor::monitor::runMonitor(*options, stdout, stderr);
 }
 
 bool asksForMonitor(int argc, char **argv) {

@@ -1,6 +1,7 @@
 #include "valdor/console/capture_control.h"
 
 #include <cerrno>
+#include <cstring>
 #include <mutex>
 
 #include "rslink/rslink.h"
@@ -11,16 +12,22 @@ std::mutex g_mutex;
 std::string g_path;
 }  // namespace
 
-bool startCapture(const std::string &path, int &error) {
+rslink::Result<> startCapture(const std::string &path) {
     std::lock_guard lock(g_mutex);
     errno = 0;
-    if (RSCapture(path.c_str()) != 0) {
-        error = errno ? errno : EIO;
+    if (RSCapture(path.c_str()) != RS_OK) {
+        const int error = errno ? errno : EIO;
         g_path.clear();  // the earlier capture has been finished either way
-        return false;
+        return rslink::Failure::of(error, "cannot create the capture " + path);
     }
     g_path = path;
-    return true;
+    return {};
+}
+
+bool startCapture(const std::string &path, int &error) {
+    const rslink::Result<> started = startCapture(path);
+    if (!started) error = started.failure().error;
+    return started.ok();
 }
 
 void stopCapture() {

@@ -77,10 +77,10 @@ struct OpenFailure {
 };
 
 constexpr OpenFailure kOpenFailures[] = {
-    {-4, "COM Open error"},
-    {-3, "Parameter error"},
-    {-2, "System error"},
-    {-1, "Startup error"},
+    {RS_ERR_PORT, "COM Open error"},
+    {RS_ERR_PARAMETER, "Parameter error"},
+    {RS_ERR_SYSTEM, "System error"},
+    {RS_ERR_ALREADY_OPEN, "Startup error"},
 };
 
 // Check boxes and toggles that start cleared.
@@ -129,7 +129,7 @@ void Console::initialise() {
     panel_.setEnabled(ctl::DownloadFileName, false);
     panel_.setText(ctl::MessageText, "");
 
-    if (worker_.start()) {
+    if (worker_.start().ok()) {
         panel_.clearMessages();
         panel_.appendMessage("Please COM OPEN.");
     } else {
@@ -164,7 +164,7 @@ void Console::comOpen() {
 
     int result = RSOpen(worker_.threadId(), port, kLineSpeed, kLineDataBits, kLineParityEven,
                         kLineOneStopBit);
-    if (result == 0) {
+    if (result == RS_OK) {
         worker_.setPortClosed(false);
         portOpen_ = true;
         applyEnabling(panel_, PortState::Opened);

@@ -6,7 +6,6 @@
 #include <grp.h>
 #include <sys/stat.h>
 
-#include "rslink/platform/port_map.h"
 #include "rslink/rslink.h"
 
 namespace valdor {
@@ -97,16 +96,17 @@ std::string whatItIs(const std::string &path, const platform::SystemRoots &roots
 }  // namespace
 
 std::string comPortDescription(int com, const platform::SystemRoots &roots) {
-    const auto mapping = platform::mapComPort(com, roots);
+    RS_PORT_MAPPING mapping{};
+    if (RSPortMapping(com, &mapping) != RS_OK) return {};
     return "COM" + std::to_string(com) + " opens " + mapping.path + " (" + mapping.origin +
            "): " + whatItIs(mapping.path, roots);
 }
 
 std::optional<std::string> lastOpenDetail(int result) {
     RS_OPEN_INFO info{};
-    if (RSOpenInfo(&info) != 0) return std::nullopt;
-    if (result == -4 && info.error != 0) return openFailureDetail(info.path, info.error);
-    if (result == 0 && info.latency == RS_LATENCY_UNAVAILABLE)
+    if (RSOpenInfo(&info) != RS_OK) return std::nullopt;
+    if (result == RS_ERR_PORT && info.error != 0) return openFailureDetail(info.path, info.error);
+    if (result == RS_OK && info.latency == RS_LATENCY_UNAVAILABLE)
         return "low latency not available on " + std::string(info.path) + ": " + info.note;
     return std::nullopt;
 }

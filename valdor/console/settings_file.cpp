@@ -63,27 +63,28 @@ void applySettings(Panel &panel, const SettingsRecord &record) {
 
 void saveSettings(Panel &panel, const std::string &path) {
     SettingsRecord record = collectSettings(panel);
-    ReplaceResult result = replaceFile(path, record);
-    if (result.openError != 0) {
-        report(panel, "FILE OPEN ERROR CODE=0x%08x", result.openError);
+    auto replacement = Replacement::create(path);
+    if (!replacement) {
+        report(panel, "FILE OPEN ERROR CODE=0x%08x", replacement.failure().error);
         return;
     }
     // A full disk must not pass for a saved file.
-    if (result.writeError != 0) report(panel, "FILE WRITE ERROR CODE=0x%08x", result.writeError);
+    if (const auto put = replacement->put(record); !put)
+        report(panel, "FILE WRITE ERROR CODE=0x%08x", put.failure().error);
 }
 
 void loadSettings(Panel &panel, const std::string &path) {
     TransferFile file;
-    if (int error = file.openForReading(path)) {
-        report(panel, "FILE OPEN ERROR CODE=0x%08x", error);
+    if (const auto opened = file.openForReading(path); !opened) {
+        report(panel, "FILE OPEN ERROR CODE=0x%08x", opened.failure().error);
         return;
     }
     SettingsRecord record{};
-    size_t got = 0;
-    int error = file.read(record.data(), record.size(), got);
+    const auto read = file.read(record.data(), record.size());
     file.close();
-    if (error != 0 || got != kSettingsSize) {
-        report(panel, "FILE READ ERROR CODE=0x%08x", error);
+    // A short file is no system failure: it reports error number 0.
+    if (!read || *read != kSettingsSize) {
+        report(panel, "FILE READ ERROR CODE=0x%08x", read ? 0 : read.failure().error);
         return;
     }
     applySettings(panel, record);

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "rslink/rslink.h"
+
 namespace valdor {
 
 class Panel;
@@ -15,7 +17,9 @@ struct LocalTime {
 };
 LocalTime localNow();
 
-inline constexpr size_t kRequestBufferSize = 1492;
+// As large as one of the driver's buffers, so any text the driver takes fits.
+inline constexpr size_t kRequestBufferSize = RS_RECV_BUFFER_SIZE;
+static_assert(kRequestBufferSize >= RS_MAX_SEND_TEXT);
 
 // Builds the request of command 1..16 into `out` (kRequestBufferSize bytes)
 // from the controls as they are now and returns its length.  Command 13

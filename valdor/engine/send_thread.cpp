@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <condition_variable>
 
 #include "rslink/rslink.h"
@@ -45,8 +46,7 @@ public:
     void run() {
         RS_MSG msg{};
         while (!stopping_) {
-            int got = RSGetMessage(&msg);
-            if (got <= 0) break;  // quit request, or no queue
+            if (RSGetMessage(&msg) != RS_GOT_MESSAGE) break;  // quit request, or no queue
             switch (msg.message) {
                 case WKM_COMMAND: onCommand(static_cast<int>(msg.wparam)); break;
                 case RSM_NOTIFY: onNotify(reinterpret_cast<const MSG_BLK *>(msg.lparam)); break;
@@ -106,7 +106,7 @@ private:
     }
 
     void hand(MSG_BLK &block) {
-        if (RSSend(&block) == 0) return;
+        if (RSSend(&block) == RS_OK) return;
         refused(ledger_.withdraw(block));
     }
 
@@ -353,18 +353,19 @@ SendThread::SendThread(Panel &panel, DownloadHook *download, OplogHook *oplog)
 
 SendThread::~SendThread() { stop(); }
 
-bool SendThread::start() {
-    if (thread_.joinable()) return false;
+rslink::Result<> SendThread::start() {
+    if (thread_.joinable()) return rslink::Failure::of(EALREADY, "SendThread runs already");
     std::promise<unsigned long> started;
     auto id = started.get_future();
     try {
         thread_ = std::thread([this, &started] { run(&started); });
-    } catch (const std::system_error &) {
+    } catch (const std::system_error &e) {
         ended_ = true;
-        return false;
+        return rslink::Failure::of(e.code().value(), "cannot start SendThread");
     }
     threadId_ = id.get();
-    return threadId_ != 0;
+    if (threadId_ == 0) return rslink::Failure{0, "SendThread got no message queue"};
+    return {};
 }
 
 void SendThread::run(std::promise<unsigned long> *started) {
@@ -399,7 +400,7 @@ void SendThread::finishCalls() {
 
 bool SendThread::post(unsigned message, uintptr_t wparam) {
     unsigned long id = threadId_;
-    if (id == 0 || ended_ || RSPostMessage(id, message, wparam, 0) != 0) {
+    if (id == 0 || ended_ || RSPostMessage(id, message, wparam, 0) != RS_OK) {
         panel_.appendMessage(kRefusedMessage);
         return false;
     }
@@ -436,7 +437,7 @@ bool SendThread::runOnWorker(const std::function<void()> &fn) {
         std::lock_guard lock(callsMutex_);
         if (ended_ || threadId_ == 0) return false;
         calls_.push_back(&call);
-        if (RSPostMessage(threadId_, WKM_CALL, 0, reinterpret_cast<uintptr_t>(&call)) != 0) {
+        if (RSPostMessage(threadId_, WKM_CALL, 0, reinterpret_cast<uintptr_t>(&call)) != RS_OK) {
             calls_.pop_back();
             return false;
         }

@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "rslink/core/result.h"
+
 namespace valdor {
 
 class Panel;
@@ -75,8 +77,8 @@ public:
     SendThread(const SendThread &) = delete;
     SendThread &operator=(const SendThread &) = delete;
 
-    // Starts the thread; false when it could not be started.
-    bool start();
+    // Starts the thread (once).
+    rslink::Result<> start();
 
     // The worker's thread identifier (its message queue), 0 before start.
     unsigned long threadId() const { return threadId_.load(); }

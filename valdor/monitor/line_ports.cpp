@@ -15,14 +15,9 @@
 #include "rslink/platform/fd_io.h"
 
 namespace valdor::monitor {
-namespace {
 
-bool fail(std::string &why, const std::string &what) {
-    why = what + ": " + std::strerror(errno);
-    return false;
-}
-
-}  // namespace
+using rslink::Failure;
+using rslink::Result;
 
 bool isPty(int fd) {
     struct stat st{};
@@ -46,9 +41,9 @@ void LineDevice::close() {
     locked_ = false;
 }
 
-bool LineDevice::configure(int fd, std::string &why) {
+Result<> LineDevice::configure(int fd) {
     termios t{};
-    if (tcgetattr(fd, &t) != 0) return fail(why, "cannot read the line settings of " + path_);
+    if (tcgetattr(fd, &t) != 0) return Failure::ofErrno("cannot read the line settings of " + path_);
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~static_cast<tcflag_t>(CRTSCTS | CSTOPB | PARODD);
@@ -61,61 +56,50 @@ bool LineDevice::configure(int fd, std::string &why) {
         cfsetispeed(&t, B9600);
         cfsetospeed(&t, B9600);
     }
-    if (tcsetattr(fd, TCSANOW, &t) != 0) return fail(why, "cannot set " + path_ + " raw");
-    return true;
+    if (tcsetattr(fd, TCSANOW, &t) != 0) return Failure::ofErrno("cannot set " + path_ + " raw");
+    return {};
 }
 
-bool LineDevice::open(const std::string &path, bool writable, std::string &why) {
+// Nothing is left open after a failure; the failure is taken before the
+// close, which may change errno.
+Result<> LineDevice::open(const std::string &path, bool writable) {
     close();
     path_ = path;
     fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd_ < 0) return fail(why, "cannot open " + path);
+    if (fd_ < 0) return Failure::ofErrno("cannot open " + path);
+    auto refuse = [this](Failure failure) {
+        close();
+        return failure;
+    };
     if (!isatty(fd_)) {
         errno = ENOTTY;
-        fail(why, "cannot use " + path);
-        close();
-        return false;
+        return refuse(Failure::ofErrno("cannot use " + path));
     }
     // Another program on the same line would steal bytes from the watch.
-    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        fail(why, "cannot claim " + path + " (in use)");
-        close();
-        return false;
-    }
+    if (flock(fd_, LOCK_EX | LOCK_NB) != 0) return refuse(Failure::ofErrno("cannot claim " + path + " (in use)"));
     locked_ = true;
     pty_ = isPty(fd_);
-    if (!configure(fd_, why)) {
-        close();
-        return false;
-    }
+    if (Result<> configured = configure(fd_); !configured) return refuse(configured.failure());
     tcflush(fd_, TCIFLUSH);  // what waited before the watch began is no part of it
-    return true;
+    return {};
 }
 
-bool LineDevice::createPty(std::string &why) {
+Result<> LineDevice::createPty() {
     close();
     path_ = "a new pseudo-terminal";
-    rslink::platform::Pty pty;
-    rslink::platform::PtyStep failed{};
-    if (const int error = rslink::platform::openPty(pty, O_NONBLOCK, O_NONBLOCK, &failed)) {
-        errno = error;
-        switch (failed) {
-            case rslink::platform::PtyStep::Name: return fail(why, "cannot name the pseudo-terminal");
-            case rslink::platform::PtyStep::OpenSlave:
-                path_ = pty.slavePath;
-                return fail(why, "cannot open " + path_);
-            default: return fail(why, "cannot create a pseudo-terminal");
-        }
-    }
-    fd_ = pty.master;
-    heldSlave_ = pty.slave;
-    path_ = pty.slavePath;
-    pty_ = true;
-    if (!configure(heldSlave_, why) || !configure(fd_, why)) {
+    auto refuse = [this](Failure failure) {
         close();
-        return false;
-    }
-    return true;
+        return failure;
+    };
+    auto pty = rslink::platform::openPty(O_NONBLOCK, O_NONBLOCK);
+    if (!pty) return refuse(pty.failure());
+    fd_ = pty->master;
+    heldSlave_ = pty->slave;
+    path_ = pty->slavePath;
+    pty_ = true;
+    for (int fd : {heldSlave_, fd_})
+        if (Result<> configured = configure(fd); !configured) return refuse(configured.failure());
+    return {};
 }
 
 }  // namespace valdor::monitor

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "rslink/core/result.h"
+
 namespace valdor::monitor {
 
 // The line as the console sets it: 9600 baud, 8 data bits, even parity,
@@ -19,20 +21,20 @@ public:
     LineDevice(const LineDevice &) = delete;
     LineDevice &operator=(const LineDevice &) = delete;
 
-    // Opens PATH; `writable` false opens it for reading only.  False with
-    // `why` naming the device and the system's reason.
-    bool open(const std::string &path, bool writable, std::string &why);
+    // Opens PATH; `writable` false opens it for reading only.  A failure
+    // names the device and the system's reason.
+    rslink::Result<> open(const std::string &path, bool writable);
     // Creates a pty: this side holds the master, a host program opens
     // path().  The slave is kept open here too, so that the master does not
     // report a hang-up while no host has it open.
-    bool createPty(std::string &why);
+    rslink::Result<> createPty();
 
     int fd() const { return fd_; }
     const std::string &path() const { return path_; }
     bool pty() const { return pty_; }
 
 private:
-    bool configure(int fd, std::string &why);
+    rslink::Result<> configure(int fd);
     void close();
 
     int fd_ = -1;

@@ -67,18 +67,16 @@ private:
     int fd_ = -1;
 };
 
-// One read of whatever is waiting.  0 bytes and `ended` false: nothing
-// there; `ended` true: the device hung up or failed (errno set).
-size_t readSome(int fd, uint8_t *buffer, bool &ended) {
-    ended = false;
+// One read of whatever is waiting (0 bytes: nothing there).  A failure:
+// the device hung up or failed.
+rslink::Result<size_t> readSome(int fd, const std::string &path, uint8_t *buffer) {
     for (;;) {
         const ssize_t n = ::read(fd, buffer, kReadChunk);
         if (n > 0) return static_cast<size_t>(n);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-        if (n == 0) errno = EIO;  // a tty that reads 0 has lost its other end
-        ended = true;
-        return 0;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return size_t{0};
+        // A tty that reads 0 has lost its other end.
+        return n == 0 ? rslink::Failure::of(EIO, path) : rslink::Failure::ofErrno(path);
     }
 }
 
@@ -189,15 +187,11 @@ public:
             return 2;
         }
         const bool relay = options_.mode == MonitorOptions::Mode::Relay;
-        std::string why;
-        bool ok = false;
-        if (relay && options_.first == "-")
-            ok = devices_[0].createPty(why);
-        else
-            ok = devices_[0].open(options_.first, relay, why);
-        if (ok) ok = devices_[1].open(options_.second, relay, why);
-        if (!ok) {
-            std::fprintf(err_, "valdor: %s\n", why.c_str());
+        rslink::Result<> opened =
+            relay && options_.first == "-" ? devices_[0].createPty() : devices_[0].open(options_.first, relay);
+        if (opened) opened = devices_[1].open(options_.second, relay);
+        if (!opened) {
+            std::fprintf(err_, "valdor: %s\n", opened.failure().why.c_str());
             return 2;
         }
         if (relay && options_.first == "-") {
@@ -206,9 +200,11 @@ public:
             std::fflush(out_);
         }
         if (!options_.capture.empty()) {
-            if (!capture_.start(options_.capture, relay ? "valdor --monitor --relay" : "valdor --monitor --tap")) {
+            const rslink::Result<> started =
+                capture_.start(options_.capture, relay ? "valdor --monitor --relay" : "valdor --monitor --tap");
+            if (!started) {
                 std::fprintf(err_, "valdor: cannot create the capture %s: %s\n", options_.capture.c_str(),
-                             std::strerror(errno));
+                             std::strerror(started.failure().error));
                 return 2;
             }
             zero_ = capture_.origin();
@@ -285,20 +281,20 @@ private:
             for (int round = 0; round < kReadRounds; ++round) {
                 bool any = false;
                 for (size_t i = 0; i < 2; ++i) {
-                    bool ended = false;
-                    const size_t n = readSome(devices_[i].fd(), chunk.data(), ended);
-                    if (ended) {
-                        std::fprintf(err_, "valdor: %s: %s; the watch ends\n", devices_[i].path().c_str(),
-                                     std::strerror(errno));
+                    const auto read = readSome(devices_[i].fd(), devices_[i].path(), chunk.data());
+                    if (!read) {
+                        std::fprintf(err_, "valdor: %s; the watch ends\n", read.failure().why.c_str());
                         return 1;
                     }
+                    const size_t n = *read;
                     if (n == 0) continue;
                     any = true;
                     if (relay) {
-                        if (const int error = rslink::platform::writeAll(devices_[1 - i].fd(), chunk.data(), n,
-                                                                          kForwardWaitMs)) {
+                        const auto forwarded =
+                            rslink::platform::writeAll(devices_[1 - i].fd(), chunk.data(), n, kForwardWaitMs);
+                        if (!forwarded) {
                             std::fprintf(err_, "valdor: cannot forward to %s: %s; the relay ends\n",
-                                         devices_[1 - i].path().c_str(), std::strerror(error));
+                                         devices_[1 - i].path().c_str(), std::strerror(forwarded.failure().error));
                             return 1;
                         }
                     }
@@ -330,37 +326,38 @@ private:
 
 }  // namespace
 
-bool parseMonitorOptions(const std::vector<std::string> &words, MonitorOptions &options,
-                         std::string &why) {
+rslink::Result<MonitorOptions> parseMonitorOptions(const std::vector<std::string> &words) {
+    // A command line is no system call: its failures carry no error number.
+    auto refuse = [](std::string why) { return rslink::Failure{0, std::move(why)}; };
+    MonitorOptions options;
     bool mode = false;
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string &w = words[i];
         if (w == "--capture") {
-            if (i + 1 >= words.size()) return why = "--capture needs a FILE", false;
+            if (i + 1 >= words.size()) return refuse("--capture needs a FILE");
             options.capture = words[++i];
         } else if (w == "--tap" || w == "--relay") {
-            if (mode) return why = "give one of --tap and --relay, once", false;
+            if (mode) return refuse("give one of --tap and --relay, once");
             if (i + 2 >= words.size())
-                return why = w == "--tap" ? "--tap needs DEV_HOST_TO_UNIT and DEV_UNIT_TO_HOST"
-                                          : "--relay needs HOST_SIDE_DEV and UNIT_SIDE_DEV",
-                       false;
+                return refuse(w == "--tap" ? "--tap needs DEV_HOST_TO_UNIT and DEV_UNIT_TO_HOST"
+                                           : "--relay needs HOST_SIDE_DEV and UNIT_SIDE_DEV");
             options.mode = w == "--tap" ? MonitorOptions::Mode::Tap : MonitorOptions::Mode::Relay;
             options.first = words[i + 1];
             options.second = words[i + 2];
             i += 2;
             mode = true;
         } else {
-            return why = "--monitor does not take '" + w + "'", false;
+            return refuse("--monitor does not take '" + w + "'");
         }
     }
-    if (!mode) return why = "--monitor needs --tap DEV_HOST_TO_UNIT DEV_UNIT_TO_HOST or --relay HOST_SIDE_DEV UNIT_SIDE_DEV", false;
+    if (!mode)
+        return refuse("--monitor needs --tap DEV_HOST_TO_UNIT DEV_UNIT_TO_HOST or --relay HOST_SIDE_DEV UNIT_SIDE_DEV");
     if (options.mode == MonitorOptions::Mode::Tap && (options.first == "-" || options.second == "-"))
-        return why = "a tap reads two devices; '-' is for the host side of a relay", false;
+        return refuse("a tap reads two devices; '-' is for the host side of a relay");
     if (options.mode == MonitorOptions::Mode::Relay && options.second == "-")
-        return why = "the unit side of a relay is a device; '-' is for the host side", false;
-    if (options.first == options.second)
-        return why = "the two devices must differ", false;
-    return true;
+        return refuse("the unit side of a relay is a device; '-' is for the host side");
+    if (options.first == options.second) return refuse("the two devices must differ");
+    return options;
 }
 
 int runMonitor(const MonitorOptions &options, std::FILE *out, std::FILE *err) {

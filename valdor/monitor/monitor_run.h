@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "rslink/core/result.h"
+
 namespace valdor::monitor {
 
 struct MonitorOptions {
@@ -18,9 +20,8 @@ struct MonitorOptions {
 };
 
 // Reads the words after "--monitor" (and a --capture FILE anywhere among
-// them).  False with `why` set for a command line it cannot take.
-bool parseMonitorOptions(const std::vector<std::string> &words, MonitorOptions &options,
-                         std::string &why);
+// them).  A command line it cannot take fails with the reason in words.
+rslink::Result<MonitorOptions> parseMonitorOptions(const std::vector<std::string> &words);
 
 // Runs until SIGINT, SIGTERM or SIGHUP (status 0) or until a device hangs up
 // or fails (status 1); 2 when it cannot start.  The transcript goes to

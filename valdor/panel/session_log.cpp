@@ -5,14 +5,14 @@
 
 namespace valdor {
 
-bool SessionLog::open(const std::string &path) {
+rslink::Result<> SessionLog::open(const std::string &path) {
     std::FILE *f = std::fopen(path.c_str(), "ae");
-    if (!f) return false;
+    if (!f) return rslink::Failure::ofErrno("cannot open the log " + path);
     std::lock_guard lock(mutex_);
     if (file_) std::fclose(file_);
     file_ = f;
     active_.store(true, std::memory_order_release);
-    return true;
+    return {};
 }
 
 void SessionLog::close() {

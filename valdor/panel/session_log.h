@@ -9,12 +9,14 @@
 #include <string>
 #include <string_view>
 
+#include "rslink/core/result.h"
+
 namespace valdor {
 
 class SessionLog {
 public:
-    // Appends to FILE (created when missing).  False with errno set.
-    bool open(const std::string &path);
+    // Appends to FILE (created when missing).
+    rslink::Result<> open(const std::string &path);
     void close();
     // "YYYY-MM-DD HH:MM:SS.mmm LINE"; nothing while no log is open.
     void line(std::string_view text) {

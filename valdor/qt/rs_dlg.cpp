@@ -169,10 +169,10 @@ void CRsDlg::build() {
                                                           QStringLiteral("Line captures (*.rslcap);;All files (*)"),
                                                           nullptr, QFileDialog::DontUseNativeDialog);
         if (path.isEmpty()) return;
-        int error = 0;
-        if (!startCapture(path.toStdString(), error)) {
+        if (const auto started = startCapture(path.toStdString()); !started) {
             char line[64];
-            std::snprintf(line, sizeof line, "CAPTURE FILE OPEN ERROR CODE=0x%08x", static_cast<unsigned>(error));
+            std::snprintf(line, sizeof line, "CAPTURE FILE OPEN ERROR CODE=0x%08x",
+                          static_cast<unsigned>(started.failure().error));
             appendMessage(line);
         }
     });

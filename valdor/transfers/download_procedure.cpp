@@ -63,9 +63,9 @@ void DownloadProcedure::start() {
     }
     panel_.setText(ctl::DownloadFileName, name);
     TransferFile file;
-    if (int error = file.openForReading(*path)) {
+    if (const auto opened = file.openForReading(*path); !opened) {
         panel_.appendMessage(formatMessage("FILE OPEN ERROR(FILENAME=%s CODE=0x%08x)", name.c_str(),
-                                           static_cast<unsigned>(error)));
+                                           static_cast<unsigned>(opened.failure().error)));
         resetOnWorker();
         return;
     }
@@ -125,10 +125,9 @@ void DownloadProcedure::begin(TransferFile file, std::string name, uint64_t bloc
 bool DownloadProcedure::readFileId() {
     // A file shorter than file_id's end leaves the missing bytes 0x00.
     std::array<uint8_t, kHeadRead> head{};
-    size_t got = 0;
-    if (int error = file_.readAt(0, head.data(), head.size(), got)) {
+    if (const auto read = file_.readAt(0, head.data(), head.size()); !read) {
         fail(formatMessage("DOWNLOAD ABNORMAL END -> FILE READ ERROR(FILENAME=%s CODE=0x%08x)",
-                           name_.c_str(), static_cast<unsigned>(error)));
+                           name_.c_str(), static_cast<unsigned>(read.failure().error)));
         return false;
     }
     std::memcpy(fileId_.data(), head.data() + kFileIdOffset, fileId_.size());
@@ -143,12 +142,13 @@ void DownloadProcedure::sendDataFrame() {
         return;
     }
     std::array<uint8_t, kProgramBytesPerFrame> data;
-    size_t n = 0;
-    if (int error = file_.read(data.data(), data.size(), n)) {
+    const auto read = file_.read(data.data(), data.size());
+    if (!read) {
         fail(formatMessage("DOWNLOAD ABNORMAL END -> FILE READ ERROR(FILENAME=%s CODE=0x%08x)",
-                           name_.c_str(), static_cast<unsigned>(error)));
+                           name_.c_str(), static_cast<unsigned>(read.failure().error)));
         return;
     }
+    const size_t n = *read;
     if (n < kProgramBytesPerFrame) {
         file_.close();
         moreData_ = false;

@@ -55,9 +55,9 @@ void OplogProcedure::start() {
         return;
     }
     TransferFile report;
-    if (int error = report.createForWriting(*path)) {
+    if (const auto created = report.createForWriting(*path); !created) {
         panel_.appendMessage(formatMessage("FILE OPEN ERROR(FILENAME=%s CODE=0x%08x)", name.c_str(),
-                                           static_cast<unsigned>(error)));
+                                           static_cast<unsigned>(created.failure().error)));
         return;
     }
     if (!onWorker([&] { begin(std::move(report), std::move(name)); })) panel_.appendMessage(kRefusedMessage);
@@ -163,7 +163,8 @@ bool OplogProcedure::advance() {
 
 void OplogProcedure::writeText(std::string_view text) {
     if (writeError_ != 0 || text.empty()) return;
-    writeError_ = report_.write(text.data(), text.size());
+    if (const auto written = report_.write(text.data(), text.size()); !written)
+        writeError_ = written.failure().error;
 }
 
 bool OplogProcedure::endedByWriteError() {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <utility>
 
@@ -13,97 +14,88 @@
 
 namespace valdor {
 
-TransferFile::TransferFile(TransferFile &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+using rslink::Failure;
+using rslink::Result;
+
+TransferFile::TransferFile(TransferFile &&other) noexcept
+    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)) {}
 
 TransferFile &TransferFile::operator=(TransferFile &&other) noexcept {
     if (this != &other) {
         close();
         fd_ = std::exchange(other.fd_, -1);
+        path_ = std::move(other.path_);
     }
     return *this;
 }
 
 namespace {
 
-using rslink::platform::writeAll;
-
 // Only a regular file may be opened: a named pipe would block the open or
 // the first read, and a device could be any terminal or disk.  Looked at
 // before the open, so that opening a device has no effect on it, and again
 // on the descriptor, in case the path was swapped in between.
-int refuseUnlessRegular(const struct stat &st) { return S_ISREG(st.st_mode) ? 0 : EINVAL; }
-
-int checkPath(const std::string &path, bool mayBeMissing) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) return mayBeMissing && errno == ENOENT ? 0 : errno;
-    return refuseUnlessRegular(st);
+Result<> refuseUnlessRegular(const struct stat &st, const std::string &path) {
+    if (S_ISREG(st.st_mode)) return {};
+    return Failure::of(EINVAL, path + " is not a regular file");
 }
 
-int checkDescriptor(int fd) {
+Result<> checkPath(const std::string &path, bool mayBeMissing) {
     struct stat st {};
-    if (::fstat(fd, &st) != 0) return errno;
-    return refuseUnlessRegular(st);
+    if (::stat(path.c_str(), &st) != 0) {
+        if (mayBeMissing && errno == ENOENT) return {};
+        return Failure::ofErrno("cannot look at " + path);
+    }
+    return refuseUnlessRegular(st, path);
+}
+
+Result<> checkDescriptor(int fd, const std::string &path) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return Failure::ofErrno("cannot look at " + path);
+    return refuseUnlessRegular(st, path);
+}
+
+Result<> writeAll(int fd, const void *data, size_t count, const std::string &path) {
+    if (Result<> written = rslink::platform::writeAll(fd, data, count); !written)
+        return Failure::of(written.failure().error, "cannot write " + path);
+    return {};
 }
 
 }  // namespace
 
-int TransferFile::openForReading(const std::string &path) {
+Result<> TransferFile::openForReading(const std::string &path) {
     close();
-    if (int error = checkPath(path, false)) return error;
+    if (Result<> checked = checkPath(path, false); !checked) return checked;
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return errno;
-    if (int error = checkDescriptor(fd)) {
+    if (fd < 0) return Failure::ofErrno("cannot open " + path);
+    if (Result<> checked = checkDescriptor(fd, path); !checked) {
         ::close(fd);
-        return error;
+        return checked;
     }
     fd_ = fd;
-    return 0;
+    path_ = path;
+    return {};
 }
 
-int TransferFile::createForWriting(const std::string &path) {
+Result<> TransferFile::createForWriting(const std::string &path) {
     close();
-    if (int error = checkPath(path, true)) return error;
+    if (Result<> checked = checkPath(path, true); !checked) return checked;
     // Emptied only once it is known to be a regular file.
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0666);
-    if (fd < 0) return errno == ENXIO ? EINVAL : errno;  // a pipe that nobody reads
-    int error = checkDescriptor(fd);
-    if (error == 0 && ::ftruncate(fd, 0) != 0) error = errno;
-    if (error != 0) {
+    if (fd < 0) {
+        // A pipe that nobody reads.
+        if (errno == ENXIO) return Failure::of(EINVAL, path + " is not a regular file");
+        return Failure::ofErrno("cannot create " + path);
+    }
+    Result<> ready = checkDescriptor(fd, path);
+    if (ready && ::ftruncate(fd, 0) != 0) ready = Failure::ofErrno("cannot empty " + path);
+    if (!ready) {
         ::close(fd);
-        return error;
+        return ready;
     }
     fd_ = fd;
-    return 0;
-}
-
-ReplaceResult replaceFile(const std::string &path, std::span<const uint8_t> bytes) {
-    // A symbolic link at `path` is replaced by the new file, never followed:
-    // lstat, not stat.  Anything else that is not a regular file stays.
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode)) return {EINVAL, 0};
-    } else if (errno != ENOENT) {
-        return {errno, 0};
-    }
-    // The new contents go to a file of their own in the same folder (rename
-    // cannot cross file systems), which then takes the old one's place in
-    // one step: a crash or a full disk leaves the old file as it was.
-    static std::atomic<unsigned> serial{0};
-    std::string temporary;
-    int fd = -1;
-    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
-        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0 && errno != EEXIST) return {errno, 0};
-    }
-    if (fd < 0) return {EEXIST, 0};
-
-    int error = writeAll(fd, bytes.data(), bytes.size());
-    if (error == 0 && ::fsync(fd) != 0) error = errno;
-    if (::close(fd) != 0 && error == 0) error = errno;
-    if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
-    if (error != 0) ::unlink(temporary.c_str());
-    return {0, error};
+    path_ = path;
+    return {};
 }
 
 uint64_t TransferFile::size() const {
@@ -112,39 +104,101 @@ uint64_t TransferFile::size() const {
     return static_cast<uint64_t>(st.st_size);
 }
 
-int TransferFile::read(uint8_t *out, size_t count, size_t &got) {
-    got = 0;
-    if (fd_ < 0) return EBADF;
+Result<size_t> TransferFile::read(uint8_t *out, size_t count) {
+    if (fd_ < 0) return Failure::of(EBADF, "no file is open");
+    size_t got = 0;
     while (got < count) {
         ssize_t n = ::read(fd_, out + got, count - got);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
+        if (n < 0) return Failure::ofErrno("cannot read " + path_);
         if (n == 0) break;
         got += static_cast<size_t>(n);
     }
-    return 0;
+    return got;
 }
 
-int TransferFile::readAt(uint64_t offset, uint8_t *out, size_t count, size_t &got) {
-    got = 0;
-    if (fd_ < 0) return EBADF;
+Result<size_t> TransferFile::readAt(uint64_t offset, uint8_t *out, size_t count) {
+    if (fd_ < 0) return Failure::of(EBADF, "no file is open");
+    size_t got = 0;
     while (got < count) {
         ssize_t n = ::pread(fd_, out + got, count - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
+        if (n < 0) return Failure::ofErrno("cannot read " + path_);
         if (n == 0) break;
         got += static_cast<size_t>(n);
     }
-    return 0;
+    return got;
 }
 
-int TransferFile::write(const void *data, size_t count) {
-    if (fd_ < 0) return EBADF;
-    return writeAll(fd_, data, count);
+Result<> TransferFile::write(const void *data, size_t count) {
+    if (fd_ < 0) return Failure::of(EBADF, "no file is open");
+    return writeAll(fd_, data, count, path_);
 }
 
 void TransferFile::close() {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
+    path_.clear();
+}
+
+// ---- Replacement -------------------------------------------------------------
+
+Replacement::Replacement(std::string path, std::string temporary, int fd)
+    : path_(std::move(path)), temporary_(std::move(temporary)), fd_(fd) {}
+
+Replacement::Replacement(Replacement &&other) noexcept
+    : path_(std::move(other.path_)), temporary_(std::move(other.temporary_)), fd_(std::exchange(other.fd_, -1)) {}
+
+Replacement &Replacement::operator=(Replacement &&other) noexcept {
+    if (this != &other) {
+        discard();
+        path_ = std::move(other.path_);
+        temporary_ = std::move(other.temporary_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
+Replacement::~Replacement() { discard(); }
+
+void Replacement::discard() {
+    if (fd_ < 0) return;
+    ::close(std::exchange(fd_, -1));
+    ::unlink(temporary_.c_str());
+}
+
+Result<Replacement> Replacement::create(const std::string &path) {
+    // A symbolic link at `path` is replaced by the new file, never followed:
+    // lstat, not stat.  Anything else that is not a regular file stays.
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (!S_ISREG(st.st_mode) && !S_ISLNK(st.st_mode))
+            return Failure::of(EINVAL, path + " is not a regular file");
+    } else if (errno != ENOENT) {
+        return Failure::ofErrno("cannot look at " + path);
+    }
+    // The new contents go to a file of their own in the same folder (rename
+    // cannot cross file systems), which then takes the old one's place in
+    // one step: a crash or a full disk leaves the old file as it was.
+    static std::atomic<unsigned> serial{0};
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(serial++);
+        const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd >= 0) return Replacement(path, std::move(temporary), fd);
+        if (errno != EEXIST) return Failure::ofErrno("cannot create " + temporary);
+    }
+    return Failure::of(EEXIST, "cannot create a new file beside " + path);
+}
+
+Result<> Replacement::put(std::span<const uint8_t> bytes) {
+    if (fd_ < 0) return Failure::of(EBADF, "the new " + path_ + " is gone");
+    Result<> written = writeAll(fd_, bytes.data(), bytes.size(), temporary_);
+    if (written && ::fsync(fd_) != 0) written = Failure::ofErrno("cannot sync " + temporary_);
+    const int fd = std::exchange(fd_, -1);
+    if (::close(fd) != 0 && written) written = Failure::ofErrno("cannot close " + temporary_);
+    if (written && ::rename(temporary_.c_str(), path_.c_str()) != 0)
+        written = Failure::ofErrno("cannot put " + temporary_ + " in the place of " + path_);
+    if (!written) ::unlink(temporary_.c_str());
+    return written;
 }
 
 std::string bareName(std::string_view path) {
