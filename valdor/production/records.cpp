@@ -197,15 +197,6 @@ std::string testsuite(const UnitResult &unit, const RunInfo &info, Counts &all) 
     return xml + "  </testsuite>\n";
 }
 
-int writeWhole(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return 0;
-}
 
 // A new or renamed entry survives a crash only once its folder is synced.
 int syncFolderOf(const std::string &path) {
@@ -219,6 +210,16 @@ int syncFolderOf(const std::string &path) {
 }
 
 }  // namespace
+
+int writeWhole(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return 0;
+}
 
 std::string jsonString(std::string_view text) {
     std::string out = "\"";

@@ -67,6 +67,10 @@ private:
     int openError_ = 0;
 };
 
+// Writes all of `bytes` to `fd`, again after an interruption.  0, or the
+// system's error number.
+int writeWhole(int fd, std::string_view bytes);
+
 // Writes `content` to a temporary file beside `path`, syncs it and renames
 // it over `path`, so that a reader sees the old file or the new one whole.
 // 0, or the system's error number.
