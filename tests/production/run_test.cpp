@@ -262,6 +262,11 @@ TEST_F(RunTest, AUnitWhoseProcessDiesEndsInErrorAndHoldsUpNoOther) {
               linesOf("a\tprepare\tPASS\t\na\thold\tERROR\tthe unit's process died (SIGKILL)\na\tteardown\tSKIPPED\t\n"
                       "b\tprepare\tPASS\t\nb\thold\tPASS\t\nb\tteardown\tPASS\t\n"
                       "run: 1 passed, 0 failed, 1 error, 0 timeout, 0 aborted\nrun\n"));
+    // The run wrote the lines of the steps the dead unit could not.
+    EXPECT_EQ(records("run"),
+              "a ERROR hold - 5.2 prepare:PASS hold:ERROR teardown:SKIPPED\n"
+              "b PASS - - 5.2 prepare:PASS hold:PASS teardown:PASS\n"
+              "junit 6 0 1 1\n");
 }
 
 TEST_F(RunTest, RetestRunsTheUnitsThatDidNotPassWithTheSameRecipeOnly) {

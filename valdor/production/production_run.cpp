@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <memory>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -62,8 +61,7 @@ struct Unit {
     pid_t pid = -1;
     int report = -1;   // read end; -1 after its end
     int control = -1;  // write end; closing it tells the unit to abort
-    std::unique_ptr<StepsFile> steps;
-    std::string recordError;  // the first failure to append a step
+    std::string recordError;  // a failure to complete its steps.jsonl
     std::string partial;      // of the report's last line
 
     Clock::time_point started, endedAt;
@@ -97,9 +95,6 @@ public:
             unit.folder = dir_ + "/" + spec.name;
             if (::mkdir(unit.folder.c_str(), 0777) != 0)
                 return "cannot create " + unit.folder + ": " + std::strerror(errno);
-            unit.steps = std::make_unique<StepsFile>(unit.folder + "/steps.jsonl");
-            if (int error = unit.steps->openError())
-                return "cannot create " + unit.folder + "/steps.jsonl: " + std::strerror(error);
             units_.push_back(std::move(unit));
         }
         return std::nullopt;
@@ -243,13 +238,12 @@ private:
         ended(unit, event.index, std::move(step));
     }
 
-    // A step's end, from the unit or closed here: recorded and shown.
+    // A step's end, from the unit (which has its line in steps.jsonl) or
+    // closed here: kept and shown.
     void ended(Unit &unit, size_t index, StepResult step) {
         unit.result.steps[index] = std::move(step);
         unit.reported = index + 1;
         if (unit.current && *unit.current <= index) unit.current.reset();
-        if (int error = unit.steps->append(unit.result, unit.result.steps[index]); error && unit.recordError.empty())
-            unit.recordError = "cannot append to " + unit.folder + "/steps.jsonl: " + std::strerror(error);
         view_.stepEnded(unit.result, unit.result.steps[index]);
     }
 
@@ -333,18 +327,20 @@ private:
         }
     }
 
-    // The unit has ended: the steps it did not report are closed here.
+    // The unit has ended: the steps it did not report are closed here, and
+    // its steps.jsonl gets the lines it could not write.
     void over(Unit &unit, Clock::time_point now) {
         unit.over = true;
         unit.endedAt = now;
         if (unit.control >= 0) ::close(unit.control);
         if (unit.report >= 0) ::close(unit.report);
         unit.control = unit.report = -1;
-        if (unit.done) return;
-        Outcome outcome = Outcome::Error;
-        std::string why = unit.killedAt ? unit.killedWhy : diedWhy(unit.status);
-        if (unit.killedAs) outcome = *unit.killedAs;
-        closeSteps(unit, outcome, why, now);
+        if (!unit.done)
+            closeSteps(unit, unit.killedAs.value_or(Outcome::Error), unit.killedAt ? unit.killedWhy : diedWhy(unit.status),
+                       now);
+        const std::string steps = unit.folder + "/steps.jsonl";
+        if (int error = completeStepsFile(steps, unit.result))
+            unit.recordError = "cannot complete " + steps + ": " + std::strerror(error);
     }
 
     static std::string diedWhy(int status) {

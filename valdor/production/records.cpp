@@ -1,5 +1,6 @@
 #include "valdor/production/records.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -303,6 +304,31 @@ int StepsFile::append(const UnitResult &unit, const StepResult &step) {
     if (fd_ < 0) return openError_;
     if (int error = writeWhole(fd_, stepJsonLine(unit, step))) return error;
     return ::fsync(fd_) == 0 ? 0 : errno;
+}
+
+int completeStepsFile(const std::string &path, const UnitResult &unit) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    std::string text;
+    char buffer[8192];
+    int error = 0;
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            error = errno;
+            break;
+        }
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    const size_t whole = text.rfind('\n') + 1;  // 0 when there is no line end
+    if (error == 0 && whole != text.size() && ::ftruncate(fd, static_cast<off_t>(whole)) != 0) error = errno;
+    ::close(fd);
+    if (error != 0) return error;
+    StepsFile file(path);
+    for (size_t i = static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(whole), '\n'));
+         i < unit.steps.size(); ++i)
+        if (int failed = file.append(unit, unit.steps[i])) return failed;
+    return 0;
 }
 
 int replaceFile(const std::string &path, std::string_view content) {

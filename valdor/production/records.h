@@ -67,6 +67,12 @@ private:
     int openError_ = 0;
 };
 
+// Brings the steps.jsonl at `path` up to `unit`, whose steps it holds the
+// first lines of, in order: a last line cut short (its writer died while
+// writing it) is removed, and a line for each later step is appended and
+// synced.  0, or the system's error number.
+int completeStepsFile(const std::string &path, const UnitResult &unit);
+
 // Writes all of `bytes` to `fd`, again after an interruption.  0, or the
 // system's error number.
 int writeWhole(int fd, std::string_view bytes);

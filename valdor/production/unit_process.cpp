@@ -150,20 +150,31 @@ private:
     std::thread thread_;
 };
 
+// Tells the run of each step, and keeps the unit's steps.jsonl.  A run
+// that has gone reads nothing more; the unit then ends as an abort makes it.
 class Reporter {
 public:
-    explicit Reporter(int fd) : fd_(fd) {}
-    // A run that has gone reads nothing more; the unit ends as an abort
-    // makes it end.
-    void send(const UnitEvent &event) { (void)writeWhole(fd_, encodeUnitEvent(event)); }
+    Reporter(int fd, const std::string &steps) : fd_(fd), steps_(steps) {}
+    int openError() const { return steps_.openError(); }
     void begin(size_t index, const StepResult &step) { send({UnitEvent::Kind::Begin, index, step, ""}); }
-    void end(size_t index, const StepResult &step, const std::string &serial) {
-        send({UnitEvent::Kind::End, index, step, serial});
+    // The run hears of the step before its line is written: should this
+    // process die in between, the run has the step and writes the line.
+    void end(size_t index, const UnitResult &unit) {
+        send({UnitEvent::Kind::End, index, unit.steps[index], unit.serial});
+        if (int error = steps_.append(unit, unit.steps[index]); error && !appendFailed_) {
+            appendFailed_ = true;
+            sessionLog().line(std::string("valdor: cannot append to steps.jsonl: ") + std::strerror(error));
+        }
     }
+    // Every line is written by now.
     void done() { send({}); }
 
 private:
+    void send(const UnitEvent &event) { (void)writeWhole(fd_, encodeUnitEvent(event)); }
+
     int fd_;
+    StepsFile steps_;
+    bool appendFailed_ = false;
 };
 
 // The unit's process takes no signal from the terminal: the run tells it
@@ -176,8 +187,10 @@ void takeSignals() {
     sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-// The unit's records; what went wrong, or "".
-std::string openRecords(const std::string &folder) {
+// The unit's session log and capture; what went wrong, or "".
+std::string openRecords(const std::string &folder, const Reporter &reporter) {
+    if (int error = reporter.openError())
+        return "cannot create " + folder + "/steps.jsonl: " + std::strerror(error);
     const std::string log = folder + "/session.log";
     if (!sessionLog().open(log)) return "cannot open the session log " + log + ": " + std::strerror(errno);
     const std::string capture = folder + "/line.rslcap";
@@ -194,11 +207,11 @@ int runUnit(const UnitJob &job, int report, int control) {
     // would take every unit's bytes into one file.
     ::setenv("RSLINK_COM1", job.device.c_str(), 1);
     ::unsetenv("RSLINK_CAPTURE");
-    const std::string setupError = openRecords(job.folder);
+    Reporter reporter(report, job.folder + "/steps.jsonl");
+    const std::string setupError = openRecords(job.folder, reporter);
 
     const Recipe &recipe = *job.recipe;
     UnitResult unit = plannedUnit(job.name, job.port, recipe);
-    Reporter reporter(report);
     {
         LogStream log;
         ScriptSessionOptions options;
@@ -216,7 +229,7 @@ int runUnit(const UnitJob &job, int report, int control) {
             if (teardown) watch.teardownStarts();
             if (!stepRuns(unit, i)) {
                 step.start = std::chrono::system_clock::now();
-                reporter.end(i, step, unit.serial);
+                reporter.end(i, unit);
                 continue;
             }
             step.begin(std::chrono::system_clock::now());
@@ -233,7 +246,7 @@ int runUnit(const UnitJob &job, int report, int control) {
             } else {
                 runStep(session, teardown ? *recipe.teardown : recipe.steps[i], unit, step, teardown ? cut : aborted);
             }
-            reporter.end(i, step, unit.serial);
+            reporter.end(i, unit);
         }
         watch.ended();
         reporter.done();
