@@ -4,6 +4,7 @@
 // every refusal made before anything is created.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <csignal>
 #include <fcntl.h>
 #include <pty.h>
@@ -200,9 +201,17 @@ TEST_F(RunTest, AUnitPastItsTimeOutIsKilledWithoutTeardown) {
     EXPECT_EQ(out, "slow\tprepare\tPASS\t\nslow\tstatus\tTIMEOUT\tthe unit ran past its time-out of 1.5 s\n"
                    "slow\tdevice\tSKIPPED\t\nslow\tteardown\tSKIPPED\t\n"
                    "run: 0 passed, 0 failed, 0 error, 1 timeout, 0 aborted\nrun\n");
-    // The killed unit left its port: a new run opens it.
+    // The killed unit left its port: a new run opens it, into a folder of
+    // its own under runs/.
     file("open.vds", "select 1137 \"COM1\"\npress \"COM Open\"\nwait message \"COM OPEN Completed.\" 3\n");
-    EXPECT_EQ(valdor("--run open.vds --out again --unit slow=" + slow.path()), 0) << out << err;
+    EXPECT_EQ(valdor("--run open.vds --unit slow=" + slow.path()), 0) << out << err;
+    const std::string dir = testsupport::lines(out).back();
+    auto digits = [&](size_t from, size_t to) {
+        return std::all_of(dir.begin() + from, dir.begin() + to, [](char c) { return c >= '0' && c <= '9'; });
+    };
+    EXPECT_TRUE(dir.size() == 20 && dir.rfind("runs/", 0) == 0 && digits(5, 13) && dir[13] == '-' && digits(14, 20))
+        << dir;  // runs/YYYYMMDD-HHMMSS
+    EXPECT_TRUE(fs::exists(at(dir + "/slow/steps.jsonl")));
 }
 
 // Ctrl-C reaches the run and its units as one process group: every unit's

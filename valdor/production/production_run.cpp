@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/signalfd.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -172,7 +173,13 @@ private:
         }
         const int r = ::fcntl(report, F_DUPFD, 10), c = ::fcntl(control, F_DUPFD, 10);
         if (r < 0 || c < 0 || ::dup2(r, 3) != 3 || ::dup2(c, 4) != 4) return 1;
-        ::close_range(5, ~0U, 0);
+        // Another unit's control pipe held open here would hide its end
+        // from that unit.
+        if (::close_range(5, ~0U, 0) != 0) {
+            rlimit files{};
+            ::getrlimit(RLIMIT_NOFILE, &files);
+            for (rlim_t fd = 5; fd < std::min<rlim_t>(files.rlim_cur, 65536); ++fd) ::close(static_cast<int>(fd));
+        }
         return runUnit(job, 3, 4);
     }
 

@@ -212,6 +212,16 @@ int syncFolderOf(const std::string &path) {
 
 }  // namespace
 
+int readWhole(int fd, std::string &text) {
+    char buffer[8192];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return 0;
+}
+
 int writeWhole(int fd, std::string_view bytes) {
     while (!bytes.empty()) {
         const ssize_t n = ::write(fd, bytes.data(), bytes.size());
@@ -310,16 +320,7 @@ int completeStepsFile(const std::string &path, const UnitResult &unit) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return errno;
     std::string text;
-    char buffer[8192];
-    int error = 0;
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = errno;
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-    }
+    int error = readWhole(fd, text);
     const size_t whole = text.rfind('\n') + 1;  // 0 when there is no line end
     if (error == 0 && whole != text.size() && ::ftruncate(fd, static_cast<off_t>(whole)) != 0) error = errno;
     ::close(fd);

@@ -73,8 +73,10 @@ private:
 // synced.  0, or the system's error number.
 int completeStepsFile(const std::string &path, const UnitResult &unit);
 
-// Writes all of `bytes` to `fd`, again after an interruption.  0, or the
-// system's error number.
+// Appends what `fd` holds up to its end to `text`, and writes all of
+// `bytes` to `fd`, each again after an interruption.  0, or the system's
+// error number.
+int readWhole(int fd, std::string &text);
 int writeWhole(int fd, std::string_view bytes);
 
 // Writes `content` to a temporary file beside `path`, syncs it and renames

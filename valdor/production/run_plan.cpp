@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "valdor/production/records.h"
 #include "valdor/production/retest.h"
 #include "valdor/production/sha256.h"
 #include "valdor/production/unit_port.h"
@@ -25,16 +26,7 @@ namespace fs = std::filesystem;
 int readFile(const std::string &path, std::string &text) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return errno;
-    char buffer[8192];
-    int error = 0;
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            error = errno;
-            break;
-        }
-        text.append(buffer, static_cast<size_t>(n));
-    }
+    const int error = readWhole(fd, text);
     ::close(fd);
     return error;
 }

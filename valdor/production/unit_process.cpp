@@ -57,13 +57,14 @@ private:
 // passed it breaks that off too.
 class AbortWatch {
 public:
+    // Without a wake pipe nothing is watched: the run kills a unit that
+    // does not end after an abort.
     AbortWatch(int control, ScriptSession &session) : control_(control), session_(session) {
-        if (::pipe2(wake_, O_CLOEXEC) != 0) wake_[0] = wake_[1] = -1;
-        thread_ = std::thread([this] { watch(); });
+        if (::pipe2(wake_, O_CLOEXEC) == 0) thread_ = std::thread([this] { watch(); });
     }
     ~AbortWatch() {
         ended();
-        thread_.join();
+        if (thread_.joinable()) thread_.join();
         for (int fd : wake_)
             if (fd >= 0) ::close(fd);
     }
@@ -108,16 +109,14 @@ private:
         }
     }
 
-    // The signal's name, sent before the pipe's end.
+    // The signal's name, written in one piece before the pipe's end; ""
+    // when the pipe ended with nothing (the run has gone).
     std::string readReason() {
-        std::string text;
         char buf[32];
-        for (ssize_t n; text.size() < 32 && (n = ::read(control_, buf, sizeof buf)) != 0;) {
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) break;
-            text.append(buf, static_cast<size_t>(n));
+        ssize_t n;
+        while ((n = ::read(control_, buf, sizeof buf)) < 0 && errno == EINTR) {
         }
-        return text;
+        return n > 0 ? std::string(buf, static_cast<size_t>(n)) : std::string();
     }
 
     void watch() {
