@@ -18,7 +18,7 @@ std::optional<std::string> parse(std::vector<std::string> words, RunOptions &opt
 }
 
 std::string derived(const std::string &word) {
-    UnitSpec unit;
+    UnitEntry unit;
     auto error = parseUnitWord(word, unit);
     return error ? "refused: " + *error : unit.name + " | " + unit.port;
 }
@@ -74,11 +74,11 @@ TEST(RunOptions, UnitNamesGivenOrTakenFromThePort) {
 }
 
 TEST(RunOptions, UnitsFileAndDuplicates) {
-    std::vector<UnitSpec> units;
+    std::vector<UnitEntry> units;
     ASSERT_EQ(parseUnitsFile("# slots\n\nleft  /dev/ttyUSB0\r\n  right\tCOM2  \n", "u.txt", units), std::nullopt);
     ASSERT_EQ(units.size(), 2u);
     EXPECT_EQ(units[1].name + "|" + units[1].port, "right|COM2");
-    std::vector<UnitSpec> ignored;
+    std::vector<UnitEntry> ignored;
     EXPECT_EQ(parseUnitsFile("a COM1\nlonely\n", "u.txt", ignored).value_or(""), "u.txt line 2: give NAME PORT");
     EXPECT_EQ(parseUnitsFile("a COM1 extra\n", "u.txt", ignored).value_or(""),
               "u.txt line 1: give NAME PORT, nothing more");
@@ -105,12 +105,12 @@ TEST(Retest, ReadsTheSummaryBackAndPicksTheUnitsThatDidNotPass) {
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[1].port, "/dev/x,y");
 
-    std::vector<UnitSpec> units;
+    std::vector<UnitEntry> units;
     ASSERT_EQ(unitsToRetest(rows, "abc", {{"c", "COM9", true}}, units), std::nullopt);
     ASSERT_EQ(units.size(), 2u);
     EXPECT_EQ(units[0].name + " " + units[0].port + " " + units[1].name + " " + units[1].port, "b /dev/x,y c COM9");
 
-    std::vector<UnitSpec> none;
+    std::vector<UnitEntry> none;
     EXPECT_EQ(unitsToRetest(rows, "abd", {}, none).value_or("").rfind("RECIPE is not the recipe that run ran", 0), 0u);
     EXPECT_EQ(unitsToRetest(rows, "abc", {{"a", "COM9", true}}, none).value_or(""),
               "unit a is not one of the units to retest");

@@ -90,10 +90,10 @@ public:
     std::optional<std::string> prepare() {
         if (int error = replaceFile(dir_ + "/recipe.vds", plan_.recipeText))
             return "cannot write " + dir_ + "/recipe.vds: " + std::strerror(error);
-        for (const auto &spec : plan_.units) {
+        for (const auto &entry : plan_.units) {
             Unit unit;
-            unit.result = plannedUnit(spec.name, spec.port, plan_.recipe);
-            unit.folder = dir_ + "/" + spec.name;
+            unit.result = plannedUnit(entry.name, entry.port, plan_.recipe);
+            unit.folder = dir_ + "/" + entry.name;
             if (::mkdir(unit.folder.c_str(), 0777) != 0)
                 return "cannot create " + unit.folder + ": " + std::strerror(errno);
             units_.push_back(std::move(unit));

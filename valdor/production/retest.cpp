@@ -73,7 +73,7 @@ std::optional<std::string> readSummary(std::string_view text, std::vector<Summar
 }
 
 std::optional<std::string> unitsToRetest(const std::vector<SummaryRow> &rows, std::string_view recipeSha256,
-                                         const std::vector<UnitSpec> &newPorts, std::vector<UnitSpec> &units) {
+                                         const std::vector<UnitEntry> &newPorts, std::vector<UnitEntry> &units) {
     for (const auto &row : rows)
         if (row.recipeSha256 != recipeSha256)
             return "RECIPE is not the recipe that run ran (its SHA-256 is " + std::string(recipeSha256) +
@@ -82,7 +82,7 @@ std::optional<std::string> unitsToRetest(const std::vector<SummaryRow> &rows, st
         if (row.outcome != outcomeText(Outcome::Pass)) units.push_back({row.unit, row.port, true});
     if (units.empty()) return std::nullopt;
     for (const auto &given : newPorts) {
-        auto at = std::find_if(units.begin(), units.end(), [&](const UnitSpec &u) { return u.name == given.name; });
+        auto at = std::find_if(units.begin(), units.end(), [&](const UnitEntry &u) { return u.name == given.name; });
         if (at == units.end()) return "unit " + given.name + " is not one of the units to retest";
         at->port = given.port;
     }

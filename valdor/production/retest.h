@@ -32,6 +32,6 @@ std::optional<std::string> readSummary(std::string_view text, std::vector<Summar
 // rows name; each of `newPorts` gives a unit to retest a new port.  The
 // error, or none; no unit with no error means nothing to retest.
 std::optional<std::string> unitsToRetest(const std::vector<SummaryRow> &rows, std::string_view recipeSha256,
-                                         const std::vector<UnitSpec> &newPorts, std::vector<UnitSpec> &units);
+                                         const std::vector<UnitEntry> &newPorts, std::vector<UnitEntry> &units);
 
 }  // namespace valdor

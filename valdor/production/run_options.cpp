@@ -44,7 +44,7 @@ std::string nameFromPort(std::string_view port) {
     return name;
 }
 
-std::optional<std::string> parseUnitWord(std::string_view word, UnitSpec &unit) {
+std::optional<std::string> parseUnitWord(std::string_view word, UnitEntry &unit) {
     const size_t equals = word.find('=');
     const bool named = equals != std::string_view::npos && word.substr(0, equals).find('/') == std::string_view::npos;
     unit.named = named;
@@ -58,7 +58,7 @@ std::optional<std::string> parseUnitWord(std::string_view word, UnitSpec &unit) 
 }
 
 std::optional<std::string> parseUnitsFile(std::string_view text, const std::string &file,
-                                          std::vector<UnitSpec> &units) {
+                                          std::vector<UnitEntry> &units) {
     int number = 0;
     while (!text.empty()) {
         const size_t end = text.find('\n');
@@ -69,7 +69,7 @@ std::optional<std::string> parseUnitsFile(std::string_view text, const std::stri
         const std::string where = file + " line " + std::to_string(number) + ": ";
         const size_t blank = line.find_first_of(" \t");
         if (blank == std::string::npos) return where + "give NAME PORT";
-        UnitSpec unit{line.substr(0, blank), trim(line.substr(blank)), true};
+        UnitEntry unit{line.substr(0, blank), trim(line.substr(blank)), true};
         if (unit.port.find_first_of(" \t") != std::string::npos) return where + "give NAME PORT, nothing more";
         if (!validUnitName(unit.name))
             return where + "unit name '" + unit.name +
@@ -79,9 +79,9 @@ std::optional<std::string> parseUnitsFile(std::string_view text, const std::stri
     return std::nullopt;
 }
 
-std::optional<std::string> findDuplicate(const std::vector<UnitSpec> &units,
+std::optional<std::string> findDuplicate(const std::vector<UnitEntry> &units,
                                          const std::function<std::string(const std::string &)> &device) {
-    std::map<std::string, const UnitSpec *> names, ports, devices;
+    std::map<std::string, const UnitEntry *> names, ports, devices;
     for (const auto &unit : units) {
         if (!names.emplace(unit.name, &unit).second) return "unit name " + unit.name + " is given twice";
         if (auto [at, fresh] = ports.emplace(unit.port, &unit); !fresh)
@@ -125,7 +125,7 @@ std::optional<std::string> parseRunArguments(const std::vector<std::string> &wor
             haveRecipe = true;
             options.recipe = value;
         } else if (option == "--unit") {
-            UnitSpec unit;
+            UnitEntry unit;
             error = parseUnitWord(value, unit);
             options.units.push_back(unit);
         } else if (option == "--units") {

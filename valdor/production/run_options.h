@@ -17,7 +17,7 @@ inline constexpr double kDefaultUnitTimeout = 600;
 
 // A unit as the operator names it: NAME, and PORT as written (COM<n>, a
 // device path, or an address).
-struct UnitSpec {
+struct UnitEntry {
     std::string name;
     std::string port;
     bool named = false;  // NAME was given, not derived from PORT
@@ -25,7 +25,7 @@ struct UnitSpec {
 
 struct RunOptions {
     std::string recipe;
-    std::vector<UnitSpec> units;           // --unit, in order
+    std::vector<UnitEntry> units;           // --unit, in order
     std::vector<std::string> unitsFiles;   // --units
     std::optional<std::string> out;
     std::optional<std::string> station;
@@ -46,16 +46,16 @@ std::string nameFromPort(std::string_view port);
 
 // "[NAME=]PORT": NAME is what comes before the first '=', when that holds
 // no '/'.  The error, or none.
-std::optional<std::string> parseUnitWord(std::string_view word, UnitSpec &unit);
+std::optional<std::string> parseUnitWord(std::string_view word, UnitEntry &unit);
 
 // A units file: one "NAME PORT" a line, blank lines and lines starting
 // with '#' skipped.  Errors read "FILE line N: ...".
 std::optional<std::string> parseUnitsFile(std::string_view text, const std::string &file,
-                                          std::vector<UnitSpec> &units);
+                                          std::vector<UnitEntry> &units);
 
 // The same NAME twice, or the same port twice: as written, or as the
 // device `device` says each opens.  The error, or none.
-std::optional<std::string> findDuplicate(const std::vector<UnitSpec> &units,
+std::optional<std::string> findDuplicate(const std::vector<UnitEntry> &units,
                                          const std::function<std::string(const std::string &)> &device);
 
 }  // namespace valdor

@@ -53,8 +53,8 @@ std::optional<std::string> checkOutFolder(const std::string &dir) {
 
 // The units a retest runs: those of DIR that did not pass; `given` only
 // moves them to new ports.
-PlanResult retestUnits(const std::string &dir, const RunPlan &plan, const std::vector<UnitSpec> &given,
-                       std::vector<UnitSpec> &units) {
+PlanResult retestUnits(const std::string &dir, const RunPlan &plan, const std::vector<UnitEntry> &given,
+                       std::vector<UnitEntry> &units) {
     const std::string file = dir + "/summary.csv";
     std::string text;
     if (int error = readFile(file, text)) return refused("--retest: cannot read " + file + ": " + std::strerror(error));
@@ -83,7 +83,7 @@ PlanResult planRun(const std::vector<std::string> &words, RunPlan &plan) {
     if (!plan.recipe.ok()) return {PlanResult::Kind::Refused, plan.recipe.errors};
     plan.recipeSha256 = sha256Hex(plan.recipeText);
 
-    std::vector<UnitSpec> given = options.units;
+    std::vector<UnitEntry> given = options.units;
     for (const auto &file : options.unitsFiles) {
         std::string text;
         if (int error = readFile(file, text))

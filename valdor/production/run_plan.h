@@ -16,7 +16,7 @@ struct RunPlan {
     std::string recipeText;
     Recipe recipe;
     std::string recipeSha256;
-    std::vector<UnitSpec> units;
+    std::vector<UnitEntry> units;
     std::optional<std::string> out;  // --out DIR; none: a new folder under runs/
     std::string station;
     double unitTimeout = kDefaultUnitTimeout;
