@@ -106,6 +106,9 @@ bool measureAppend(Table &table, int argc, char **argv);
 // The repeat mode in the window against headless, hand-overs per exchange,
 // and AppendMessage from the worker with the box full.  False without Qt.
 bool measureWindow(Table &table, int exchanges, int argc, char **argv);
+// valdor --run on 16 simulated units paced at 9600 baud: wall time against
+// the units alone, the run's own CPU, memory per unit.
+void measureProduction(Table &table);
 // Resident memory as the message box fills and keeps filling.
 void measureMemoryHeadless(Table &table);
 bool measureMemoryWindow(Table &table, int argc, char **argv);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs one of the example scripts of docs/examples against the simulated
-# unit, without a window: valdor --script with COM1 mapped to bdusim's pty.
+# unit, without a window: valdor --script with COM1 mapped to bdusim's pty
+# (a recipe, which has steps, as valdor --run on that one unit).
 # Usage: scripts/run-example.sh [NAME]   (default: status-check; see docs/examples/*.vds)
 # Assumes valdor and bdusim are built in ${VALDOR_BUILD_DIR:-build}/.
 set -euo pipefail
@@ -33,4 +34,10 @@ done
 # The examples name their files relative to the folder they run in.
 cp "$root/docs/examples/sample.prg" "$work/"
 cd "$work"
+if grep -q '^step ' "$script"; then
+    # A recipe: a production run on the one simulated unit, then its summary.
+    "$root/$build/valdor/valdor" --run "$script" --unit "unit1=$pty" --out "$work/run" || status=$?
+    cat "$work/run/summary.csv"
+    exit "${status:-0}"
+fi
 RSLINK_COM1=$pty "$root/$build/valdor/valdor" --script "$script"

@@ -72,6 +72,26 @@ TEST_P(Examples, OutputMatchesTheExpectedOne) {
     EXPECT_EQ(got, slurp(expectedFile)) << "masked output of " << name;
 }
 
+// The example recipe, as a production run on one simulated unit: a line a
+// step, every step passed.
+TEST(ExampleRecipe, EndOfLineRunsOnTheSimulatedUnit) {
+    Bdusim sim;
+    fs::path work = fs::path(testsupport::scratch()) / "example-end-of-line";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    std::string cmd = "cd '" + work.string() + "' && '" + std::string(VALDOR_PATH) + "' --run '" +
+                      (kExamples / "end-of-line.vds").string() + "' --out run --unit unit1=" + sim.path() +
+                      " > out.txt 2> err.txt";
+    EXPECT_EQ(testsupport::run(cmd), 0) << slurp(work / "err.txt");
+    const std::string got = slurp(work / "out.txt");
+    const fs::path expectedFile = kExamples / "end-of-line.out";
+    if (std::getenv("VALDOR_UPDATE_EXAMPLES")) {
+        std::ofstream(expectedFile, std::ios::binary) << got;
+        GTEST_SKIP() << "wrote " << expectedFile;
+    }
+    EXPECT_EQ(got, slurp(expectedFile));
+}
+
 TEST(ExampleMask, MasksOnlyClockDependentParts) {
     std::string clock = "SEND[10:11:12:013]>60 D4 FF 00 00 1A 30 31 52 54 30 30 49 32 30 30 30 45 "
                         "32 30 32 36 31 32 30 38 31 30 31 31 31 32 1C ";

@@ -199,3 +199,20 @@ TEST(Records, JUnitReadByJunitparserAgreesWithTheResult) {
     EXPECT_EQ(lines[12], "case slow 01 prepare 600.000 [('Error', 'TIMEOUT')]");
     EXPECT_EQ(lines[13], "text True " + hexOf(kOddMarked));
 }
+
+TEST(Records, StepsFileCompletedAfterAWriterThatDied) {
+    TempDir dir;
+    const RunResult run = sampleRun();
+    const UnitResult &bad = run.units[1];
+    const std::string path = dir.file("steps.jsonl");
+    // The first step's line whole, the second's cut short.
+    std::ofstream(path, std::ios::binary) << stepJsonLine(bad, bad.steps[0]) << stepJsonLine(bad, bad.steps[1]).substr(0, 30);
+    ASSERT_EQ(completeStepsFile(path, bad), 0);
+    std::string expected;
+    for (const auto &s : bad.steps) expected += stepJsonLine(bad, s);
+    std::ifstream in(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
+    ASSERT_EQ(completeStepsFile(path, bad), 0);  // complete already: left as it is
+    std::ifstream again(path, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), expected);
+}

@@ -7,6 +7,7 @@
 //   valdor --decode FILE   prints a capture or saved trace decoded
 //   valdor --export-pcap CAPTURE OUT.pcap
 //   valdor --monitor --tap DEV DEV | --relay DEV DEV [--capture FILE]
+//   valdor --run RECIPE --unit [NAME=]PORT ...   one recipe on many units
 //   --capture FILE and --log FILE go before any of the above.
 #include <cerrno>
 #include <cstdio>
@@ -19,6 +20,7 @@
 #include "rslink/platform/serial_devices.h"
 #include "valdor/headless/script_runner.h"
 #include "valdor/monitor/monitor_run.h"
+#include "valdor/production/production_run.h"
 #include "valdor/records/decode.h"
 #include "valdor/records/pcap_export.h"
 
@@ -33,6 +35,8 @@ constexpr char kUsage[] =
     "       valdor --list-ports | --decode FILE | --export-pcap CAPTURE OUT.pcap | --help\n"
     "       valdor --monitor --tap DEV_HOST_TO_UNIT DEV_UNIT_TO_HOST [--capture FILE]\n"
     "       valdor --monitor --relay HOST_SIDE_DEV UNIT_SIDE_DEV [--capture FILE]\n"
+    "       valdor --run RECIPE --unit [NAME=]PORT [--unit ...] [--units FILE] [--out DIR]\n"
+    "              [--station NAME] [--unit-timeout SECONDS] [--retest DIR]\n"
     "\n"
     "  (no option)     open the console window\n"
     "  --script FILE   run the same console without a window, one statement per line from\n"
@@ -54,6 +58,21 @@ constexpr char kUsage[] =
     "                  in the line: forwards every byte unchanged both ways; HOST_SIDE_DEV -\n"
     "                  creates a pty and prints its path first, for the host program to open\n"
     "                  (--capture FILE writes the watched line as a capture; Ctrl-C ends)\n"
+    "  --run RECIPE    a production run: RECIPE (script statements with step, expect, serial and\n"
+    "                  teardown) on every unit at once, one process a unit, each unit's PORT as\n"
+    "                  its COM1; verdicts and records under DIR (docs/production-runs.md); exit\n"
+    "                  status 0 every unit passed, 1 one did not or Ctrl-C, 2 refused\n"
+    "    --unit [NAME=]PORT\n"
+    "                  a unit: PORT is COM<n>, a device path or an address; NAME (letters,\n"
+    "                  digits, - _ .) defaults to PORT's last path component\n"
+    "    --units FILE  units from FILE, one NAME PORT a line (# comments)\n"
+    "    --out DIR     the run's folder, new or empty (default runs/YYYYMMDD-HHMMSS, UTC)\n"
+    "    --station NAME\n"
+    "                  the station the records name (default: the host name)\n"
+    "    --unit-timeout SECONDS\n"
+    "                  a unit still running after SECONDS (default 600) is killed: TIMEOUT\n"
+    "    --retest DIR  run again, into a new folder, the units of the run DIR that did not\n"
+    "                  pass; --unit NAME=PORT moves one of them to a new port\n"
     "  --help          show this text\n"
     "\n"
     "COM n opens, in this order: the device named by the environment variable RSLINK_COM<n>;\n"
@@ -158,16 +177,18 @@ int runMonitor(int argc, char **argv) {
     return valdor::monitor::runMonitor(*options, stdout, stderr);
 }
 
-bool asksForMonitor(int argc, char **argv) {
+bool asksFor(const char *mode, int argc, char **argv) {
     for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--monitor") == 0) return true;
+        if (std::strcmp(argv[i], mode) == 0) return true;
     return false;
 }
 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (asksForMonitor(argc, argv)) return runMonitor(argc, argv);
+    if (asksFor("--monitor", argc, argv)) return runMonitor(argc, argv);
+    // A run's options, --capture and --log among them, are its own.
+    if (asksFor("--run", argc, argv)) return valdor::runProduction(std::vector<std::string>(argv + 1, argv + argc));
     if (argc >= 2 && std::strcmp(argv[1], "--decode") == 0) {
         if (argc != 3) {
             std::fputs("valdor: --decode needs exactly one FILE\n", stderr);

@@ -185,14 +185,14 @@ private:
         panel_.setChecked(ctl::ContinuousMode, false);
         abortAll();
         panel_.appendMessage(traceLine("SEND[", localNow(), {block.data, block.length}));
-        panel_.appendMessage("Send Abnormal End");
+        panel_.appendMessage(kSendFailedLine);
         slotDone(block, false);
     }
 
     void onApiError() {
         panel_.setChecked(ctl::ContinuousMode, false);
         abortAll();
-        panel_.appendMessage("API Error End");
+        panel_.appendMessage(kApiErrorLine);
     }
 
     void onReceived(const MSG_BLK &block) {

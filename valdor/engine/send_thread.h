@@ -23,6 +23,12 @@ namespace valdor {
 
 class Panel;
 
+// The message lines that say a request went wrong on the line: the unit
+// never took it (the send's retries ran out), or the driver reported an
+// error such as the line hanging up.
+inline constexpr const char *kSendFailedLine = "Send Abnormal End";
+inline constexpr const char *kApiErrorLine = "API Error End";
+
 // The continuous count-and-transport sequence as the worker holds it.  Only
 // the worker keeps it: "Bill Count / Transport" arms it through the worker's
 // queue (postSequence), so no other thread ever writes it.

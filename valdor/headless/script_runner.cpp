@@ -20,6 +20,7 @@
 #include "valdor/panel/buttons.h"
 #include "valdor/console/capture_control.h"
 #include "valdor/console/console.h"
+#include "valdor/engine/send_thread.h"
 #include "valdor/panel/controls.h"
 #include "valdor/panel/host.h"
 #include "valdor/panel/memory_panel.h"
@@ -83,16 +84,24 @@ Clock::time_point later(Clock::time_point from, double seconds) {
     return from + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
+// How a wait ended.
+enum class WaitEnd { Met, TimedOut, OutputClosed, Interrupted, LineFailed };
+
 // What the waits count: frames handled and lines appended since the end of
 // the previous wait.  Only what a later wait can still use is kept: while a
 // wait runs, each new line is checked once on arrival and not stored; between
 // waits the lines are held for the next `wait message`, as many as the
-// message box would hold.  Every wait also ends when standard output closes.
+// message box would hold.  Every wait also ends when standard output closes,
+// when interrupted, and (when asked) when the line fails.
 class Events {
 public:
+    explicit Events(bool lineFailureEndsWait) : lineFailureEndsWait_(lineFailureEndsWait) {}
+
     void line(const std::string &text) {
         std::lock_guard lock(mutex_);
         lastLine_ = Clock::now();
+        if (lineFailureEndsWait_ && !lineFailure_ && (text == kSendFailedLine || text == kApiErrorLine))
+            lineFailure_ = text;
         if (target_) {
             matched_ = matched_ || text == *target_;
         } else if (!waiting_) {
@@ -111,42 +120,65 @@ public:
         closed_ = true;
         changed_.notify_all();
     }
+    void interrupt(bool on) {
+        std::lock_guard lock(mutex_);
+        interrupted_ = on;
+        changed_.notify_all();
+    }
     // Starts counting anew: what came before is forgotten.
     void mark() {
         std::lock_guard lock(mutex_);
         frames_ = 0;
+        lineFailure_.reset();
         forgetPending();
     }
-    bool waitFrames(uint64_t n, Clock::time_point deadline) {
+    // The line that said the line failed, since the previous wait.
+    std::string lineFailure() const {
+        std::lock_guard lock(mutex_);
+        return lineFailure_.value_or("");
+    }
+    WaitEnd waitFrames(uint64_t n, Clock::time_point deadline) {
         std::unique_lock lock(mutex_);
         Waiting during(*this);
-        return changed_.wait_until(lock, deadline, [&] { return closed_ || frames_ >= n; }) && !closed_;
+        changed_.wait_until(lock, deadline, [&] { return cutShort() || frames_ >= n; });
+        if (closed_) return WaitEnd::OutputClosed;
+        return frames_ >= n ? WaitEnd::Met : end();
     }
-    bool waitLine(const std::string &text, Clock::time_point deadline) {
+    WaitEnd waitLine(const std::string &text, Clock::time_point deadline) {
         std::unique_lock lock(mutex_);
         matched_ = false;
         for (const auto &held : pending_) matched_ = matched_ || held == text;
         Waiting during(*this);
         target_ = text;
-        const bool found = changed_.wait_until(lock, deadline, [&] { return closed_ || matched_; }) && matched_;
+        changed_.wait_until(lock, deadline, [&] { return cutShort() || matched_; });
         target_.reset();
-        return found;
+        if (matched_) return WaitEnd::Met;
+        return closed_ ? WaitEnd::OutputClosed : end();
     }
     // Until no line has come for `quiet` seconds, counted from the later of
-    // now and the last line.
-    void waitIdle(double quiet) {
+    // now and the last line.  Only an interruption makes it fail.
+    WaitEnd waitIdle(double quiet) {
         std::unique_lock lock(mutex_);
         Waiting during(*this);
         Clock::time_point from = std::max(Clock::now(), lastLine_);
-        while (!closed_) {
+        while (!closed_ && !interrupted_) {
             Clock::time_point until = later(from, quiet);
-            changed_.wait_until(lock, until, [&] { return closed_ || lastLine_ > from; });
-            if (lastLine_ <= from && Clock::now() >= until) return;
+            changed_.wait_until(lock, until, [&] { return closed_ || interrupted_ || lastLine_ > from; });
+            if (lastLine_ <= from && Clock::now() >= until) return WaitEnd::Met;
             from = std::max(from, lastLine_);
         }
+        return closed_ ? WaitEnd::OutputClosed : WaitEnd::Interrupted;
     }
 
 private:
+    // Whether a wait ends before what it waits for (the lock held).
+    bool cutShort() const { return closed_ || interrupted_ || lineFailure_.has_value(); }
+    // Why a wait that did not get what it waited for ended (the lock held).
+    WaitEnd end() const {
+        if (interrupted_) return WaitEnd::Interrupted;
+        return lineFailure_ ? WaitEnd::LineFailed : WaitEnd::TimedOut;
+    }
+
     // Marks a wait in progress (the lock held): lines that come during it
     // are not stored, since the wait's end forgets them anyway.
     struct Waiting {
@@ -162,7 +194,8 @@ private:
         budget_.clear();
     }
 
-    std::mutex mutex_;
+    const bool lineFailureEndsWait_;
+    mutable std::mutex mutex_;
     std::condition_variable changed_;
     uint64_t frames_ = 0;
     std::deque<std::string> pending_;  // lines since the previous wait
@@ -171,6 +204,8 @@ private:
     std::optional<std::string> target_;  // the text a `wait message` looks for
     bool matched_ = false;
     bool closed_ = false;
+    bool interrupted_ = false;
+    std::optional<std::string> lineFailure_;
     Clock::time_point lastLine_{};
 };
 
@@ -254,9 +289,14 @@ private:
 
 class ScriptSession::Impl {
 public:
-    Impl(std::FILE *out, std::FILE *err) : output_(out, err), host_(output_, line_), console_(panel_, host_) {
-        panel_.setMessageObserver([this](const std::string &text) {
-            if (!output_.line(text)) events_.outputClosed();
+    Impl(std::FILE *out, std::FILE *err, ScriptSessionOptions options)
+        : output_(out, err), events_(options.lineFailureEndsWait), host_(output_, line_), console_(panel_, host_) {
+        panel_.setMessageObserver([this, print = options.printMessages](const std::string &text) {
+            if (print && !output_.line(text)) events_.outputClosed();
+            {
+                std::lock_guard lock(lastMessageMutex_);
+                lastMessage_ = text;
+            }
             events_.line(text);
         });
         console_.worker().setFrameObserver([this] { events_.frame(); });
@@ -284,6 +324,12 @@ public:
 
     const Panel &panel() const { return panel_; }
     Output &output() { return output_; }
+    bool portOpen() const { return console_.portOpen(); }
+    std::string lastMessage() const {
+        std::lock_guard lock(lastMessageMutex_);
+        return lastMessage_;
+    }
+    void interrupt(bool on) { events_.interrupt(on); }
 
 private:
     [[noreturn]] static void fail(int status, const std::string &message) {
@@ -332,23 +378,26 @@ private:
     }
 
     // Every wait ends the count the next one starts from, also one that
-    // timed out: a recipe's teardown goes on after it.
-    void act(const script::WaitResponses &w) {
-        const bool done = events_.waitFrames(w.count, deadline(w.seconds));
+    // failed: a recipe's teardown goes on after it.  A closed output is
+    // reported once the statement has ended.
+    void ended(WaitEnd end, const std::string &what, double seconds) {
+        const std::string failure = events_.lineFailure();
         events_.mark();
-        if (!done && !output_.outError())
-            fail(kScriptTimedOut, "wait responses " + w.countText + ": timed out after " + secondsText(w.seconds) + " s");
+        switch (end) {
+            case WaitEnd::Met:
+            case WaitEnd::OutputClosed: return;
+            case WaitEnd::Interrupted: fail(kScriptTimedOut, what + ": broken off");
+            case WaitEnd::LineFailed: fail(kScriptTimedOut, what + ": the line failed (" + failure + ")");
+            case WaitEnd::TimedOut: fail(kScriptTimedOut, what + ": timed out after " + secondsText(seconds) + " s");
+        }
+    }
+    void act(const script::WaitResponses &w) {
+        ended(events_.waitFrames(w.count, deadline(w.seconds)), "wait responses " + w.countText, w.seconds);
     }
     void act(const script::WaitMessage &w) {
-        const bool found = events_.waitLine(w.text, deadline(w.seconds));
-        events_.mark();
-        if (!found && !output_.outError())
-            fail(kScriptTimedOut, "wait message " + w.shownText + ": timed out after " + secondsText(w.seconds) + " s");
+        ended(events_.waitLine(w.text, deadline(w.seconds)), "wait message " + w.shownText, w.seconds);
     }
-    void act(const script::WaitIdle &w) {
-        events_.waitIdle(w.seconds);
-        events_.mark();
-    }
+    void act(const script::WaitIdle &w) { ended(events_.waitIdle(w.seconds), "wait idle", w.seconds); }
 
     // capture "FILE" | capture off: the line capture, from now on.
     void act(const script::Capture &c) {
@@ -382,6 +431,8 @@ private:
     bool finished_ = false;
     Output output_;
     Events events_;
+    mutable std::mutex lastMessageMutex_;
+    std::string lastMessage_;
     ReaderWatch readerWatch_{output_.stdoutFile(), [this] {
                                  output_.readerGone(EPIPE);
                                  events_.outputClosed();
@@ -391,7 +442,8 @@ private:
     Console console_;
 };
 
-ScriptSession::ScriptSession(std::FILE *out, std::FILE *err) : impl_(std::make_unique<Impl>(out, err)) {}
+ScriptSession::ScriptSession(std::FILE *out, std::FILE *err, ScriptSessionOptions options)
+    : impl_(std::make_unique<Impl>(out, err, options)) {}
 ScriptSession::~ScriptSession() { impl_->finish(); }
 std::optional<ScriptFailure> ScriptSession::execute(const ScriptStatement &statement) {
     return impl_->execute(statement);
@@ -399,6 +451,10 @@ std::optional<ScriptFailure> ScriptSession::execute(const ScriptStatement &state
 void ScriptSession::finish() { impl_->finish(); }
 void ScriptSession::error(const std::string &text) { impl_->output().error(text); }
 const Panel &ScriptSession::panel() const { return impl_->panel(); }
+bool ScriptSession::portOpen() const { return impl_->portOpen(); }
+std::string ScriptSession::lastMessage() const { return impl_->lastMessage(); }
+void ScriptSession::interrupt() { impl_->interrupt(true); }
+void ScriptSession::resume() { impl_->interrupt(false); }
 
 
 int runScript(std::istream &in, std::FILE *out, std::FILE *err) {

@@ -28,13 +28,24 @@ struct ScriptFailure {
     std::string message;
 };
 
+// How a session differs from a script's.
+struct ScriptSessionOptions {
+    // Message lines go to `out` as they come.  Off, only `show` lines go
+    // there (the session log still has every message line).
+    bool printMessages = true;
+    // A `wait responses` or `wait message` ends at once, failed, when the
+    // line fails ("Send Abnormal End" or "API Error End" since the previous
+    // wait), rather than at its time-out; a wait for that very line holds.
+    bool lineFailureEndsWait = false;
+};
+
 // One console run without a window, statement by statement: what a script
 // runs on, and what one unit of a production run runs its recipe on.
 // Message lines and `show` lines go to `out` as they come, warnings to
 // `err`.  The console shuts down as "Exit" does at finish() or at the end.
 class ScriptSession {
 public:
-    ScriptSession(std::FILE *out, std::FILE *err);
+    ScriptSession(std::FILE *out, std::FILE *err, ScriptSessionOptions options = {});
     ~ScriptSession();
     ScriptSession(const ScriptSession &) = delete;
     ScriptSession &operator=(const ScriptSession &) = delete;
@@ -48,6 +59,16 @@ public:
     void error(const std::string &text);
     // The console's controls as they are now, for reading only.
     const Panel &panel() const;
+    // The port is open: the last COM Open succeeded and no close followed.
+    bool portOpen() const;
+    // The last message line appended, "" before the first.
+    std::string lastMessage() const;
+
+    // From any thread: a wait running now, and every later one, ends at
+    // once, failed ("broken off"), until resume().  The statement running
+    // otherwise runs to its end.
+    void interrupt();
+    void resume();
 
 private:
     class Impl;

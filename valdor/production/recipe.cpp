@@ -113,6 +113,9 @@ public:
             ScriptStatement s = parseScriptStatement(t, number);
             if (s.errorAt != ScriptErrorAt::None) refuse(s.error);
             checkPortChoice(s, t);
+            // The unit's capture runs from its start to its end.
+            if (std::holds_alternative<script::Capture>(s.action))
+                refuse("capture: a unit's line is captured to DIR/NAME/line.rslcap for the whole run");
             add(number, std::move(s));
         } catch (const Refusal &refusal) {
             recipe_.errors.push_back("line " + std::to_string(number) + ": " + refusal.message);

@@ -1,5 +1,6 @@
 #include "valdor/production/records.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -197,15 +198,6 @@ std::string testsuite(const UnitResult &unit, const RunInfo &info, Counts &all) 
     return xml + "  </testsuite>\n";
 }
 
-int writeWhole(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return 0;
-}
 
 // A new or renamed entry survives a crash only once its folder is synced.
 int syncFolderOf(const std::string &path) {
@@ -219,6 +211,26 @@ int syncFolderOf(const std::string &path) {
 }
 
 }  // namespace
+
+int readWhole(int fd, std::string &text) {
+    char buffer[8192];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return errno;
+        text.append(buffer, static_cast<size_t>(n));
+    }
+    return 0;
+}
+
+int writeWhole(int fd, std::string_view bytes) {
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return n < 0 ? errno : EIO;
+        bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return 0;
+}
 
 std::string jsonString(std::string_view text) {
     std::string out = "\"";
@@ -302,6 +314,22 @@ int StepsFile::append(const UnitResult &unit, const StepResult &step) {
     if (fd_ < 0) return openError_;
     if (int error = writeWhole(fd_, stepJsonLine(unit, step))) return error;
     return ::fsync(fd_) == 0 ? 0 : errno;
+}
+
+int completeStepsFile(const std::string &path, const UnitResult &unit) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return errno;
+    std::string text;
+    int error = readWhole(fd, text);
+    const size_t whole = text.rfind('\n') + 1;  // 0 when there is no line end
+    if (error == 0 && whole != text.size() && ::ftruncate(fd, static_cast<off_t>(whole)) != 0) error = errno;
+    ::close(fd);
+    if (error != 0) return error;
+    StepsFile file(path);
+    for (size_t i = static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(whole), '\n'));
+         i < unit.steps.size(); ++i)
+        if (int failed = file.append(unit, unit.steps[i])) return failed;
+    return 0;
 }
 
 int replaceFile(const std::string &path, std::string_view content) {

@@ -67,6 +67,18 @@ private:
     int openError_ = 0;
 };
 
+// Brings the steps.jsonl at `path` up to `unit`, whose steps it holds the
+// first lines of, in order: a last line cut short (its writer died while
+// writing it) is removed, and a line for each later step is appended and
+// synced.  0, or the system's error number.
+int completeStepsFile(const std::string &path, const UnitResult &unit);
+
+// Appends what `fd` holds up to its end to `text`, and writes all of
+// `bytes` to `fd`, each again after an interruption.  0, or the system's
+// error number.
+int readWhole(int fd, std::string &text);
+int writeWhole(int fd, std::string_view bytes);
+
 // Writes `content` to a temporary file beside `path`, syncs it and renames
 // it over `path`, so that a reader sees the old file or the new one whole.
 // 0, or the system's error number.

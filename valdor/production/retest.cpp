@@ -1,0 +1,92 @@
+#include "valdor/production/retest.h"
+
+#include <algorithm>
+
+#include "valdor/production/result.h"
+
+namespace valdor {
+
+std::optional<std::vector<std::vector<std::string>>> parseCsv(std::string_view text) {
+    std::vector<std::vector<std::string>> rows;
+    std::vector<std::string> row;
+    std::string field;
+    bool quoted = false, rowStarted = false;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (quoted) {
+            if (c != '"') {
+                field += c;
+            } else if (i + 1 < text.size() && text[i + 1] == '"') {
+                field += '"';
+                ++i;
+            } else {
+                quoted = false;
+            }
+            continue;
+        }
+        rowStarted = true;
+        if (c == '"') {
+            quoted = true;
+        } else if (c == ',') {
+            row.push_back(std::move(field));
+            field.clear();
+        } else if (c == '\n' || (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            if (c == '\r') ++i;
+            row.push_back(std::move(field));
+            field.clear();
+            rows.push_back(std::move(row));
+            row.clear();
+            rowStarted = false;
+        } else {
+            field += c;
+        }
+    }
+    if (quoted) return std::nullopt;
+    if (rowStarted) {
+        row.push_back(std::move(field));
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::optional<std::string> readSummary(std::string_view text, std::vector<SummaryRow> &rows) {
+    auto table = parseCsv(text);
+    if (!table) return std::string("a quoted field is not closed");
+    if (table->empty()) return std::string("it is empty");
+    const auto &header = table->front();
+    auto column = [&](const char *name) -> std::optional<size_t> {
+        auto at = std::find(header.begin(), header.end(), name);
+        if (at == header.end()) return std::nullopt;
+        return static_cast<size_t>(at - header.begin());
+    };
+    const auto unit = column("unit"), port = column("port"), outcome = column("outcome"),
+               sha = column("recipe_sha256");
+    if (!unit || !port || !outcome || !sha) return std::string("its header lacks unit, port, outcome or recipe_sha256");
+    for (size_t r = 1; r < table->size(); ++r) {
+        const auto &fields = (*table)[r];
+        if (fields.size() != header.size())
+            return "row " + std::to_string(r + 1) + " has " + std::to_string(fields.size()) + " fields, not " +
+                   std::to_string(header.size());
+        rows.push_back({fields[*unit], fields[*port], fields[*outcome], fields[*sha]});
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> unitsToRetest(const std::vector<SummaryRow> &rows, std::string_view recipeSha256,
+                                         const std::vector<UnitEntry> &newPorts, std::vector<UnitEntry> &units) {
+    for (const auto &row : rows)
+        if (row.recipeSha256 != recipeSha256)
+            return "RECIPE is not the recipe that run ran (its SHA-256 is " + std::string(recipeSha256) +
+                   ", the run's " + row.recipeSha256 + ")";
+    for (const auto &row : rows)
+        if (row.outcome != outcomeText(Outcome::Pass)) units.push_back({row.unit, row.port, true});
+    if (units.empty()) return std::nullopt;
+    for (const auto &given : newPorts) {
+        auto at = std::find_if(units.begin(), units.end(), [&](const UnitEntry &u) { return u.name == given.name; });
+        if (at == units.end()) return "unit " + given.name + " is not one of the units to retest";
+        at->port = given.port;
+    }
+    return std::nullopt;
+}
+
+}  // namespace valdor
