@@ -2,7 +2,7 @@
 # Installs the build tree into a fresh prefix and checks what a user of the
 # installed tree relies on: the programs start with no library path set, the
 # library's SONAME and links, a program builds against it with pkg-config
-# alone, and the manual pages, desktop entry, metainfo, icon and
+# alone, and the manual pages, desktop entry, metainfo, icon, dissector and
 # documentation are in place.
 # Usage: check-install-tree.sh BUILD_DIR LIBDIR VERSION SOVERSION WITH_QT(0|1)
 set -euo pipefail
@@ -52,9 +52,12 @@ fi
 # What the desktop and man need.
 for f in share/man/man1/valdor.1.gz share/man/man1/bdusim.1.gz \
          share/applications/org.valdor.Valdor.desktop share/metainfo/org.valdor.Valdor.metainfo.xml \
-         share/doc/valdor/examples/status-check.vds share/doc/valdor/copyright; do
+         share/doc/valdor/examples/status-check.vds share/doc/valdor/copyright share/valdor/rslink.lua; do
   [ -s "$root/$f" ] || fail "$f is missing"
 done
+# The dissector as the build wrote it: its tables filled in.
+! grep -q '^@[A-Z_]*@$' "$root/share/valdor/rslink.lua" 2>/dev/null ||
+  fail "share/valdor/rslink.lua still holds a table mark of its template"
 # The documentation: the README and every page and picture it links.
 "$(dirname "$0")/check-doc-links.sh" "$root/share/doc/valdor" >&2 ||
   fail "the installed documentation has links to files that are not installed"

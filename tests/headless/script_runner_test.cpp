@@ -46,21 +46,26 @@ bool has(const std::vector<std::string> &lines, const std::string &line) {
 }
 
 TEST(ScriptTokens, QuotesCommentsAndEscapes) {
-    std::vector<ScriptToken> t;
-    EXPECT_FALSE(tokenizeScriptLine(R"(press "Bill Count <Front>"  # a comment)", t));
-    ASSERT_EQ(t.size(), 2u);
-    EXPECT_EQ(t[1].text, "Bill Count <Front>");
-    EXPECT_TRUE(t[1].quoted);
+    auto t = tokenizeScriptLine(R"(press "Bill Count <Front>"  # a comment)");
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->size(), 2u);
+    EXPECT_EQ((*t)[1].text, "Bill Count <Front>");
+    EXPECT_TRUE((*t)[1].quoted);
 
-    EXPECT_FALSE(tokenizeScriptLine(R"(type 1236 "say \"hi\" # \\ here")", t));
-    ASSERT_EQ(t.size(), 3u);
-    EXPECT_EQ(t[2].text, R"(say "hi" # \ here)");
+    t = tokenizeScriptLine(R"(type 1236 "say \"hi\" # \\ here")");
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->size(), 3u);
+    EXPECT_EQ((*t)[2].text, R"(say "hi" # \ here)");
 
-    EXPECT_FALSE(tokenizeScriptLine("   # only a comment", t));
-    EXPECT_TRUE(t.empty());
-    EXPECT_FALSE(tokenizeScriptLine(R"(select 1143 "+5mm    ")", t));
-    EXPECT_EQ(t[2].text, "+5mm    ");
-    EXPECT_TRUE(tokenizeScriptLine(R"(press "Status Read)", t).has_value());
+    t = tokenizeScriptLine("   # only a comment");
+    ASSERT_TRUE(t);
+    EXPECT_TRUE(t->empty());
+    t = tokenizeScriptLine(R"(select 1143 "+5mm    ")");
+    ASSERT_TRUE(t);
+    EXPECT_EQ((*t)[2].text, "+5mm    ");
+    t = tokenizeScriptLine(R"(press "Status Read)");
+    ASSERT_FALSE(t);
+    EXPECT_EQ(t.failure().why, "a quoted text is not closed");
 }
 
 TEST(Script, EmptyScriptStartsAndEndsTheConsole) {

@@ -112,11 +112,11 @@ TEST(Records, JsonLinesAppendedAndReadBackWithEveryByte) {
     const std::string path = dir.file("steps.jsonl");
     {
         StepsFile file(path);
-        ASSERT_EQ(file.openError(), 0);
-        for (const auto &s : run.units[1].steps) ASSERT_EQ(file.append(run.units[1], s), 0);
+        ASSERT_TRUE(file.opened());
+        for (const auto &s : run.units[1].steps) ASSERT_TRUE(file.append(run.units[1], s));
     }
     StepsFile again(path);
-    ASSERT_EQ(again.append(run.units[2], run.units[2].steps[0]), 0);
+    ASSERT_TRUE(again.append(run.units[2], run.units[2].steps[0]));
 
     const std::string out = python(dir,
                                    "import json, sys\n"
@@ -144,7 +144,7 @@ TEST(Records, SummaryCsvQuotesAndMarksOddBytes) {
     TempDir dir;
     const RunResult run = sampleRun();
     const std::string path = dir.file("summary.csv");
-    ASSERT_EQ(replaceFile(path, summaryCsv(run)), 0);
+    ASSERT_TRUE(replaceFile(path, summaryCsv(run)));
     const std::string out = python(dir,
                                    "import csv, sys\n"
                                    "rows = list(csv.reader(open(sys.argv[1], newline='', encoding='utf-8')))\n"
@@ -168,7 +168,7 @@ TEST(Records, JUnitReadByJunitparserAgreesWithTheResult) {
     TempDir dir;
     const RunResult run = sampleRun();
     const std::string path = dir.file("junit.xml");
-    ASSERT_EQ(replaceFile(path, junitXml(run)), 0);
+    ASSERT_TRUE(replaceFile(path, junitXml(run)));
     const std::string out = python(
         dir,
         "import sys\n"
@@ -207,12 +207,12 @@ TEST(Records, StepsFileCompletedAfterAWriterThatDied) {
     const std::string path = dir.file("steps.jsonl");
     // The first step's line whole, the second's cut short.
     std::ofstream(path, std::ios::binary) << stepJsonLine(bad, bad.steps[0]) << stepJsonLine(bad, bad.steps[1]).substr(0, 30);
-    ASSERT_EQ(completeStepsFile(path, bad), 0);
+    ASSERT_TRUE(completeStepsFile(path, bad));
     std::string expected;
     for (const auto &s : bad.steps) expected += stepJsonLine(bad, s);
     std::ifstream in(path, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), expected);
-    ASSERT_EQ(completeStepsFile(path, bad), 0);  // complete already: left as it is
+    ASSERT_TRUE(completeStepsFile(path, bad));  // complete already: left as it is
     std::ifstream again(path, std::ios::binary);
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(again), {}), expected);
 }

@@ -13,24 +13,27 @@ using namespace valdor;
 
 namespace {
 
-std::optional<std::string> parse(std::vector<std::string> words, RunOptions &options) {
-    return parseRunArguments(words, options);
+// The failure's words, or "accepted".
+template <class T>
+std::string refusal(const rslink::Result<T> &result) {
+    if (result) return "accepted";
+    EXPECT_EQ(result.failure().error, 0) << result.failure().why;
+    return result.failure().why;
 }
 
 std::string derived(const std::string &word) {
-    UnitEntry unit;
-    auto error = parseUnitWord(word, unit);
-    return error ? "refused: " + *error : unit.name + " | " + unit.port;
+    const auto unit = parseUnitWord(word);
+    return unit ? unit->name + " | " + unit->port : "refused: " + unit.failure().why;
 }
 
 }  // namespace
 
 TEST(RunOptions, TakesValuesInBothFormsAndRefusesWhatItDoesNotKnow) {
-    RunOptions o;
-    ASSERT_EQ(parse({"--run", "r.vds", "--unit=a=COM2", "--unit", "/dev/ttyUSB0", "--unit-timeout=2.5", "--out",
-                     "o", "--units", "f1", "--units=f2", "--retest", "old", "--station", "s"},
-                    o),
-              std::nullopt);
+    const auto parsed = parseRunArguments({"--run", "r.vds", "--unit=a=COM2", "--unit", "/dev/ttyUSB0",
+                                           "--unit-timeout=2.5", "--out", "o", "--units", "f1", "--units=f2",
+                                           "--retest", "old", "--station", "s"});
+    ASSERT_EQ(refusal(parsed), "accepted");
+    const RunOptions &o = *parsed;
     EXPECT_EQ(o.recipe, "r.vds");
     ASSERT_EQ(o.units.size(), 2u);
     EXPECT_EQ(o.units[0].name + " " + o.units[0].port, "a COM2");
@@ -51,10 +54,7 @@ TEST(RunOptions, TakesValuesInBothFormsAndRefusesWhatItDoesNotKnow) {
         {{"--run", "r", "--unit-timeout", "5s"}, "--unit-timeout: bad SECONDS '5s' (a number above 0)"},
         {{"--unit", "COM1"}, "--run needs RECIPE"},
     };
-    for (const auto &[words, error] : refusals) {
-        RunOptions again;
-        EXPECT_EQ(parse(words, again).value_or("accepted"), error) << words.back();
-    }
+    for (const auto &[words, error] : refusals) EXPECT_EQ(refusal(parseRunArguments(words)), error) << words.back();
 }
 
 TEST(RunOptions, UnitNamesGivenOrTakenFromThePort) {
@@ -74,24 +74,23 @@ TEST(RunOptions, UnitNamesGivenOrTakenFromThePort) {
 }
 
 TEST(RunOptions, UnitsFileAndDuplicates) {
-    std::vector<UnitEntry> units;
-    ASSERT_EQ(parseUnitsFile("# slots\n\nleft  /dev/ttyUSB0\r\n  right\tCOM2  \n", "u.txt", units), std::nullopt);
+    const auto read = parseUnitsFile("# slots\n\nleft  /dev/ttyUSB0\r\n  right\tCOM2  \n", "u.txt");
+    ASSERT_EQ(refusal(read), "accepted");
+    std::vector<UnitEntry> units = *read;
     ASSERT_EQ(units.size(), 2u);
     EXPECT_EQ(units[1].name + "|" + units[1].port, "right|COM2");
-    std::vector<UnitEntry> ignored;
-    EXPECT_EQ(parseUnitsFile("a COM1\nlonely\n", "u.txt", ignored).value_or(""), "u.txt line 2: give NAME PORT");
-    EXPECT_EQ(parseUnitsFile("a COM1 extra\n", "u.txt", ignored).value_or(""),
-              "u.txt line 1: give NAME PORT, nothing more");
+    EXPECT_EQ(refusal(parseUnitsFile("a COM1\nlonely\n", "u.txt")), "u.txt line 2: give NAME PORT");
+    EXPECT_EQ(refusal(parseUnitsFile("a COM1 extra\n", "u.txt")), "u.txt line 1: give NAME PORT, nothing more");
 
     auto same = [](const std::string &port) { return port == "COM2" ? std::string("/dev/ttyUSB0") : port; };
-    EXPECT_EQ(findDuplicate(units, same).value_or(""),
+    auto itself = [](const std::string &port) { return port; };
+    EXPECT_EQ(refusal(checkDistinct(units, itself)), "accepted");
+    EXPECT_EQ(refusal(checkDistinct(units, same)),
               "ports /dev/ttyUSB0 and COM2 are the same device /dev/ttyUSB0 (units left and right)");
     units.push_back({"left", "COM5", true});
-    EXPECT_EQ(findDuplicate(units, [](const std::string &p) { return p; }).value_or(""),
-              "unit name left is given twice");
+    EXPECT_EQ(refusal(checkDistinct(units, itself)), "unit name left is given twice");
     units.back() = {"third", "COM2", true};
-    EXPECT_EQ(findDuplicate(units, [](const std::string &p) { return p; }).value_or(""),
-              "port COM2 is given twice (units right and third)");
+    EXPECT_EQ(refusal(checkDistinct(units, itself)), "port COM2 is given twice (units right and third)");
 }
 
 TEST(Retest, ReadsTheSummaryBackAndPicksTheUnitsThatDidNotPass) {
@@ -100,30 +99,28 @@ TEST(Retest, ReadsTheSummaryBackAndPicksTheUnitsThatDidNotPass) {
         "a,COM1,S1,PASS,,,1.000,st,abc,5.2\r\n"
         "b,\"/dev/x,y\",,FAIL,status,\"expect 1201 == \"\"0000\"\": actual \"\"12\"\"\r\nmore\",2.000,st,abc,5.2\r\n"
         "c,COM3,,ERROR,prepare,boom,0.500,st,abc,5.2\r\n";
-    std::vector<SummaryRow> rows;
-    ASSERT_EQ(readSummary(csv, rows), std::nullopt);
+    const auto read = readSummary(csv);
+    ASSERT_EQ(refusal(read), "accepted");
+    std::vector<SummaryRow> rows = *read;
     ASSERT_EQ(rows.size(), 3u);
     EXPECT_EQ(rows[1].port, "/dev/x,y");
 
-    std::vector<UnitEntry> units;
-    ASSERT_EQ(unitsToRetest(rows, "abc", {{"c", "COM9", true}}, units), std::nullopt);
-    ASSERT_EQ(units.size(), 2u);
-    EXPECT_EQ(units[0].name + " " + units[0].port + " " + units[1].name + " " + units[1].port, "b /dev/x,y c COM9");
+    const auto units = unitsToRetest(rows, "abc", {{"c", "COM9", true}});
+    ASSERT_EQ(refusal(units), "accepted");
+    ASSERT_EQ(units->size(), 2u);
+    const auto &u = *units;
+    EXPECT_EQ(u[0].name + " " + u[0].port + " " + u[1].name + " " + u[1].port, "b /dev/x,y c COM9");
 
-    std::vector<UnitEntry> none;
-    EXPECT_EQ(unitsToRetest(rows, "abd", {}, none).value_or("").rfind("RECIPE is not the recipe that run ran", 0), 0u);
-    EXPECT_EQ(unitsToRetest(rows, "abc", {{"a", "COM9", true}}, none).value_or(""),
-              "unit a is not one of the units to retest");
+    EXPECT_EQ(refusal(unitsToRetest(rows, "abd", {})).rfind("RECIPE is not the recipe that run ran", 0), 0u);
+    EXPECT_EQ(refusal(unitsToRetest(rows, "abc", {{"a", "COM9", true}})), "unit a is not one of the units to retest");
     rows.erase(rows.begin() + 1, rows.end());
-    none.clear();
-    EXPECT_EQ(unitsToRetest(rows, "abc", {}, none), std::nullopt);
-    EXPECT_TRUE(none.empty());
+    const auto none = unitsToRetest(rows, "abc", {});
+    ASSERT_EQ(refusal(none), "accepted");
+    EXPECT_TRUE(none->empty());
 
-    std::vector<SummaryRow> ignored;
-    EXPECT_EQ(readSummary("unit,port\r\na,b\r\n", ignored).value_or(""),
-              "its header lacks unit, port, outcome or recipe_sha256");
-    EXPECT_EQ(readSummary("unit,port,outcome,recipe_sha256\r\n\"a,b\r\n", ignored).value_or(""),
-              "a quoted field is not closed");
+    EXPECT_EQ(refusal(readSummary("unit,port\r\na,b\r\n")), "its header lacks unit, port, outcome or recipe_sha256");
+    EXPECT_EQ(refusal(readSummary("unit,port,outcome,recipe_sha256\r\n\"a,b\r\n")), "a quoted field is not closed");
+    EXPECT_EQ(refusal(readSummary("unit,port,outcome,recipe_sha256\r\na,b,c\r\n")), "row 2 has 3 fields, not 4");
 }
 
 TEST(UnitEvents, EveryByteAndFigureCrossesThePipe) {

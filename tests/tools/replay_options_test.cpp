@@ -17,15 +17,14 @@ struct Line {
 class ReplayOptions : public ::testing::TestWithParam<Line> {};
 
 TEST_P(ReplayOptions, AreTakenOrRefusedWithAReason) {
-    bdusim::Options o;
-    std::string error;
-    const bool ok = bdusim::parseOptions(GetParam().args, o, error);
+    const auto o = bdusim::parseOptions(GetParam().args);
     if (!GetParam().error) {
-        ASSERT_TRUE(ok) << error;
+        ASSERT_TRUE(o) << o.failure().why;
         return;
     }
-    EXPECT_FALSE(ok);
-    EXPECT_NE(error.find(GetParam().error), std::string::npos) << error;
+    ASSERT_FALSE(o);
+    EXPECT_EQ(o.failure().error, 0);
+    EXPECT_NE(o.failure().why.find(GetParam().error), std::string::npos) << o.failure().why;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -39,12 +38,11 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ReplayOptions, FillTheOptions) {
-    bdusim::Options o;
-    std::string error;
-    ASSERT_TRUE(bdusim::parseOptions({"--replay-stop-on-mismatch", "--replay", "f.rslcap"}, o, error)) << error;
-    EXPECT_EQ(o.replayPath, "f.rslcap");
-    EXPECT_TRUE(o.replayStopOnMismatch);
-    EXPECT_FALSE(o.replayNoDelays);
+    const auto o = bdusim::parseOptions({"--replay-stop-on-mismatch", "--replay", "f.rslcap"});
+    ASSERT_TRUE(o) << o.failure().why;
+    EXPECT_EQ(o->replayPath, "f.rslcap");
+    EXPECT_TRUE(o->replayStopOnMismatch);
+    EXPECT_FALSE(o->replayNoDelays);
 }
 
 }  // namespace

@@ -1,8 +1,6 @@
 #include "tools/bdusim/byte_log.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <ctime>
 
 #include "rslink/core/hex.h"
@@ -13,13 +11,10 @@ ByteLog::~ByteLog() {
     if (file_) std::fclose(file_);
 }
 
-bool ByteLog::open(const std::string &path, std::string &error) {
+rslink::Result<> ByteLog::open(const std::string &path) {
     file_ = std::fopen(path.c_str(), "w");
-    if (!file_) {
-        error = "cannot create " + path + ": " + std::strerror(errno);
-        return false;
-    }
-    return true;
+    if (!file_) return rslink::Failure::ofErrno("cannot create " + path);
+    return {};
 }
 
 std::string ByteLog::stamp() const {

@@ -10,6 +10,8 @@
 #include <span>
 #include <string>
 
+#include "rslink/core/result.h"
+
 namespace bdusim {
 
 class ByteLog {
@@ -19,8 +21,8 @@ public:
     ByteLog(const ByteLog &) = delete;
     ByteLog &operator=(const ByteLog &) = delete;
 
-    // Creates or empties the file; false with the system's reason in `error`.
-    bool open(const std::string &path, std::string &error);
+    // Creates or empties the file.
+    rslink::Result<> open(const std::string &path);
 
     void fromHost(std::span<const uint8_t> bytes) { burst("host>unit", bytes); }
     void toHost(std::span<const uint8_t> bytes) { burst("unit>host", bytes); }

@@ -69,58 +69,35 @@ std::string blockText(uint32_t number) {
 }
 
 // The outer frame: 60 code FF 00, L (2 bytes), the L-byte block, 1C.  Checks
-// it and the header common to all three kinds; returns the block.
-bool outerFrame(std::span<const uint8_t> text, std::span<const uint8_t> &block,
-                ErrorCode &error, std::string &reason) {
-    error = kDataLengthError;
-    if (text.size() < 7 || text[0] != 0x60 || text[2] != 0xFF || text[3] != 0x00) {
-        reason = "not a download frame";
-        return false;
-    }
+// it and the header common to all three kinds, and sets `block`; a good
+// verdict, or the error the frame earns.
+DownloadVerdict outerFrame(std::span<const uint8_t> text, std::span<const uint8_t> &block) {
+    auto bad = [](ErrorCode error, std::string reason) { return DownloadVerdict{error, std::move(reason), {}}; };
+    if (text.size() < 7 || text[0] != 0x60 || text[2] != 0xFF || text[3] != 0x00)
+        return bad(kDataLengthError, "not a download frame");
     const size_t length = static_cast<size_t>(text[4]) << 8 | text[5];
-    if (text.size() != length + 7 || text.back() != 0x1C) {
-        reason = "block length " + std::to_string(length) + " does not match a frame of " +
-                 std::to_string(text.size()) + " bytes";
-        return false;
-    }
+    if (text.size() != length + 7 || text.back() != 0x1C)
+        return bad(kDataLengthError, "block length " + std::to_string(length) + " does not match a frame of " +
+                                         std::to_string(text.size()) + " bytes");
     block = text.subspan(6, length);
     const uint8_t code = text[1];
     const FrameKind *kind = std::find_if(std::begin(kFrameKinds), std::end(kFrameKinds),
                                          [code](const FrameKind &k) { return k.code == code; });
     const size_t minimum = code == kTimeFrame ? kTimeBlockSize : kHeaderSize;
-    if (block.size() < minimum || (code != kDataFrame && block.size() != minimum)) {
-        reason = "block of " + std::to_string(block.size()) + " bytes";
-        return false;
-    }
-    if (chars(block, 0, 2) != "01") {
-        error = kECodeError;
-        reason = "block does not start with \"01\"";
-        return false;
-    }
-    if (chars(block, 2, 2) != kind->command) {
-        error = kUnknownCommand;
-        reason = "command \"" + std::string(chars(block, 2, 2)) + "\" in a frame for \"" +
-                 std::string(kind->command) + "\"";
-        return false;
-    }
-    if (chars(block, 4, 2) != "00") {
-        error = kDCodeError;
-        reason = "D-code \"" + std::string(chars(block, 4, 2)) + "\"";
-        return false;
-    }
-    if (chars(block, 6, 2) != kind->eCode) {
-        error = kECodeError;
-        reason = "E-code \"" + std::string(chars(block, 6, 2)) + "\"";
-        return false;
-    }
+    if (block.size() < minimum || (code != kDataFrame && block.size() != minimum))
+        return bad(kDataLengthError, "block of " + std::to_string(block.size()) + " bytes");
+    if (chars(block, 0, 2) != "01") return bad(kECodeError, "block does not start with \"01\"");
+    if (chars(block, 2, 2) != kind->command)
+        return bad(kUnknownCommand, "command \"" + std::string(chars(block, 2, 2)) + "\" in a frame for \"" +
+                                        std::string(kind->command) + "\"");
+    if (chars(block, 4, 2) != "00") return bad(kDCodeError, "D-code \"" + std::string(chars(block, 4, 2)) + "\"");
+    if (chars(block, 6, 2) != kind->eCode)
+        return bad(kECodeError, "E-code \"" + std::string(chars(block, 6, 2)) + "\"");
     uint32_t counted = 0;
-    if (!upperHex(chars(block, 8, 4), counted) || counted != block.size() - kCountedFrom) {
-        error = kDataLengthError;
-        reason = "length field \"" + std::string(chars(block, 8, 4)) + "\" for a block of " +
-                 std::to_string(block.size()) + " bytes";
-        return false;
-    }
-    return true;
+    if (!upperHex(chars(block, 8, 4), counted) || counted != block.size() - kCountedFrom)
+        return bad(kDataLengthError, "length field \"" + std::string(chars(block, 8, 4)) + "\" for a block of " +
+                                         std::to_string(block.size()) + " bytes");
+    return {};
 }
 
 }  // namespace
@@ -132,9 +109,8 @@ DownloadVerdict DownloadChecker::fail(ErrorCode error, std::string reason) {
 
 DownloadVerdict DownloadChecker::take(std::span<const uint8_t> text) {
     std::span<const uint8_t> block;
-    ErrorCode error;
-    std::string reason;
-    if (!outerFrame(text, block, error, reason)) return fail(error, std::move(reason));
+    if (DownloadVerdict outer = outerFrame(text, block); !outer.good())
+        return fail(outer.error, std::move(outer.reason));
     switch (text[1]) {
         case kDataFrame: return takeData(block);
         case kEndFrame: return takeEnd(block);

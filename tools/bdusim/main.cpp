@@ -7,19 +7,18 @@
 #include "tools/bdusim/simulator.h"
 
 int main(int argc, char **argv) {
-    bdusim::Options options;
-    std::string error;
-    if (!bdusim::parseOptions(std::vector<std::string>(argv + 1, argv + argc), options, error)) {
-        std::fprintf(stderr, "bdusim: %s\n", error.c_str());
+    const auto options = bdusim::parseOptions(std::vector<std::string>(argv + 1, argv + argc));
+    if (!options) {
+        std::fprintf(stderr, "bdusim: %s\n", options.failure().why.c_str());
         return 2;
     }
-    if (options.help) {
+    if (options->help) {
         std::fputs(bdusim::helpText().c_str(), stdout);
         return 0;
     }
-    bdusim::Simulator simulator(options);
-    if (!simulator.start(error)) {
-        std::fprintf(stderr, "bdusim: %s\n", error.c_str());
+    bdusim::Simulator simulator(*options);
+    if (const auto started = simulator.start(); !started) {
+        std::fprintf(stderr, "bdusim: %s\n", started.failure().why.c_str());
         return 1;
     }
     // The first line of standard output is the terminal's path.

@@ -216,7 +216,9 @@ const OptionSpec *findOption(std::string_view name) {
 
 }  // namespace
 
-bool parseOptions(const std::vector<std::string> &args, Options &options, std::string &error) {
+rslink::Result<Options> parseOptions(const std::vector<std::string> &args) {
+    auto refuse = [](std::string why) { return rslink::Failure{0, std::move(why)}; };
+    Options options;
     for (size_t i = 0; i < args.size(); ++i) {
         std::string_view arg = args[i];
         std::string_view value;
@@ -228,32 +230,21 @@ bool parseOptions(const std::vector<std::string> &args, Options &options, std::s
         }
         if (arg == "-h") arg = "--help";
         const OptionSpec *spec = findOption(arg);
-        if (!spec) {
-            error = "unknown option " + std::string(arg) + " (see --help)";
-            return false;
-        }
+        if (!spec) return refuse("unknown option " + std::string(arg) + " (see --help)");
         if (spec->argument && !inlineValue) {
-            if (i + 1 >= args.size()) {
-                error = std::string(spec->name) + " needs " + spec->argument;
-                return false;
-            }
+            if (i + 1 >= args.size()) return refuse(std::string(spec->name) + " needs " + spec->argument);
             value = args[++i];
         } else if (!spec->argument && inlineValue) {
-            error = std::string(spec->name) + " takes no value";
-            return false;
+            return refuse(std::string(spec->name) + " takes no value");
         }
-        if (!spec->apply(options, value)) {
-            error = std::string(spec->name) + ": \"" + std::string(value) + "\" is not a valid " +
-                    (spec->argument ? spec->argument : "value");
-            return false;
-        }
+        if (!spec->apply(options, value))
+            return refuse(std::string(spec->name) + ": \"" + std::string(value) + "\" is not a valid " +
+                          (spec->argument ? spec->argument : "value"));
     }
-    if ((options.replayNoDelays || options.replayStopOnMismatch) && options.replayPath.empty()) {
-        error = std::string(options.replayNoDelays ? "--replay-no-delays" : "--replay-stop-on-mismatch") +
-                " needs --replay CAPTURE";
-        return false;
-    }
-    return true;
+    if ((options.replayNoDelays || options.replayStopOnMismatch) && options.replayPath.empty())
+        return refuse(std::string(options.replayNoDelays ? "--replay-no-delays" : "--replay-stop-on-mismatch") +
+                      " needs --replay CAPTURE");
+    return options;
 }
 
 std::string helpText() {

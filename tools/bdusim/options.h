@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "rslink/core/result.h"
 #include "tools/bdusim/line_protocol.h"
 #include "tools/bdusim/unit.h"
 
@@ -23,8 +24,9 @@ struct Options {
     bool help = false;
 };
 
-// False with a message naming the option and what is wrong with it.
-bool parseOptions(const std::vector<std::string> &args, Options &options, std::string &error);
+// The options, or a failure (error 0) naming the option and what is wrong
+// with it.
+rslink::Result<Options> parseOptions(const std::vector<std::string> &args);
 
 std::string helpText();
 

@@ -30,26 +30,20 @@ PtyPort::~PtyPort() {
     if (master_ >= 0) ::close(master_);
 }
 
-bool PtyPort::open(std::string &error) {
+rslink::Result<> PtyPort::open() {
     // The slave is opened once to set raw mode (the setting outlives the
     // open), so that no byte is echoed, translated or held back, and closed
     // again: from then on the master reports a hang-up while no host holds
     // the slave, which is how the unit sees the host come and go.
     const auto pty = rslink::platform::openPty(O_NONBLOCK, 0);
-    if (!pty) {
-        error = pty.failure().why;
-        return false;
-    }
+    if (!pty) return pty.failure();
     master_ = pty->master;
     slavePath_ = pty->slavePath;
     const auto raw = rslink::platform::makeRaw(pty->slave);
     ::close(pty->slave);
-    if (!raw) {
-        error = "cannot set raw mode on " + slavePath_ + ": " + std::strerror(raw.failure().error);
-        return false;
-    }
+    if (!raw) return rslink::Failure::of(raw.failure().error, "cannot set raw mode on " + slavePath_);
     present_ = false;
-    return true;
+    return {};
 }
 
 bool PtyPort::checkPresence() {

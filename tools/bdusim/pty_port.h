@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "rslink/core/result.h"
 #include "tools/bdusim/byte_log.h"
 #include "tools/bdusim/line_protocol.h"
 
@@ -24,8 +25,8 @@ public:
     PtyPort(const PtyPort &) = delete;
     PtyPort &operator=(const PtyPort &) = delete;
 
-    // Creates the pair with the slave in raw mode; false with the reason.
-    bool open(std::string &error);
+    // Creates the pair with the slave in raw mode.
+    rslink::Result<> open();
     const std::string &slavePath() const { return slavePath_; }
     int fd() const { return master_; }
 

@@ -84,46 +84,39 @@ Simulator::Simulator(const Options &options)
                 },
             }) {}
 
-bool Simulator::start(std::string &error) {
-    if (!options_.logPath.empty() && !log_.open(options_.logPath, error)) return false;
-    if (!options_.replayPath.empty() && !loadReplay(error)) return false;
-    if (!port_.open(error)) return false;
+rslink::Result<> Simulator::start() {
+    if (!options_.logPath.empty())
+        if (auto opened = log_.open(options_.logPath); !opened) return opened;
+    if (!options_.replayPath.empty())
+        if (auto loaded = loadReplay(); !loaded) return loaded;
+    if (auto opened = port_.open(); !opened) return opened;
     if (!options_.linkPath.empty()) {
         struct stat existing{};
         // Replace an old link, but never a file that is not one.
         if (lstat(options_.linkPath.c_str(), &existing) == 0) {
-            if (!S_ISLNK(existing.st_mode)) {
-                error = "cannot link " + options_.linkPath + ": it exists and is not a symbolic link";
-                return false;
-            }
+            if (!S_ISLNK(existing.st_mode))
+                return rslink::Failure{EEXIST, "cannot link " + options_.linkPath +
+                                                   ": it exists and is not a symbolic link"};
             unlink(options_.linkPath.c_str());
         }
-        if (symlink(port_.slavePath().c_str(), options_.linkPath.c_str()) != 0) {
-            error = "cannot link " + options_.linkPath + ": " + std::strerror(errno);
-            return false;
-        }
+        if (symlink(port_.slavePath().c_str(), options_.linkPath.c_str()) != 0)
+            return rslink::Failure::ofErrno("cannot link " + options_.linkPath);
         linked_ = true;
     }
     catchStopSignals();
-    return true;
+    return {};
 }
 
-bool Simulator::loadReplay(std::string &error) {
+rslink::Result<> Simulator::loadReplay() {
     std::ifstream in(options_.replayPath, std::ios::binary);
-    if (!in) {
-        error = "cannot open " + options_.replayPath + ": " + std::strerror(errno);
-        return false;
-    }
+    if (!in) return rslink::Failure::ofErrno("cannot open " + options_.replayPath);
     const std::vector<uint8_t> content((std::istreambuf_iterator<char>(in)),
                                        std::istreambuf_iterator<char>());
     const auto parsed = rslink::capture::parse(content);
     if (!parsed.ok()) {
         const std::string where = options_.replayPath + ": offset " +
                                   std::to_string(parsed.errorOffset) + ": " + parsed.error;
-        if (parsed.records.empty()) {
-            error = where;
-            return false;
-        }
+        if (parsed.records.empty()) return rslink::Failure{0, where};
         diagnostic(where + " (replaying what comes before it)");
     }
     replay_ = std::make_unique<Replay>(buildReplayScript(parsed.records),
@@ -132,7 +125,7 @@ bool Simulator::loadReplay(std::string &error) {
                                            diagnostic(text);
                                            log_.event(text);
                                        });
-    return true;
+    return {};
 }
 
 void Simulator::removeLink() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "rslink/core/result.h"
 #include "tools/bdusim/byte_log.h"
 #include "tools/bdusim/line_protocol.h"
 #include "tools/bdusim/options.h"
@@ -19,8 +20,8 @@ class Simulator {
 public:
     explicit Simulator(const Options &options);
 
-    // Creates the pty (and the log and the link); false with the reason.
-    bool start(std::string &error);
+    // Creates the pty (and the log and the link).
+    rslink::Result<> start();
     const std::string &path() const { return port_.slavePath(); }
 
     // Runs until SIGTERM or SIGINT.  Returns the exit status: 1 when a
@@ -32,7 +33,7 @@ private:
     void wait(TimePoint now);
     void noticeHostChange(bool wasPresent, TimePoint now);
     void removeLink();
-    bool loadReplay(std::string &error);
+    rslink::Result<> loadReplay();
 
     Options options_;
     ByteLog log_;

@@ -24,12 +24,6 @@ rslink::Result<> startCapture(const std::string &path) {
     return {};
 }
 
-bool startCapture(const std::string &path, int &error) {
-    const rslink::Result<> started = startCapture(path);
-    if (!started) error = started.failure().error;
-    return started.ok();
-}
-
 void stopCapture() {
     std::lock_guard lock(g_mutex);
     RSCapture(nullptr);

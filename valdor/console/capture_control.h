@@ -11,9 +11,6 @@ namespace valdor {
 // Starts (or moves) the capture to FILE.  A failure carries the system's
 // error number; the earlier capture has been finished either way.
 rslink::Result<> startCapture(const std::string &path);
-// The same, for callers that take only the error number: false with it in
-// `error`.
-bool startCapture(const std::string &path, int &error);
 void stopCapture();
 // The file being captured to, or "" when none.
 std::string capturePath();

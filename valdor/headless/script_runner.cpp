@@ -402,9 +402,9 @@ private:
     // capture "FILE" | capture off: the line capture, from now on.
     void act(const script::Capture &c) {
         if (!c.file) return stopCapture();
-        int error = 0;
-        if (!startCapture(*c.file, error))
-            fail(kScriptError, "capture \"" + *c.file + "\": cannot create it: " + std::strerror(error));
+        if (const auto started = startCapture(*c.file); !started)
+            fail(kScriptError,
+                 "capture \"" + *c.file + "\": cannot create it: " + std::strerror(started.failure().error));
     }
 
     void act(const script::Show &s) {

@@ -217,28 +217,28 @@ ScriptStatement parseScriptStatement(const std::vector<ScriptToken> &tokens, int
 }
 
 ScriptStatement parseScriptLine(std::string_view text, int line) {
-    std::vector<ScriptToken> tokens;
-    if (auto error = tokenizeScriptLine(text, tokens)) {
+    const auto tokens = tokenizeScriptLine(text);
+    if (!tokens) {
         ScriptStatement s;
         s.line = line;
-        s.error = *error;
+        s.error = tokens.failure().why;
         s.errorAt = ScriptErrorAt::Split;
         return s;
     }
-    if (tokens.empty()) {
+    if (tokens->empty()) {
         ScriptStatement s;
         s.line = line;
         return s;
     }
-    return parseScriptStatement(tokens, line);
+    return parseScriptStatement(*tokens, line);
 }
 
 std::optional<EnabledCheck> enabledCheck(const ScriptAction &action) {
     return std::visit(ControlOf{}, action);
 }
 
-std::optional<std::string> tokenizeScriptLine(std::string_view line, std::vector<ScriptToken> &out) {
-    out.clear();
+rslink::Result<std::vector<ScriptToken>> tokenizeScriptLine(std::string_view line) {
+    std::vector<ScriptToken> out;
     size_t i = 0;
     while (i < line.size()) {
         char c = line[i];
@@ -259,7 +259,7 @@ std::optional<std::string> tokenizeScriptLine(std::string_view line, std::vector
                 if (q == '\\' && i < line.size() && (line[i] == '"' || line[i] == '\\')) q = line[i++];
                 token.text += q;
             }
-            if (!closed) return "a quoted text is not closed";
+            if (!closed) return rslink::Failure{0, "a quoted text is not closed"};
             out.push_back(std::move(token));
         } else {
             ScriptToken token;
@@ -268,7 +268,7 @@ std::optional<std::string> tokenizeScriptLine(std::string_view line, std::vector
             out.push_back(std::move(token));
         }
     }
-    return std::nullopt;
+    return out;
 }
 
 }  // namespace valdor

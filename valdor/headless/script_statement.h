@@ -11,6 +11,8 @@
 #include <variant>
 #include <vector>
 
+#include "rslink/core/result.h"
+
 namespace valdor {
 
 // One word of a statement; quoted text keeps its blanks.
@@ -21,8 +23,8 @@ struct ScriptToken {
 
 // Splits a line into tokens: blanks separate, `#` outside quotes starts a
 // comment, inside double quotes `\"` is a quote and `\\` a backslash.
-// Returns an error text when a quote is not closed.
-std::optional<std::string> tokenizeScriptLine(std::string_view line, std::vector<ScriptToken> &out);
+// Refused when a quote is not closed.
+rslink::Result<std::vector<ScriptToken>> tokenizeScriptLine(std::string_view line);
 
 // What `shown` texts look like in messages: quoted text in its quotes.
 std::string shownToken(const ScriptToken &token);

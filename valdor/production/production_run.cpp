@@ -16,6 +16,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "rslink/platform/fd_io.h"
 #include "valdor/production/records.h"
 #include "valdor/production/run_plan.h"
 #include "valdor/production/run_view.h"
@@ -86,25 +87,26 @@ public:
     ProductionRun(RunPlan plan, std::string dir, RunView &view)
         : plan_(std::move(plan)), dir_(std::move(dir)), view_(view) {}
 
-    // Makes the units' folders and records.  The error, or none.
-    std::optional<std::string> prepare() {
-        if (int error = replaceFile(dir_ + "/recipe.vds", plan_.recipeText))
-            return "cannot write " + dir_ + "/recipe.vds: " + std::strerror(error);
+    // Makes the units' folders and records.
+    rslink::Result<> prepare() {
+        if (auto written = replaceFile(dir_ + "/recipe.vds", plan_.recipeText); !written) return written;
         for (const auto &entry : plan_.units) {
             Unit unit;
             unit.result = plannedUnit(entry.name, entry.port, plan_.recipe);
             unit.folder = dir_ + "/" + entry.name;
-            if (::mkdir(unit.folder.c_str(), 0777) != 0)
-                return "cannot create " + unit.folder + ": " + std::strerror(errno);
+            if (::mkdir(unit.folder.c_str(), 0777) != 0) return rslink::Failure::ofErrno("cannot create " + unit.folder);
             units_.push_back(std::move(unit));
         }
-        return std::nullopt;
+        return {};
     }
 
     // Starts every unit, watches them to their ends and writes the
     // summary.  The exit status.
     int run() {
-        if (!startUnits()) return kRunRefused;
+        if (const auto started = startUnits(); !started) {
+            std::fprintf(stderr, "valdor: %s\n", started.failure().why.c_str());
+            return kRunRefused;
+        }
         watch();
         return collect();
     }
@@ -112,55 +114,55 @@ public:
 private:
     // Every unit's process is forked here, before this process starts any
     // thread, with the signals it watches blocked so that none is lost.
-    bool startUnits() {
+    rslink::Result<> startUnits() {
         sigset_t watched;
         sigemptyset(&watched);
         for (int s : {SIGINT, SIGTERM, SIGHUP, SIGCHLD}) sigaddset(&watched, s);
         sigprocmask(SIG_BLOCK, &watched, nullptr);
         std::signal(SIGPIPE, SIG_IGN);
         signals_ = ::signalfd(-1, &watched, SFD_NONBLOCK | SFD_CLOEXEC);
-        if (signals_ < 0) {
-            std::fprintf(stderr, "valdor: cannot watch signals: %s\n", std::strerror(errno));
-            return false;
-        }
+        if (signals_ < 0) return rslink::Failure::ofErrno("cannot watch signals");
         started_ = Clock::now();
         for (auto &unit : units_) {
-            if (!startUnit(unit)) {
-                std::fprintf(stderr, "valdor: cannot start unit %s: %s\n", unit.result.name.c_str(),
-                             std::strerror(errno));
+            if (auto started = startUnit(unit); !started) {
                 for (auto &u : units_)
                     if (u.pid > 0) ::kill(u.pid, SIGKILL);
-                return false;
+                return started;
             }
         }
-        return true;
+        return {};
     }
 
-    bool startUnit(Unit &unit) {
+    // The failure is taken before the clean-up, which may change errno.
+    rslink::Result<> startUnit(Unit &unit) {
+        const std::string what = "cannot start unit " + unit.result.name;
         int report[2], control[2];
-        if (::pipe2(report, O_CLOEXEC) != 0) return false;
+        if (::pipe2(report, O_CLOEXEC) != 0) return rslink::Failure::ofErrno(what);
         if (::pipe2(control, O_CLOEXEC) != 0) {
+            const auto failure = rslink::Failure::ofErrno(what);
             ::close(report[0]);
             ::close(report[1]);
-            return false;
+            return failure;
         }
         UnitJob job{&plan_.recipe, unit.result.name, unit.result.port, unitDevice(unit.result.port), unit.folder};
         std::fflush(nullptr);
         const pid_t pid = ::fork();
         if (pid == 0) std::exit(unitProcess(job, report[1], control[0]));
+        const std::optional<rslink::Failure> forkFailed =
+            pid < 0 ? std::optional(rslink::Failure::ofErrno(what)) : std::nullopt;
         ::close(report[1]);
         ::close(control[0]);
-        if (pid < 0) {
+        if (forkFailed) {
             ::close(report[0]);
             ::close(control[1]);
-            return false;
+            return *forkFailed;
         }
         unit.pid = pid;
         unit.report = report[0];
         unit.control = control[1];
         unit.started = Clock::now();
         ::fcntl(unit.report, F_SETFL, O_NONBLOCK);
-        return true;
+        return {};
     }
 
     // In the child: nothing of the run but its own two pipes, no terminal
@@ -287,7 +289,9 @@ private:
 
     void tellAbort(Unit &unit) {
         if (unit.control < 0) return;
-        (void)writeWhole(unit.control, *abortedBy_);
+        // A unit that no longer reads has ended; closing the pipe tells the
+        // others even when the name did not get through.
+        (void)rslink::platform::writeAll(unit.control, abortedBy_->data(), abortedBy_->size());
         ::close(unit.control);
         unit.control = -1;
     }
@@ -346,8 +350,8 @@ private:
             closeSteps(unit, unit.killedAs.value_or(Outcome::Error), unit.killedAt ? unit.killedWhy : diedWhy(unit.status),
                        now);
         const std::string steps = unit.folder + "/steps.jsonl";
-        if (int error = completeStepsFile(steps, unit.result))
-            unit.recordError = "cannot complete " + steps + ": " + std::strerror(error);
+        if (const auto completed = completeStepsFile(steps, unit.result); !completed)
+            unit.recordError = "cannot complete " + steps + ": " + std::strerror(completed.failure().error);
     }
 
     static std::string diedWhy(int status) {
@@ -399,8 +403,8 @@ private:
         const std::pair<std::string, std::string> records[] = {{"summary.csv", summaryCsv(run)},
                                                                 {"junit.xml", junitXml(run)}};
         for (const auto &[name, text] : records)
-            if (int error = replaceFile(dir_ + "/" + name, text))
-                errors.push_back("cannot write " + dir_ + "/" + name + ": " + std::strerror(error));
+            if (const auto written = replaceFile(dir_ + "/" + name, text); !written)
+                errors.push_back(written.failure().why);
         view_.finish(rows(), run.units, dir_);
         for (const auto &error : errors) std::fprintf(stderr, "valdor: %s\n", error.c_str());
         if (abortedBy_ || !errors.empty()) return kRunNotAllPassed;
@@ -437,15 +441,15 @@ int runProduction(const std::vector<std::string> &words) {
         for (const auto &line : planned.lines) std::fprintf(stderr, "%s\n", line.c_str());
         return kRunRefused;
     }
-    std::string dir;
-    if (auto error = createRunFolder(plan, std::chrono::system_clock::now(), dir)) {
-        std::fprintf(stderr, "valdor: %s\n", error->c_str());
+    const auto dir = createRunFolder(plan, std::chrono::system_clock::now());
+    if (!dir) {
+        std::fprintf(stderr, "valdor: %s\n", dir.failure().why.c_str());
         return kRunRefused;
     }
     RunView view(stdout, terminalWidth());
-    ProductionRun run(std::move(plan), dir, view);
-    if (auto error = run.prepare()) {
-        std::fprintf(stderr, "valdor: %s\n", error->c_str());
+    ProductionRun run(std::move(plan), *dir, view);
+    if (const auto prepared = run.prepare(); !prepared) {
+        std::fprintf(stderr, "valdor: %s\n", prepared.failure().why.c_str());
         return kRunRefused;
     }
     return run.run();

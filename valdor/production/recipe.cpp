@@ -101,9 +101,10 @@ void checkPortChoice(const ScriptStatement &s, const Tokens &t) {
 class RecipeReader {
 public:
     void line(std::string_view text, int number) {
-        Tokens t;
         try {
-            if (auto error = tokenizeScriptLine(text, t)) refuse(*error);
+            const auto tokens = tokenizeScriptLine(text);
+            if (!tokens) refuse(tokens.failure().why);
+            const Tokens &t = *tokens;
             if (t.empty()) return;
             const std::string verb = t[0].quoted ? std::string() : t[0].text;
             if (verb == "step") return step(t, number);

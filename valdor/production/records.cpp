@@ -10,6 +10,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "rslink/platform/fd_io.h"
+
 namespace valdor {
 
 namespace {
@@ -200,36 +202,28 @@ std::string testsuite(const UnitResult &unit, const RunInfo &info, Counts &all) 
 
 
 // A new or renamed entry survives a crash only once its folder is synced.
-int syncFolderOf(const std::string &path) {
+rslink::Result<> syncFolderOf(const std::string &path) {
     const size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    const int error = ::fsync(fd) == 0 ? 0 : errno;
+    if (fd < 0) return rslink::Failure::ofErrno("cannot open the folder " + folder);
+    rslink::Result<> synced;
+    if (::fsync(fd) != 0) synced = rslink::Failure::ofErrno("cannot sync the folder " + folder);
     ::close(fd);
-    return error;
+    return synced;
 }
 
 }  // namespace
 
-int readWhole(int fd, std::string &text) {
+rslink::Result<std::string> readWhole(int fd) {
+    std::string text;
     char buffer[8192];
     for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return errno;
+        if (n < 0) return rslink::Failure::ofErrno("cannot read");
         text.append(buffer, static_cast<size_t>(n));
     }
-    return 0;
-}
-
-int writeWhole(int fd, std::string_view bytes) {
-    while (!bytes.empty()) {
-        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return n < 0 ? errno : EIO;
-        bytes.remove_prefix(static_cast<size_t>(n));
-    }
-    return 0;
+    return text;
 }
 
 std::string jsonString(std::string_view text) {
@@ -300,43 +294,56 @@ std::string junitXml(const RunResult &run) {
            secondsText(run.info.seconds) + "\">\n" + suites + "</testsuites>\n";
 }
 
-StepsFile::StepsFile(const std::string &path) {
+StepsFile::StepsFile(const std::string &path) : path_(path) {
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd_ < 0) openError_ = errno;
-    else openError_ = syncFolderOf(path);
+    if (fd_ < 0) opened_ = rslink::Failure::ofErrno("cannot create " + path);
+    else opened_ = syncFolderOf(path);
 }
 
 StepsFile::~StepsFile() {
     if (fd_ >= 0) ::close(fd_);
 }
 
-int StepsFile::append(const UnitResult &unit, const StepResult &step) {
-    if (fd_ < 0) return openError_;
-    if (int error = writeWhole(fd_, stepJsonLine(unit, step))) return error;
-    return ::fsync(fd_) == 0 ? 0 : errno;
+rslink::Result<> StepsFile::append(const UnitResult &unit, const StepResult &step) {
+    if (fd_ < 0) return opened_;
+    const std::string line = stepJsonLine(unit, step);
+    if (auto written = rslink::platform::writeAll(fd_, line.data(), line.size()); !written)
+        return rslink::Failure::of(written.failure().error, "cannot append to " + path_);
+    if (::fsync(fd_) != 0) return rslink::Failure::ofErrno("cannot sync " + path_);
+    return {};
 }
 
-int completeStepsFile(const std::string &path, const UnitResult &unit) {
+rslink::Result<> completeStepsFile(const std::string &path, const UnitResult &unit) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return errno;
-    std::string text;
-    int error = readWhole(fd, text);
+    if (fd < 0) return rslink::Failure::ofErrno("cannot open " + path);
+    const rslink::Result<std::string> read = readWhole(fd);
+    if (!read) {
+        ::close(fd);
+        return rslink::Failure::of(read.failure().error, "cannot read " + path);
+    }
+    const std::string &text = *read;
     const size_t whole = text.rfind('\n') + 1;  // 0 when there is no line end
-    if (error == 0 && whole != text.size() && ::ftruncate(fd, static_cast<off_t>(whole)) != 0) error = errno;
+    if (whole != text.size() && ::ftruncate(fd, static_cast<off_t>(whole)) != 0) {
+        const rslink::Failure failure = rslink::Failure::ofErrno("cannot cut " + path + " to its whole lines");
+        ::close(fd);
+        return failure;
+    }
     ::close(fd);
-    if (error != 0) return error;
     StepsFile file(path);
     for (size_t i = static_cast<size_t>(std::count(text.begin(), text.begin() + static_cast<std::ptrdiff_t>(whole), '\n'));
          i < unit.steps.size(); ++i)
-        if (int failed = file.append(unit, unit.steps[i])) return failed;
-    return 0;
+        if (auto appended = file.append(unit, unit.steps[i]); !appended) return appended;
+    return {};
 }
 
-int replaceFile(const std::string &path, std::string_view content) {
+rslink::Result<> replaceFile(const std::string &path, std::string_view content) {
+    auto fail = [&](int error) { return rslink::Failure::of(error, "cannot write " + path); };
     std::string temporary = path + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-    if (fd < 0) return errno;
-    int error = writeWhole(fd, content);
+    if (fd < 0) return fail(errno);
+    int error = 0;
+    if (auto written = rslink::platform::writeAll(fd, content.data(), content.size()); !written)
+        error = written.failure().error;
     // mkostemp makes the file private; a record is for others to read.
     if (error == 0 && ::fchmod(fd, 0644) != 0) error = errno;
     if (error == 0 && ::fsync(fd) != 0) error = errno;
@@ -344,9 +351,10 @@ int replaceFile(const std::string &path, std::string_view content) {
     if (error == 0 && ::rename(temporary.c_str(), path.c_str()) != 0) error = errno;
     if (error != 0) {
         ::unlink(temporary.c_str());
-        return error;
+        return fail(error);
     }
-    return syncFolderOf(path);
+    if (auto synced = syncFolderOf(path); !synced) return fail(synced.failure().error);
+    return {};
 }
 
 }  // namespace valdor

@@ -17,6 +17,7 @@
 #include <string_view>
 #include <vector>
 
+#include "rslink/core/result.h"
 #include "valdor/production/result.h"
 
 namespace valdor {
@@ -57,31 +58,30 @@ public:
     StepsFile(const StepsFile &) = delete;
     StepsFile &operator=(const StepsFile &) = delete;
 
-    // 0, or the system's error number the file could not be opened with.
-    int openError() const { return openError_; }
-    // 0, or the system's error number the line could not be written with.
-    int append(const UnitResult &unit, const StepResult &step);
+    // Whether the file could be opened (and its entry synced).
+    const rslink::Result<> &opened() const { return opened_; }
+    // A file that could not be opened fails each append as it failed.
+    rslink::Result<> append(const UnitResult &unit, const StepResult &step);
 
 private:
+    std::string path_;
     int fd_ = -1;
-    int openError_ = 0;
+    rslink::Result<> opened_;
 };
 
 // Brings the steps.jsonl at `path` up to `unit`, whose steps it holds the
 // first lines of, in order: a last line cut short (its writer died while
 // writing it) is removed, and a line for each later step is appended and
-// synced.  0, or the system's error number.
-int completeStepsFile(const std::string &path, const UnitResult &unit);
+// synced.
+rslink::Result<> completeStepsFile(const std::string &path, const UnitResult &unit);
 
-// Appends what `fd` holds up to its end to `text`, and writes all of
-// `bytes` to `fd`, each again after an interruption.  0, or the system's
-// error number.
-int readWhole(int fd, std::string &text);
-int writeWhole(int fd, std::string_view bytes);
+// What `fd` holds up to its end, read again after an interruption.  Like
+// rslink::platform::writeAll, the failure names no file.
+rslink::Result<std::string> readWhole(int fd);
 
 // Writes `content` to a temporary file beside `path`, syncs it and renames
 // it over `path`, so that a reader sees the old file or the new one whole.
-// 0, or the system's error number.
-int replaceFile(const std::string &path, std::string_view content);
+// The failure reads "cannot write PATH: REASON".
+rslink::Result<> replaceFile(const std::string &path, std::string_view content);
 
 }  // namespace valdor

@@ -6,7 +6,7 @@
 
 namespace valdor {
 
-std::optional<std::vector<std::vector<std::string>>> parseCsv(std::string_view text) {
+rslink::Result<std::vector<std::vector<std::string>>> parseCsv(std::string_view text) {
     std::vector<std::vector<std::string>> rows;
     std::vector<std::string> row;
     std::string field;
@@ -41,7 +41,7 @@ std::optional<std::vector<std::vector<std::string>>> parseCsv(std::string_view t
             field += c;
         }
     }
-    if (quoted) return std::nullopt;
+    if (quoted) return rslink::Failure{0, "a quoted field is not closed"};
     if (rowStarted) {
         row.push_back(std::move(field));
         rows.push_back(std::move(row));
@@ -49,10 +49,10 @@ std::optional<std::vector<std::vector<std::string>>> parseCsv(std::string_view t
     return rows;
 }
 
-std::optional<std::string> readSummary(std::string_view text, std::vector<SummaryRow> &rows) {
+rslink::Result<std::vector<SummaryRow>> readSummary(std::string_view text) {
     auto table = parseCsv(text);
-    if (!table) return std::string("a quoted field is not closed");
-    if (table->empty()) return std::string("it is empty");
+    if (!table) return table.failure();
+    if (table->empty()) return rslink::Failure{0, "it is empty"};
     const auto &header = table->front();
     auto column = [&](const char *name) -> std::optional<size_t> {
         auto at = std::find(header.begin(), header.end(), name);
@@ -61,32 +61,35 @@ std::optional<std::string> readSummary(std::string_view text, std::vector<Summar
     };
     const auto unit = column("unit"), port = column("port"), outcome = column("outcome"),
                sha = column("recipe_sha256");
-    if (!unit || !port || !outcome || !sha) return std::string("its header lacks unit, port, outcome or recipe_sha256");
+    if (!unit || !port || !outcome || !sha) return rslink::Failure{0, "its header lacks unit, port, outcome or recipe_sha256"};
+    std::vector<SummaryRow> rows;
     for (size_t r = 1; r < table->size(); ++r) {
         const auto &fields = (*table)[r];
         if (fields.size() != header.size())
-            return "row " + std::to_string(r + 1) + " has " + std::to_string(fields.size()) + " fields, not " +
-                   std::to_string(header.size());
+            return rslink::Failure{0, "row " + std::to_string(r + 1) + " has " + std::to_string(fields.size()) +
+                                          " fields, not " + std::to_string(header.size())};
         rows.push_back({fields[*unit], fields[*port], fields[*outcome], fields[*sha]});
     }
-    return std::nullopt;
+    return rows;
 }
 
-std::optional<std::string> unitsToRetest(const std::vector<SummaryRow> &rows, std::string_view recipeSha256,
-                                         const std::vector<UnitEntry> &newPorts, std::vector<UnitEntry> &units) {
+rslink::Result<std::vector<UnitEntry>> unitsToRetest(const std::vector<SummaryRow> &rows,
+                                                     std::string_view recipeSha256,
+                                                     const std::vector<UnitEntry> &newPorts) {
     for (const auto &row : rows)
         if (row.recipeSha256 != recipeSha256)
-            return "RECIPE is not the recipe that run ran (its SHA-256 is " + std::string(recipeSha256) +
-                   ", the run's " + row.recipeSha256 + ")";
+            return rslink::Failure{0, "RECIPE is not the recipe that run ran (its SHA-256 is " +
+                                          std::string(recipeSha256) + ", the run's " + row.recipeSha256 + ")"};
+    std::vector<UnitEntry> units;
     for (const auto &row : rows)
         if (row.outcome != outcomeText(Outcome::Pass)) units.push_back({row.unit, row.port, true});
-    if (units.empty()) return std::nullopt;
+    if (units.empty()) return units;
     for (const auto &given : newPorts) {
         auto at = std::find_if(units.begin(), units.end(), [&](const UnitEntry &u) { return u.name == given.name; });
-        if (at == units.end()) return "unit " + given.name + " is not one of the units to retest";
+        if (at == units.end()) return rslink::Failure{0, "unit " + given.name + " is not one of the units to retest"};
         at->port = given.port;
     }
-    return std::nullopt;
+    return units;
 }
 
 }  // namespace valdor

@@ -20,6 +20,9 @@ bool parseSeconds(const std::string &text, double &seconds) {
     return *end == '\0' && std::isfinite(seconds) && seconds > 0;
 }
 
+// A command line or a units file is wrong: no system call failed.
+rslink::Failure refusal(std::string why) { return {0, std::move(why)}; }
+
 std::string trim(std::string_view s) {
     const size_t first = s.find_first_not_of(" \t\r");
     if (first == std::string_view::npos) return {};
@@ -44,21 +47,22 @@ std::string nameFromPort(std::string_view port) {
     return name;
 }
 
-std::optional<std::string> parseUnitWord(std::string_view word, UnitEntry &unit) {
+rslink::Result<UnitEntry> parseUnitWord(std::string_view word) {
     const size_t equals = word.find('=');
     const bool named = equals != std::string_view::npos && word.substr(0, equals).find('/') == std::string_view::npos;
+    UnitEntry unit;
     unit.named = named;
     unit.port = std::string(named ? word.substr(equals + 1) : word);
     unit.name = named ? std::string(word.substr(0, equals)) : nameFromPort(unit.port);
-    if (unit.port.empty()) return "--unit " + std::string(word) + ": no PORT";
-    if (validUnitName(unit.name)) return std::nullopt;
+    if (unit.port.empty()) return refusal("--unit " + std::string(word) + ": no PORT");
+    if (validUnitName(unit.name)) return unit;
     if (!named)
-        return "--unit " + std::string(word) + ": no unit name follows from this PORT; give NAME=PORT";
-    return "unit name '" + unit.name + "': letters, digits, '-', '_' and '.' only, and not '.' or '..' alone";
+        return refusal("--unit " + std::string(word) + ": no unit name follows from this PORT; give NAME=PORT");
+    return refusal("unit name '" + unit.name + "': letters, digits, '-', '_' and '.' only, and not '.' or '..' alone");
 }
 
-std::optional<std::string> parseUnitsFile(std::string_view text, const std::string &file,
-                                          std::vector<UnitEntry> &units) {
+rslink::Result<std::vector<UnitEntry>> parseUnitsFile(std::string_view text, const std::string &file) {
+    std::vector<UnitEntry> units;
     int number = 0;
     while (!text.empty()) {
         const size_t end = text.find('\n');
@@ -68,33 +72,35 @@ std::optional<std::string> parseUnitsFile(std::string_view text, const std::stri
         if (line.empty() || line[0] == '#') continue;
         const std::string where = file + " line " + std::to_string(number) + ": ";
         const size_t blank = line.find_first_of(" \t");
-        if (blank == std::string::npos) return where + "give NAME PORT";
+        if (blank == std::string::npos) return refusal(where + "give NAME PORT");
         UnitEntry unit{line.substr(0, blank), trim(line.substr(blank)), true};
-        if (unit.port.find_first_of(" \t") != std::string::npos) return where + "give NAME PORT, nothing more";
+        if (unit.port.find_first_of(" \t") != std::string::npos) return refusal(where + "give NAME PORT, nothing more");
         if (!validUnitName(unit.name))
-            return where + "unit name '" + unit.name +
-                   "': letters, digits, '-', '_' and '.' only, and not '.' or '..' alone";
+            return refusal(where + "unit name '" + unit.name +
+                           "': letters, digits, '-', '_' and '.' only, and not '.' or '..' alone");
         units.push_back(std::move(unit));
     }
-    return std::nullopt;
+    return units;
 }
 
-std::optional<std::string> findDuplicate(const std::vector<UnitEntry> &units,
-                                         const std::function<std::string(const std::string &)> &device) {
+rslink::Result<> checkDistinct(const std::vector<UnitEntry> &units,
+                               const std::function<std::string(const std::string &)> &device) {
     std::map<std::string, const UnitEntry *> names, ports, devices;
     for (const auto &unit : units) {
-        if (!names.emplace(unit.name, &unit).second) return "unit name " + unit.name + " is given twice";
+        if (!names.emplace(unit.name, &unit).second) return refusal("unit name " + unit.name + " is given twice");
         if (auto [at, fresh] = ports.emplace(unit.port, &unit); !fresh)
-            return "port " + unit.port + " is given twice (units " + at->second->name + " and " + unit.name + ")";
+            return refusal("port " + unit.port + " is given twice (units " + at->second->name + " and " + unit.name +
+                           ")");
         const std::string opens = device(unit.port);
         if (auto [at, fresh] = devices.emplace(opens, &unit); !fresh)
-            return "ports " + at->second->port + " and " + unit.port + " are the same device " + opens + " (units " +
-                   at->second->name + " and " + unit.name + ")";
+            return refusal("ports " + at->second->port + " and " + unit.port + " are the same device " + opens +
+                           " (units " + at->second->name + " and " + unit.name + ")");
     }
-    return std::nullopt;
+    return {};
 }
 
-std::optional<std::string> parseRunArguments(const std::vector<std::string> &words, RunOptions &options) {
+rslink::Result<RunOptions> parseRunArguments(const std::vector<std::string> &words) {
+    RunOptions options;
     bool haveRecipe = false, haveTimeout = false;
     for (size_t i = 0; i < words.size(); ++i) {
         std::string option = words[i], value;
@@ -109,46 +115,41 @@ std::optional<std::string> parseRunArguments(const std::vector<std::string> &wor
             {"--station", "NAME"},       {"--unit-timeout", "SECONDS"}, {"--retest", "DIR"},
         };
         const auto known = kValues.find(option);
-        if (known == kValues.end()) return "unknown option '" + words[i] + "'";
+        if (known == kValues.end()) return refusal("unknown option '" + words[i] + "'");
         if (!inline_) {
-            if (i + 1 >= words.size()) return option + " needs " + known->second;
+            if (i + 1 >= words.size()) return refusal(option + " needs " + known->second);
             value = words[++i];
         }
-        if (value.empty()) return option + " needs " + known->second;
-        auto once = [&](bool given) -> std::optional<std::string> {
-            if (given) return option + " is given twice";
-            return std::nullopt;
-        };
-        std::optional<std::string> error;
+        if (value.empty()) return refusal(option + " needs " + known->second);
+        const rslink::Failure twice = refusal(option + " is given twice");
         if (option == "--run") {
-            error = once(haveRecipe);
+            if (haveRecipe) return twice;
             haveRecipe = true;
             options.recipe = value;
         } else if (option == "--unit") {
-            UnitEntry unit;
-            error = parseUnitWord(value, unit);
-            options.units.push_back(unit);
+            auto unit = parseUnitWord(value);
+            if (!unit) return unit.failure();
+            options.units.push_back(*unit);
         } else if (option == "--units") {
             options.unitsFiles.push_back(value);
         } else if (option == "--out") {
-            error = once(options.out.has_value());
+            if (options.out) return twice;
             options.out = value;
         } else if (option == "--station") {
-            error = once(options.station.has_value());
+            if (options.station) return twice;
             options.station = value;
         } else if (option == "--unit-timeout") {
-            error = once(haveTimeout);
+            if (haveTimeout) return twice;
             haveTimeout = true;
-            if (!error && !parseSeconds(value, options.unitTimeout))
-                error = "--unit-timeout: bad SECONDS '" + value + "' (a number above 0)";
+            if (!parseSeconds(value, options.unitTimeout))
+                return refusal("--unit-timeout: bad SECONDS '" + value + "' (a number above 0)");
         } else {
-            error = once(options.retest.has_value());
+            if (options.retest) return twice;
             options.retest = value;
         }
-        if (error) return error;
     }
-    if (!haveRecipe) return std::string("--run needs RECIPE");
-    return std::nullopt;
+    if (!haveRecipe) return refusal("--run needs RECIPE");
+    return options;
 }
 
 }  // namespace valdor

@@ -2,7 +2,8 @@
 //   valdor --run RECIPE --unit [NAME=]PORT [--unit ...] [--units FILE]
 //          [--out DIR] [--station NAME] [--unit-timeout SECONDS] [--retest DIR]
 // Everything here is checked before anything is created, so that a refused
-// run leaves no trace.  Error texts name the culprit and carry no "valdor: ".
+// run leaves no trace.  A failure (error 0) names the culprit and carries no
+// "valdor: ".
 #pragma once
 
 #include <functional>
@@ -10,6 +11,8 @@
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "rslink/core/result.h"
 
 namespace valdor {
 
@@ -34,8 +37,8 @@ struct RunOptions {
 };
 
 // The words after the program's name, --run among them.  Options take their
-// value as the next word or after '='.  The error, or none.
-std::optional<std::string> parseRunArguments(const std::vector<std::string> &words, RunOptions &options);
+// value as the next word or after '='.
+rslink::Result<RunOptions> parseRunArguments(const std::vector<std::string> &words);
 
 // Letters, digits, '-', '_' and '.', and not "." or ".." alone.
 bool validUnitName(std::string_view name);
@@ -45,17 +48,16 @@ bool validUnitName(std::string_view name);
 std::string nameFromPort(std::string_view port);
 
 // "[NAME=]PORT": NAME is what comes before the first '=', when that holds
-// no '/'.  The error, or none.
-std::optional<std::string> parseUnitWord(std::string_view word, UnitEntry &unit);
+// no '/'.
+rslink::Result<UnitEntry> parseUnitWord(std::string_view word);
 
 // A units file: one "NAME PORT" a line, blank lines and lines starting
-// with '#' skipped.  Errors read "FILE line N: ...".
-std::optional<std::string> parseUnitsFile(std::string_view text, const std::string &file,
-                                          std::vector<UnitEntry> &units);
+// with '#' skipped.  Failures read "FILE line N: ...".
+rslink::Result<std::vector<UnitEntry>> parseUnitsFile(std::string_view text, const std::string &file);
 
-// The same NAME twice, or the same port twice: as written, or as the
-// device `device` says each opens.  The error, or none.
-std::optional<std::string> findDuplicate(const std::vector<UnitEntry> &units,
-                                         const std::function<std::string(const std::string &)> &device);
+// Refuses the same NAME twice, or the same port twice: as written, or as
+// the device `device` says each opens.
+rslink::Result<> checkDistinct(const std::vector<UnitEntry> &units,
+                               const std::function<std::string(const std::string &)> &device);
 
 }  // namespace valdor

@@ -22,13 +22,14 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The whole file; 0, or the system's error number.
-int readFile(const std::string &path, std::string &text) {
+// The whole file at `path`.  The failure reads "cannot read NAMED: REASON".
+rslink::Result<std::string> readFile(const std::string &path, const std::string &named) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return errno;
-    const int error = readWhole(fd, text);
+    if (fd < 0) return rslink::Failure::ofErrno("cannot read " + named);
+    auto text = readWhole(fd);
     ::close(fd);
-    return error;
+    if (!text) return rslink::Failure::of(text.failure().error, "cannot read " + named);
+    return text;
 }
 
 std::string hostName() {
@@ -39,16 +40,16 @@ std::string hostName() {
 
 PlanResult refused(std::string line) { return {PlanResult::Kind::Refused, {"valdor: " + std::move(line)}}; }
 
-std::optional<std::string> checkOutFolder(const std::string &dir) {
+rslink::Result<> checkOutFolder(const std::string &dir) {
     std::error_code error;
     const auto status = fs::status(dir, error);
-    if (status.type() == fs::file_type::not_found) return std::nullopt;
-    if (error) return "cannot use the output folder " + dir + ": " + error.message();
-    if (status.type() != fs::file_type::directory) return "the output folder " + dir + " is not a folder";
+    if (status.type() == fs::file_type::not_found) return {};
+    if (error) return rslink::Failure{error.value(), "cannot use the output folder " + dir + ": " + error.message()};
+    if (status.type() != fs::file_type::directory) return rslink::Failure{0, "the output folder " + dir + " is not a folder"};
     const bool empty = fs::is_empty(dir, error);
-    if (error) return "cannot read the output folder " + dir + ": " + error.message();
-    if (!empty) return "the output folder " + dir + " exists and is not empty";
-    return std::nullopt;
+    if (error) return rslink::Failure{error.value(), "cannot read the output folder " + dir + ": " + error.message()};
+    if (!empty) return rslink::Failure{0, "the output folder " + dir + " exists and is not empty"};
+    return {};
 }
 
 // The units a retest runs: those of DIR that did not pass; `given` only
@@ -56,11 +57,13 @@ std::optional<std::string> checkOutFolder(const std::string &dir) {
 PlanResult retestUnits(const std::string &dir, const RunPlan &plan, const std::vector<UnitEntry> &given,
                        std::vector<UnitEntry> &units) {
     const std::string file = dir + "/summary.csv";
-    std::string text;
-    if (int error = readFile(file, text)) return refused("--retest: cannot read " + file + ": " + std::strerror(error));
-    std::vector<SummaryRow> rows;
-    if (auto why = readSummary(text, rows)) return refused("--retest: " + file + ": " + *why);
-    if (auto why = unitsToRetest(rows, plan.recipeSha256, given, units)) return refused("--retest " + dir + ": " + *why);
+    const auto text = readFile(file, file);
+    if (!text) return refused("--retest: " + text.failure().why);
+    const auto rows = readSummary(*text);
+    if (!rows) return refused("--retest: " + file + ": " + rows.failure().why);
+    auto retest = unitsToRetest(*rows, plan.recipeSha256, given);
+    if (!retest) return refused("--retest " + dir + ": " + retest.failure().why);
+    units = std::move(*retest);
     if (units.empty()) return {PlanResult::Kind::NothingToRetest, {"valdor: nothing to retest: every unit of " + dir + " passed"}};
     return {};
 }
@@ -74,21 +77,24 @@ std::string deviceKey(const std::string &port) {
 }
 
 PlanResult planRun(const std::vector<std::string> &words, RunPlan &plan) {
-    RunOptions options;
-    if (auto error = parseRunArguments(words, options)) return refused(*error);
+    const auto parsed = parseRunArguments(words);
+    if (!parsed) return refused(parsed.failure().why);
+    const RunOptions &options = *parsed;
 
-    if (int error = readFile(options.recipe, plan.recipeText))
-        return refused("cannot read the recipe " + options.recipe + ": " + std::strerror(error));
+    auto recipeText = readFile(options.recipe, "the recipe " + options.recipe);
+    if (!recipeText) return refused(recipeText.failure().why);
+    plan.recipeText = std::move(*recipeText);
     plan.recipe = parseRecipe(plan.recipeText);
     if (!plan.recipe.ok()) return {PlanResult::Kind::Refused, plan.recipe.errors};
     plan.recipeSha256 = sha256Hex(plan.recipeText);
 
     std::vector<UnitEntry> given = options.units;
     for (const auto &file : options.unitsFiles) {
-        std::string text;
-        if (int error = readFile(file, text))
-            return refused("cannot read the units file " + file + ": " + std::strerror(error));
-        if (auto error = parseUnitsFile(text, file, given)) return refused(*error);
+        const auto text = readFile(file, "the units file " + file);
+        if (!text) return refused(text.failure().why);
+        const auto units = parseUnitsFile(*text, file);
+        if (!units) return refused(units.failure().why);
+        given.insert(given.end(), units->begin(), units->end());
     }
     if (options.retest) {
         PlanResult retest = retestUnits(*options.retest, plan, given, plan.units);
@@ -97,11 +103,11 @@ PlanResult planRun(const std::vector<std::string> &words, RunPlan &plan) {
         plan.units = std::move(given);
     }
     if (plan.units.empty()) return refused("no unit: give --unit [NAME=]PORT or --units FILE");
-    if (auto error = findDuplicate(plan.units, deviceKey)) return refused(*error);
+    if (const auto distinct = checkDistinct(plan.units, deviceKey); !distinct) return refused(distinct.failure().why);
 
     plan.out = options.out;
     if (plan.out)
-        if (auto error = checkOutFolder(*plan.out)) return refused(*error);
+        if (const auto usable = checkOutFolder(*plan.out); !usable) return refused(usable.failure().why);
     plan.station = options.station.value_or(hostName());
     plan.unitTimeout = options.unitTimeout;
     return {};
@@ -116,22 +122,21 @@ std::string defaultRunFolder(std::chrono::system_clock::time_point now) {
     return std::string("runs/") + stamp;
 }
 
-std::optional<std::string> createRunFolder(const RunPlan &plan, std::chrono::system_clock::time_point now,
-                                           std::string &dir) {
+rslink::Result<std::string> createRunFolder(const RunPlan &plan, std::chrono::system_clock::time_point now) {
     std::error_code error;
     if (plan.out) {
-        dir = *plan.out;
-        fs::create_directories(dir, error);
-        if (error) return "cannot create the output folder " + dir + ": " + error.message();
-        return std::nullopt;
+        fs::create_directories(*plan.out, error);
+        if (error)
+            return rslink::Failure{error.value(), "cannot create the output folder " + *plan.out + ": " + error.message()};
+        return *plan.out;
     }
     const std::string base = defaultRunFolder(now);
     fs::create_directories(fs::path(base).parent_path(), error);
-    if (error) return "cannot create the folder runs: " + error.message();
+    if (error) return rslink::Failure{error.value(), "cannot create the folder runs: " + error.message()};
     for (int n = 1;; ++n) {
-        dir = n == 1 ? base : base + "-" + std::to_string(n);
-        if (::mkdir(dir.c_str(), 0777) == 0) return std::nullopt;
-        if (errno != EEXIST) return "cannot create the output folder " + dir + ": " + std::strerror(errno);
+        std::string dir = n == 1 ? base : base + "-" + std::to_string(n);
+        if (::mkdir(dir.c_str(), 0777) == 0) return dir;
+        if (errno != EEXIST) return rslink::Failure::ofErrno("cannot create the output folder " + dir);
     }
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "rslink/core/result.h"
+
 #include "valdor/production/recipe.h"
 #include "valdor/production/run_options.h"
 
@@ -44,8 +46,7 @@ std::string defaultRunFolder(std::chrono::system_clock::time_point now);
 
 // Makes the run's folder: --out DIR (with its parents), or the default
 // one, with -2, -3 ... added while that is taken, so that no run is ever
-// written over.  Its path in `dir`; the error, or none.
-std::optional<std::string> createRunFolder(const RunPlan &plan, std::chrono::system_clock::time_point now,
-                                           std::string &dir);
+// written over.  Its path.
+rslink::Result<std::string> createRunFolder(const RunPlan &plan, std::chrono::system_clock::time_point now);
 
 }  // namespace valdor

@@ -12,6 +12,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include "rslink/platform/fd_io.h"
 #include "valdor/console/capture_control.h"
 #include "valdor/headless/script_runner.h"
 #include "valdor/panel/session_log.h"
@@ -154,22 +155,27 @@ private:
 class Reporter {
 public:
     Reporter(int fd, const std::string &steps) : fd_(fd), steps_(steps) {}
-    int openError() const { return steps_.openError(); }
+    const rslink::Result<> &stepsOpened() const { return steps_.opened(); }
     void begin(size_t index, const StepResult &step) { send({UnitEvent::Kind::Begin, index, step, ""}); }
     // The run hears of the step before its line is written: should this
     // process die in between, the run has the step and writes the line.
     void end(size_t index, const UnitResult &unit) {
         send({UnitEvent::Kind::End, index, unit.steps[index], unit.serial});
-        if (int error = steps_.append(unit, unit.steps[index]); error && !appendFailed_) {
+        if (const auto appended = steps_.append(unit, unit.steps[index]); !appended && !appendFailed_) {
             appendFailed_ = true;
-            sessionLog().line(std::string("valdor: cannot append to steps.jsonl: ") + std::strerror(error));
+            sessionLog().line(std::string("valdor: cannot append to steps.jsonl: ") +
+                              std::strerror(appended.failure().error));
         }
     }
     // Every line is written by now.
     void done() { send({}); }
 
 private:
-    void send(const UnitEvent &event) { (void)writeWhole(fd_, encodeUnitEvent(event)); }
+    // A run that has gone reads nothing: its end is noticed as an abort.
+    void send(const UnitEvent &event) {
+        const std::string line = encodeUnitEvent(event);
+        (void)rslink::platform::writeAll(fd_, line.data(), line.size());
+    }
 
     int fd_;
     StepsFile steps_;
@@ -186,16 +192,14 @@ void takeSignals() {
     sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
-// The unit's session log and capture; what went wrong, or "".
-std::string openRecords(const std::string &folder, const Reporter &reporter) {
-    if (int error = reporter.openError())
-        return "cannot create " + folder + "/steps.jsonl: " + std::strerror(error);
+// The unit's steps.jsonl, session log and capture.
+rslink::Result<> openRecords(const std::string &folder, const Reporter &reporter) {
+    if (const auto &opened = reporter.stepsOpened(); !opened)
+        return rslink::Failure::of(opened.failure().error, "cannot create " + folder + "/steps.jsonl");
     const std::string log = folder + "/session.log";
-    if (!sessionLog().open(log)) return "cannot open the session log " + log + ": " + std::strerror(errno);
-    const std::string capture = folder + "/line.rslcap";
-    int error = 0;
-    if (!startCapture(capture, error)) return "cannot create the capture " + capture + ": " + std::strerror(error);
-    return {};
+    if (const auto logged = sessionLog().open(log); !logged)
+        return rslink::Failure::of(logged.failure().error, "cannot open the session log " + log);
+    return startCapture(folder + "/line.rslcap");
 }
 
 }  // namespace
@@ -207,7 +211,7 @@ int runUnit(const UnitJob &job, int report, int control) {
     ::setenv("RSLINK_COM1", job.device.c_str(), 1);
     ::unsetenv("RSLINK_CAPTURE");
     Reporter reporter(report, job.folder + "/steps.jsonl");
-    const std::string setupError = openRecords(job.folder, reporter);
+    const rslink::Result<> setup = openRecords(job.folder, reporter);
 
     const Recipe &recipe = *job.recipe;
     UnitResult unit = plannedUnit(job.name, job.port, recipe);
@@ -221,7 +225,7 @@ int runUnit(const UnitJob &job, int report, int control) {
         const AbortReason aborted = [&] { return watch.reason(); };
         const AbortReason cut = [&] { return watch.cut(); };
 
-        bool setupReported = setupError.empty();  // the first step that runs fails with it
+        bool setupReported = setup.ok();  // the first step that runs fails with it
         for (size_t i = 0; i < unit.steps.size(); ++i) {
             StepResult &step = unit.steps[i];
             const bool teardown = unit.hasTeardown && i + 1 == unit.steps.size();
@@ -236,7 +240,7 @@ int runUnit(const UnitJob &job, int report, int control) {
             Outcome outcome = Outcome::Aborted;
             auto why = teardown ? cut() : aborted();
             if (!why && !setupReported && !teardown) {
-                why = setupError;
+                why = setup.failure().why;
                 outcome = Outcome::Error;
                 setupReported = true;
             }
