@@ -6,7 +6,8 @@
 //   valdor_bench --quick    the paced download with 64 KiB instead
 //   valdor_bench --only X   only phase X (may be given again): exchanges,
 //                           floor, idle, silent, closing, download, paced,
-//                           append, window, capture, memory, relay, production
+//                           append, window, capture, memory, relay, production,
+//                           network
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -21,7 +22,7 @@ constexpr size_t kMiB = 1024 * 1024;
 constexpr size_t kQuickPaced = 64 * 1024;
 
 void usage() {
-    std::puts("usage: valdor_bench [--quick] [--only exchanges|floor|idle|silent|closing|download|paced|append|window|capture|memory|relay|production]");
+    std::puts("usage: valdor_bench [--quick] [--only exchanges|floor|idle|silent|closing|download|paced|append|window|capture|memory|relay|production|network]");
 }
 
 }  // namespace
@@ -57,6 +58,7 @@ int main(int argc, char **argv) {
         if (wanted("capture")) bench::measureCapture(table, VALDOR_PATH);
         if (wanted("relay")) bench::measureRelay(table, VALDOR_PATH, 4000);
         if (wanted("production")) bench::measureProduction(table);
+        if (wanted("network")) bench::measureNetwork(table, 2000, 10);
         if (wanted("append") && !bench::measureAppend(table, argc, argv))
             table.add({"AppendMessage", "skipped", "", "built without Qt"});
         if (wanted("window") && !bench::measureWindow(table, 3000, argc, argv))

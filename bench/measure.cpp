@@ -3,6 +3,8 @@
 #include <sys/resource.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <stdexcept>
 
 #include "valdor/panel/controls.h"
@@ -51,14 +53,24 @@ void Table::print() const {
     std::fflush(stdout);
 }
 
-Session::Session(std::vector<std::string> unitOptions, bool showMessages) {
+Session::Session(std::vector<std::string> unitOptions, bool showMessages, const std::string &via) {
     constexpr int kCom = 5;
     unit_ = std::make_unique<testsupport::Bdusim>(std::move(unitOptions));
-    unit_->mapCom(kCom);
+    if (via.empty()) {
+        unit_->mapCom(kCom);
+    } else {
+        char folder[] = "/tmp/valdor-bench-ser2net-XXXXXX";
+        if (!mkdtemp(folder)) throw std::runtime_error("mkdtemp failed");
+        serverFolder_ = folder;
+        server_ = std::make_unique<testsupport::Ser2net>(unit_->path(), serverFolder_);
+        setenv(("RSLINK_COM" + std::to_string(kCom)).c_str(), server_->url(via).c_str(), 1);
+    }
     panel_.setMessageObserver([this](const std::string &line) {
+        const auto now = Clock::now();
         {
             std::lock_guard lock(mutex_);
             lines_.push_back(line);
+            times_.push_back(now);
         }
         changed_.notify_all();
     });
@@ -73,6 +85,8 @@ Session::Session(std::vector<std::string> unitOptions, bool showMessages) {
 Session::~Session() {
     console_->exit();
     console_.reset();
+    server_.reset();
+    if (!serverFolder_.empty()) std::filesystem::remove_all(serverFolder_);
     unit_.reset();
 }
 
@@ -88,6 +102,14 @@ bool Session::waitForLine(const std::string &line, size_t times, std::chrono::se
 std::vector<std::string> Session::lines() const {
     std::lock_guard lock(mutex_);
     return lines_;
+}
+
+std::vector<Clock::time_point> Session::timesOf(const std::string &prefix) const {
+    std::lock_guard lock(mutex_);
+    std::vector<Clock::time_point> out;
+    for (size_t i = 0; i < lines_.size(); ++i)
+        if (lines_[i].rfind(prefix, 0) == 0) out.push_back(times_[i]);
+    return out;
 }
 
 }  // namespace bench

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "support/bdusim_process.h"
+#include "support/ser2net.h"
 #include "valdor/console/console.h"
 #include "valdor/panel/host.h"
 #include "valdor/panel/memory_panel.h"
@@ -56,10 +57,12 @@ private:
 
 std::string format(const char *fmt, double value);
 
-// The console on the simulated unit, on a MemoryPanel, COM open.
+// The console on the simulated unit, on a MemoryPanel, COM open.  `via`
+// "tcp" or "rfc2217" puts ser2net on loopback between them and opens its
+// port; empty, the console opens the unit's pty.
 class Session : public valdor::Host {
 public:
-    explicit Session(std::vector<std::string> unitOptions, bool showMessages);
+    explicit Session(std::vector<std::string> unitOptions, bool showMessages, const std::string &via = "");
     ~Session() override;
 
     valdor::Console &console() { return *console_; }
@@ -69,6 +72,8 @@ public:
     bool waitForLine(const std::string &line, size_t times, std::chrono::seconds timeout);
     // Every line so far.
     std::vector<std::string> lines() const;
+    // When each line starting with `prefix` reached the message box.
+    std::vector<Clock::time_point> timesOf(const std::string &prefix) const;
 
     void answerFileDialogWith(std::string path) { answer_ = std::move(path); }
 
@@ -81,17 +86,23 @@ public:
 private:
     valdor::MemoryPanel panel_;
     std::unique_ptr<testsupport::Bdusim> unit_;
+    std::string serverFolder_;
+    std::unique_ptr<testsupport::Ser2net> server_;
     std::unique_ptr<valdor::Console> console_;
     std::optional<std::string> answer_;
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::string> lines_;
+    std::vector<Clock::time_point> times_;
 };
 
 // The phases.
 void measureExchanges(Table &table, int exchanges);
 void measurePtyFloor(Table &table, int roundTrips);
 void measureIdle(Table &table, int seconds);
+// "Status Read" exchanges through ser2net (raw TCP and RFC 2217) beside the
+// bare pty: the median exchange, and CPU with a network port open and idle.
+void measureNetwork(Table &table, int exchanges, int idleSeconds);
 void measureSilentUnit(Table &table);
 void measureCloseOnSilentUnit(Table &table);
 void measureDownload(Table &table, size_t bytes, bool paced);

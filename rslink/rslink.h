@@ -83,30 +83,46 @@ enum {
  * when XDG_CONFIG_HOME is unset); for COM1 only, the one USB serial adapter
  * present when there is exactly one; otherwise /dev/ttyS<n-1>.
  *
+ * Where a device path goes, a network port may be named instead:
+ * tcp://HOST:PORT (the line's bytes over TCP, unchanged; the server sets the
+ * line) or rfc2217://HOST:PORT (telnet with the COM-PORT-OPTION: the line
+ * is set from the values given here).  HOST is an IPv4 address, an IPv6
+ * address in brackets or a name; every address of a name is tried in turn.
+ * Connecting is bounded by 5 s; over rfc2217:// the server has 5 s to take
+ * the option and 2 s to answer the settings.  RSOpen then returns once the
+ * connection is made and has stood for the 500 ms it waits anyway, which
+ * for a network port may be longer than that.
+ *
  * A USB serial adapter is put into low-latency mode for as long as it is
  * open (see RSOpenInfo); a UART or a pseudo-terminal is left as it is.
  *
  * Returns RS_OK opened; RS_ERR_ALREADY_OPEN; RS_ERR_PARAMETER a line
  * parameter out of range; RS_ERR_PORT the port number is outside 1..8 or
- * opening or setting up the port failed; RS_ERR_SYSTEM a driver thread could
- * not be started.  After any failure the caller calls RSClose before trying
- * again.
+ * opening or setting up the port failed (for a network port: a malformed
+ * name, any failure of the network or the server, or an RSClose from
+ * another thread that cut the open short); RS_ERR_SYSTEM a driver thread
+ * could not be started.  After any failure the caller calls RSClose before
+ * trying again.
  */
 RSLINK_API int RSOpen(unsigned long client_thread, int port, int speed, int data_bits,
                       int parity, int stop_bits);
 
 /* What the last RSOpen found at its device. */
 typedef struct RS_OPEN_INFO {
-    char path[256];      /* the device COM n was mapped to (cut to fit, NUL-terminated) */
+    char path[256];      /* the device (or network name) COM n was mapped to (cut to fit,
+                            NUL-terminated) */
     int32_t error;       /* system error number when opening or setting it up failed, else 0 */
-    int32_t latency;     /* RS_LATENCY_ code (an opened port only) */
-    char note[192];      /* RS_LATENCY_UNAVAILABLE: why, else empty */
+    int32_t latency;     /* RS_LATENCY_ code (an opened port; RS_LATENCY_NETWORK for a network
+                            port, opened or not) */
+    char note[192];      /* RS_LATENCY_UNAVAILABLE: why; RS_LATENCY_NETWORK: the reason of the
+                            failure, or the settings the server refused; else empty */
 } RS_OPEN_INFO;
 
 enum {
     RS_LATENCY_UNCHANGED = 0,   /* not a USB adapter: nothing changed */
     RS_LATENCY_LOW = 1,         /* a USB adapter, now in low-latency mode */
-    RS_LATENCY_UNAVAILABLE = 2  /* a USB adapter whose driver refused it; runs as it was */
+    RS_LATENCY_UNAVAILABLE = 2, /* a USB adapter whose driver refused it; runs as it was */
+    RS_LATENCY_NETWORK = 3      /* a network port: the server's latency is its own */
 };
 
 /* Fills *info from the last RSOpen that got as far as a device path: RS_OK;
@@ -114,12 +130,25 @@ enum {
  * before: a parameter or port number out of range, already open) or info is
  * 0.  Says why an RS_ERR_PORT happened: error is EACCES for a permission
  * denial, EBUSY for a port another open holds, ENOENT for a missing device,
- * ENOTTY for a file that is not a terminal. */
+ * ENOTTY for a file that is not a terminal.
+ *
+ * For a network port (latency RS_LATENCY_NETWORK), note says the reason in
+ * words as it follows "cannot open NAME: ", and error is the system's
+ * number where one fits: ECONNREFUSED, ETIMEDOUT, EHOSTUNREACH ...;
+ * ECONNRESET for a server that closed the connection (note: "the server
+ * closed the connection (TEXT)" with the text it sent first, if any);
+ * EPROTONOSUPPORT for a server that does not speak RFC 2217; EINVAL for a
+ * malformed name; ECANCELED for an open cut short by RSClose; and for a
+ * name that could not be resolved, the resolver's own code (EAI_*, below
+ * zero; note "HOST: " and its words).  An opened rfc2217:// port whose
+ * server answered a setting with another value has error 0 and the refused
+ * settings in note, e.g. "parity NONE, not EVEN; stop bits 2, not 1". */
 RSLINK_API int RSOpenInfo(RS_OPEN_INFO *info);
 
 /* Which device COM n opens, and by which rule of the order under RSOpen. */
 typedef struct RS_PORT_MAPPING {
-    char path[256];    /* what RSOpen opens: a device path (cut to fit, NUL-terminated) */
+    char path[256];    /* what RSOpen opens: a device path or a network name (cut to fit,
+                          NUL-terminated) */
     int32_t rule;      /* RS_MAP_ code */
     char origin[256];  /* where the rule found it, for messages: the variable's name, the
                           ports file's path, "the only USB serial adapter" or "default" */
@@ -140,8 +169,11 @@ RSLINK_API int RSPortMapping(int port, RS_PORT_MAPPING *mapping);
 /* Cuts short a wait for a grant, an acknowledgement or the unit's frame (a
  * frame being written or read still ends), posts 65 for the block in
  * progress and for every block still queued, stops the threads, closes the
- * port.  RSSend refuses from the moment it begins.  Returns RS_OK, also when
- * nothing is open. */
+ * port.  RSSend refuses from the moment it begins.  Called from another
+ * thread while an RSOpen is connecting to a network port, it cuts that open
+ * short (the RSOpen returns RS_ERR_PORT, RSOpenInfo's error ECANCELED),
+ * then closes whatever the open left.  Returns RS_OK, also when nothing is
+ * open. */
 RSLINK_API int RSClose(void);
 
 /* Queues a BLK_SEND or BLK_RELEASE block to the driver thread and returns at
@@ -151,7 +183,9 @@ RSLINK_API int RSClose(void);
  * 65 has arrived). */
 RSLINK_API int RSSend(MSG_BLK *block);
 
-/* Raise (non-zero) or lower (zero) DTR / RTS.  RS_OK, or RS_ERR_NOT_OPEN. */
+/* Raise (non-zero) or lower (zero) DTR / RTS.  RS_OK, or RS_ERR_NOT_OPEN.
+ * Over rfc2217:// they send SET-CONTROL and wait for no answer; over tcp://
+ * they do nothing.  A network port cannot raise RTS just for a write. */
 RSLINK_API int DTRControl(int on);
 RSLINK_API int RTSControl(int on);
 

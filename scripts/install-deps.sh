@@ -16,8 +16,9 @@ package=(dpkg-dev lintian desktop-file-utils appstream)
 # tshark runs the Wireshark dissector in the tests; strace counts system
 # calls for the benchmark's capture rows; umockdev fakes a USB serial
 # adapter for the port tests; Xvfb gives the window tests a real screen;
-# junitparser reads a production run's JUnit file as a CI server would.
-testing=(tshark strace umockdev xvfb xauth python3-junitparser "${package[@]}")
+# junitparser reads a production run's JUnit file as a CI server would;
+# ser2net serves the simulated unit on loopback for the network port tests.
+testing=(tshark strace umockdev xvfb xauth python3-junitparser ser2net "${package[@]}")
 
 case "$what" in
   build) want=("${build[@]}") ;;

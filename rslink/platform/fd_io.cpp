@@ -6,10 +6,35 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <termios.h>
 #include <unistd.h>
 
 namespace rslink::platform {
+
+Result<WakeSignal> WakeSignal::create() {
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd < 0) return Failure::ofErrno("cannot create a wake-up descriptor");
+    return WakeSignal(fd);
+}
+
+WakeSignal::WakeSignal(WakeSignal &&other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+
+WakeSignal::~WakeSignal() {
+    if (fd_ >= 0) ::close(fd_);
+}
+
+void WakeSignal::raise() const {
+    const uint64_t one = 1;
+    ssize_t ignored = ::write(fd_, &one, sizeof one);
+    (void)ignored;
+}
+
+void WakeSignal::drain() const {
+    uint64_t count;
+    ssize_t ignored = ::read(fd_, &count, sizeof count);
+    (void)ignored;
+}
 
 Result<> writeAll(int fd, const void *data, size_t size, int waitMs) {
     const auto *bytes = static_cast<const uint8_t *>(data);

@@ -11,6 +11,25 @@
 
 namespace rslink::platform {
 
+// An event descriptor that ends a wait in poll() from any thread: raise()
+// makes it readable until the waiter drains it.  One object, one descriptor,
+// closed with it.
+class WakeSignal {
+public:
+    static Result<WakeSignal> create();
+    WakeSignal(WakeSignal &&other) noexcept;
+    WakeSignal &operator=(WakeSignal &&) = delete;
+    ~WakeSignal();
+
+    int fd() const { return fd_; }  // poll it for POLLIN
+    void raise() const;
+    void drain() const;
+
+private:
+    explicit WakeSignal(int fd) : fd_(fd) {}
+    int fd_;
+};
+
 // Writes all `size` bytes, repeating an interrupted or partial write.  A
 // descriptor that has no room (O_NONBLOCK) is waited for, each time up to
 // `waitMs` (-1: without bound); ETIMEDOUT when no room came in that time,

@@ -9,7 +9,6 @@
 #include <fcntl.h>
 #include <linux/serial.h>
 #include <poll.h>
-#include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -101,14 +100,14 @@ Result<std::unique_ptr<SerialPort>> SerialPort::open(const std::string &path,
     termios saved{};
     if (ioctl(fd, TIOCEXCL) != 0 || tcgetattr(fd, &saved) != 0)
         return refuse("cannot take " + path + " for exclusive use");
-    const int wake = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (wake < 0) {
-        Failure failure = Failure::ofErrno("cannot create a wake-up descriptor for " + path);
+    Result<WakeSignal> wake = WakeSignal::create();
+    if (!wake) {
+        Failure failure{wake.failure().error, wake.failure().why + " for " + path};
         ioctl(fd, TIOCNXCL);
         ::close(fd);
         return failure;
     }
-    std::unique_ptr<SerialPort> port(new SerialPort(fd, wake, path, isPtySlave(fd), saved));
+    std::unique_ptr<SerialPort> port(new SerialPort(fd, std::move(*wake), path, isPtySlave(fd), saved));
     if (Result<> configured = port->configure(settings); !configured) {
         port->close();
         return configured.failure();
@@ -117,13 +116,10 @@ Result<std::unique_ptr<SerialPort>> SerialPort::open(const std::string &path,
     return port;
 }
 
-SerialPort::SerialPort(int fd, int wake, std::string path, bool pty, const termios &saved)
-    : fd_(fd), wake_(wake), path_(std::move(path)), pty_(pty), saved_(saved) {}
+SerialPort::SerialPort(int fd, WakeSignal wake, std::string path, bool pty, const termios &saved)
+    : fd_(fd), wake_(std::move(wake)), path_(std::move(path)), pty_(pty), saved_(saved) {}
 
-SerialPort::~SerialPort() {
-    close();
-    if (wake_ >= 0) ::close(wake_);
-}
+SerialPort::~SerialPort() { close(); }
 
 // Raw bytes at the given speed and character format, receiver on, modem
 // status lines ignored, no flow control of any kind (XON/XOFF would swallow
@@ -226,17 +222,7 @@ bool SerialPort::rtsControl() const {
 
 // ---- reading ---------------------------------------------------------------
 
-void SerialPort::wake() {
-    const uint64_t one = 1;
-    ssize_t ignored = ::write(wake_, &one, sizeof one);
-    (void)ignored;
-}
-
-void SerialPort::drainWake() {
-    uint64_t count;
-    ssize_t ignored = ::read(wake_, &count, sizeof count);
-    (void)ignored;
-}
+void SerialPort::wake() { wake_.raise(); }
 
 void SerialPort::markGone(const char *what, int error) {
     if (goneError_.load() == 0) goneError_.store(error ? error : EIO);
@@ -247,14 +233,14 @@ void SerialPort::markGone(const char *what, int error) {
 
 core::ReadResult SerialPort::read(uint8_t *buffer, size_t size) {
     if (gone_.load()) return {true, 0};
-    pollfd fds[2] = {{fd_.load(), POLLIN, 0}, {wake_, POLLIN, 0}};
+    pollfd fds[2] = {{fd_.load(), POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
     const int ready = poll(fds, 2, kReadSliceMs);
     if (ready < 0) {
         if (errno == EINTR) return {false, 0};
         markGone("poll", errno);
         return {true, 0};
     }
-    if (fds[1].revents & POLLIN) drainWake();
+    if (fds[1].revents & POLLIN) wake_.drain();
     const short line = fds[0].revents;
     if (line & POLLIN) {
         const ssize_t n = ::read(fds[0].fd, buffer, size);

@@ -11,9 +11,9 @@
 
 #include <termios.h>
 
-#include "rslink/core/line_listener.h"
-#include "rslink/core/line_port.h"
 #include "rslink/core/result.h"
+#include "rslink/platform/driver_port.h"
+#include "rslink/platform/fd_io.h"
 #include "rslink/platform/low_latency.h"
 #include "rslink/platform/port_map.h"
 
@@ -32,14 +32,8 @@ bool dataBitsAccepted(int bits);
 bool parityAccepted(int parity);
 bool stopBitsAccepted(int stop_bits);
 
-class SerialPort final : public core::LinePort {
+class SerialPort final : public DriverPort {
 public:
-    // Longest a write may take before it counts as failed.
-    static constexpr int kWriteBoundMs = 3000;
-    // Longest a read waits for a first byte before it returns with none; a
-    // safety net only, since wake() ends the wait when anything changes.
-    static constexpr int kReadSliceMs = 250;
-
     // Opens and sets up the device.  A failure names the device and the
     // system's reason; its error is EBUSY when another open holds the
     // device, ENOTTY when it is no terminal.  A USB adapter is put into low
@@ -53,14 +47,11 @@ public:
     bool write(const uint8_t *data, size_t size) override;
     void wake() override;
 
-    // The DTR and RTS controls of the line-control record, applied at once
-    // on a real line, only remembered on a pty.
-    // Every byte read or written goes to the listener too, while one is set
-    // (null: none).  The listener must outlive the port.
-    void setListener(core::LineListener *listener) { listener_.store(listener); }
+    void setListener(core::LineListener *listener) override { listener_.store(listener); }
 
-    void setDtrControl(bool on);
-    void setRtsControl(bool on);
+    // Applied at once on a real line, only remembered on a pty.
+    void setDtrControl(bool on) override;
+    void setRtsControl(bool on) override;
     bool dtrControl() const;
     bool rtsControl() const;
 
@@ -69,21 +60,20 @@ public:
     bool gone() const override { return gone_.load(); }
     // The system's error number of the hang-up: that of the failed call, or
     // EIO for a hang-up seen by poll or an end of file.
-    int goneError() const { return goneError_.load(); }
+    int goneError() const override { return goneError_.load(); }
     bool isPty() const { return pty_; }
-    const std::string &path() const { return path_; }
+    const std::string &path() const override { return path_; }
     const LowLatency &latency() const { return latency_; }
 
     // Lowers RTS and DTR, purges, restores the saved settings, gives up the
-    // exclusive claim and closes.  Callers make sure no thread uses the port.
-    void close();
+    // exclusive claim and closes.
+    void close() override;
 
-    // At process exit: lines down and settings restored, the descriptor left
-    // to the kernel (other threads may still hold it).
-    void restoreAtExit();
+    // Lines down and settings restored, the descriptor left to the kernel.
+    void restoreAtExit() override;
 
 private:
-    SerialPort(int fd, int wake, std::string path, bool pty, const termios &saved);
+    SerialPort(int fd, WakeSignal wake, std::string path, bool pty, const termios &saved);
     Result<> configure(const LineSettings &settings);
     Result<> applyModemLines();
     void applyModemLinesOrSay();
@@ -91,11 +81,10 @@ private:
     bool writeAll(const uint8_t *data, size_t size);
     bool lineErrorFlagged();
     void markGone(const char *what, int error);
-    void drainWake();
     void releaseLine();
 
     std::atomic<int> fd_;
-    const int wake_;
+    const WakeSignal wake_;
     const std::string path_;
     const bool pty_;
     const termios saved_;

@@ -21,12 +21,18 @@
 #include <sstream>
 #include <thread>
 
+#include <poll.h>
+
 #include "rslink/core/buffer_pool.h"
 #include "rslink/core/receive_path.h"
 #include "rslink/core/send_exchange.h"
 #include "rslink/core/frame.h"
+#include "rslink/core/port_name.h"
 #include "rslink/platform/capture_file.h"
 #include "rslink/platform/diag.h"
+#include "rslink/platform/driver_port.h"
+#include "rslink/platform/fd_io.h"
+#include "rslink/platform/network_port.h"
 #include "rslink/platform/port_map.h"
 #include "rslink/platform/serial_port.h"
 #include "rslink/platform/timer_service.h"
@@ -37,9 +43,12 @@ namespace rslink {
 namespace {
 
 using platform::diag;
+using platform::DriverPort;
 using platform::LineSettings;
+using platform::NetworkPort;
 using platform::SerialPort;
 using platform::TimerService;
+using Clock = std::chrono::steady_clock;
 
 constexpr auto kOpenSettleTime = std::chrono::milliseconds(500);
 // A close cuts every wait short but lets a frame being written or read end;
@@ -128,7 +137,7 @@ void reportDriverError(int error) {
 
 class Session final : public core::ReceiveListener, public core::InboundHandOver {
 public:
-    explicit Session(std::unique_ptr<SerialPort> port)
+    explicit Session(std::unique_ptr<DriverPort> port)
         : port_(std::move(port)),
           sendTimer_(timers_.makeTimer()),
           receiveTimer_(timers_.makeTimer()),
@@ -140,7 +149,7 @@ public:
     Result<> startDriver();
     Result<> startReceiver();
     void close();
-    SerialPort &port() { return *port_; }
+    DriverPort &port() { return *port_; }
 
     bool delivered(uint8_t *buffer, uint32_t length) override;
     void becameIdle() override;
@@ -164,7 +173,7 @@ private:
     void quitDriver();
     void noticeHangUp();
 
-    std::unique_ptr<SerialPort> port_;
+    std::unique_ptr<DriverPort> port_;
     TimerService timers_;
     std::unique_ptr<core::Timer> sendTimer_;
     std::unique_ptr<core::Timer> receiveTimer_;
@@ -464,9 +473,9 @@ std::unique_ptr<Session> withdraw() {
     return std::move(g_session);
 }
 
-int startSession(std::unique_ptr<SerialPort> serial) {
+int startSession(std::unique_ptr<DriverPort> port) {
     try {
-        auto session = std::make_unique<Session>(std::move(serial));
+        auto session = std::make_unique<Session>(std::move(port));
         Result<> started = session->startDriver();
         if (started) started = session->startReceiver();
         if (!started) {
@@ -485,17 +494,17 @@ int startSession(std::unique_ptr<SerialPort> serial) {
 
 // Marks the open port in the capture and lets the port feed it.  Caller
 // holds g_lifecycle.
-void listenTo(SerialPort &serial) {
+void listenTo(DriverPort &port) {
     capture().opened({static_cast<uint32_t>(g_settings.speed),
                       static_cast<uint8_t>(g_settings.dataBits),
                       static_cast<uint8_t>(g_settings.parity),
                       static_cast<uint8_t>(g_settings.stopBits), static_cast<uint8_t>(g_port),
-                      serial.path()});
-    serial.setListener(&capture());
+                      port.path()});
+    port.setListener(&capture());
 }
 
 // Caller holds g_lifecycle.
-void attachCapture(SerialPort &serial) {
+void attachCapture(DriverPort &port) {
     if (!capture().active() && !g_captureEnvTaken.exchange(true)) {
         const char *path = std::getenv("RSLINK_CAPTURE");
         if (path && *path)
@@ -503,13 +512,65 @@ void attachCapture(SerialPort &serial) {
                 diag("RSLINK_CAPTURE=%s: no capture: %s", path,
                      std::strerror(started.failure().error));
     }
-    if (capture().active()) listenTo(serial);
+    if (capture().active()) listenTo(port);
 }
 
-int openPort(int port) {
-    if (port < 1 || port > platform::kComPortCount) return RS_ERR_PORT;
-    g_port = port;
-    const std::string path = platform::comDevicePath(port);
+// An RSOpen in progress, which an RSClose from another thread may cut
+// short: RSClose writes to its descriptor before it waits for the
+// lifecycle lock that the open holds, and every wait of the open (the
+// connect, the negotiation, the settling time) watches the descriptor.
+std::mutex g_openingMutex;
+const platform::WakeSignal *g_opening = nullptr;  // under g_openingMutex
+
+class OpenInProgress {
+public:
+    OpenInProgress() : signal_(platform::WakeSignal::create()) {
+        std::lock_guard lock(g_openingMutex);
+        if (signal_) g_opening = &*signal_;
+    }
+    ~OpenInProgress() {
+        std::lock_guard lock(g_openingMutex);
+        g_opening = nullptr;
+    }
+    OpenInProgress(const OpenInProgress &) = delete;
+    OpenInProgress &operator=(const OpenInProgress &) = delete;
+
+    // -1 when no descriptor was to be had: then nothing cancels.
+    int fd() const { return signal_ ? signal_->fd() : -1; }
+    const Clock::time_point started = Clock::now();
+
+    // Waits `span`, or less when cancelled.
+    void sleepFor(std::chrono::milliseconds span) const {
+        if (fd() < 0) {
+            std::this_thread::sleep_for(span);
+            return;
+        }
+        const auto until = Clock::now() + span;
+        for (auto now = Clock::now(); now < until; now = Clock::now()) {
+            pollfd p{fd(), POLLIN, 0};
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(until - now);
+            if (poll(&p, 1, static_cast<int>(left.count())) > 0) return;
+        }
+    }
+
+private:
+    const Result<platform::WakeSignal> signal_;
+};
+
+void cancelOpenInProgress() {
+    std::lock_guard lock(g_openingMutex);
+    if (g_opening) g_opening->raise();
+}
+
+core::LineRequest lineRequestOf(const LineSettings &s) {
+    constexpr core::StopSize kStops[] = {core::StopSize::One, core::StopSize::OneAndHalf,
+                                         core::StopSize::Two};
+    return {static_cast<uint32_t>(s.speed), static_cast<uint8_t>(s.dataBits),
+            static_cast<core::Parity>(s.parity + 1), kStops[s.stopBits]};
+}
+
+// Caller holds g_lifecycle.
+int openSerial(int port, const std::string &path, const OpenInProgress &opening) {
     Result<std::unique_ptr<SerialPort>> opened = SerialPort::open(path, g_settings);
     if (!opened) {
         recordOpenInfo(path, nullptr, opened.failure().error);
@@ -518,10 +579,45 @@ int openPort(int port) {
     }
     recordOpenInfo(path, opened->get(), 0);
     attachCapture(**opened);
+    const int result = startSession(std::move(*opened));
+    if (result == RS_OK) opening.sleepFor(kOpenSettleTime);
+    return result;
+}
+
+// The wait every open makes is spent watching the new connection, before
+// the threads start, so that a server that closes it at once fails the
+// open.  Caller holds g_lifecycle.
+int openNetwork(int port, const std::string &path, const OpenInProgress &opening) {
+    auto refuse = [&](const Failure &failure) {
+        recordNetworkOpenInfo(path, failure.error, failure.why);
+        diag("COM%d: cannot open %s: %s", port, path.c_str(), failure.why.c_str());
+        return RS_ERR_PORT;
+    };
+    const Result<core::NetworkName> name = core::parseNetworkName(path);
+    if (!name) return refuse(name.failure());
+    platform::NetLinkOptions options;
+    options.line = lineRequestOf(g_settings);
+    options.cancelFd = opening.fd();
+    const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - opening.started);
+    options.settle = std::max(std::chrono::milliseconds(0), kOpenSettleTime - spent);
+    Result<std::unique_ptr<NetworkPort>> opened = NetworkPort::open(*name, options);
+    if (!opened) return refuse(opened.failure());
+    const std::string refused = (*opened)->refusedSettings();
+    recordNetworkOpenInfo(path, 0, refused);
+    if (!refused.empty()) diag("line setting refused by %s: %s", path.c_str(), refused.c_str());
+    attachCapture(**opened);
     return startSession(std::move(*opened));
 }
 
-int lineControl(void (SerialPort::*set)(bool), int on) {
+int openPort(int port, const OpenInProgress &opening) {
+    if (port < 1 || port > platform::kComPortCount) return RS_ERR_PORT;
+    g_port = port;
+    const std::string path = platform::comDevicePath(port);
+    if (core::isNetworkName(path)) return openNetwork(port, path, opening);
+    return openSerial(port, path, opening);
+}
+
+int lineControl(void (DriverPort::*set)(bool), int on) {
     if (!g_open.load()) return RS_ERR_NOT_OPEN;
     std::lock_guard lock(g_sessionMutex);
     if (g_session) (g_session->port().*set)(on != 0);
@@ -553,6 +649,7 @@ extern "C" {
 int RSOpen(unsigned long client_thread, int port, int speed, int data_bits, int parity,
            int stop_bits) {
     std::lock_guard life(g_lifecycle);
+    const OpenInProgress opening;
     forgetOpenInfo();
     if (g_open.exchange(true)) return RS_ERR_ALREADY_OPEN;
     pool().reset();
@@ -561,13 +658,13 @@ int RSOpen(unsigned long client_thread, int port, int speed, int data_bits, int 
         return RS_ERR_PARAMETER;
     g_settings = {speed, data_bits, parity, stop_bits};
     g_client.store(client_thread);  // before the threads start: they may notify at once
-    const int result = openPort(port);
-    if (result != RS_OK) return result;
-    std::this_thread::sleep_for(kOpenSettleTime);
-    return RS_OK;
+    return openPort(port, opening);
 }
 
+// An open in progress on another thread is cut short first: it holds the
+// lifecycle lock until it returns.
 int RSClose(void) {
+    cancelOpenInProgress();
     std::lock_guard life(g_lifecycle);
     if (!g_open.load()) return RS_OK;
     std::unique_ptr<Session> session = withdraw();
@@ -589,9 +686,9 @@ int RSSend(MSG_BLK *block) {
                : RS_ERR_NOT_OPEN;
 }
 
-int DTRControl(int on) { return lineControl(&SerialPort::setDtrControl, on); }
+int DTRControl(int on) { return lineControl(&DriverPort::setDtrControl, on); }
 
-int RTSControl(int on) { return lineControl(&SerialPort::setRtsControl, on); }
+int RTSControl(int on) { return lineControl(&DriverPort::setRtsControl, on); }
 
 int RSCapture(const char *path) {
     std::lock_guard life(g_lifecycle);

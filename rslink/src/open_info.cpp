@@ -43,6 +43,16 @@ void recordOpenInfo(const std::string &path, const platform::SerialPort *port, i
     copyText(g_info.note, latency.note());
 }
 
+void recordNetworkOpenInfo(const std::string &path, int error, const std::string &note) {
+    std::lock_guard lock(g_infoMutex);
+    g_known = true;
+    g_info = RS_OPEN_INFO{};
+    copyText(g_info.path, path);
+    g_info.error = error;
+    g_info.latency = RS_LATENCY_NETWORK;
+    copyText(g_info.note, note);
+}
+
 }  // namespace rslink
 
 extern "C" int RSOpenInfo(RS_OPEN_INFO *info) {

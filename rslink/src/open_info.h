@@ -15,4 +15,9 @@ void forgetOpenInfo();
 // failure, with the system error number).
 void recordOpenInfo(const std::string &path, const platform::SerialPort *port, int error);
 
+// A network port: `error` 0 when it opened, and then `note` the settings
+// the server refused (or nothing); else the failure's number and its reason
+// in words.
+void recordNetworkOpenInfo(const std::string &path, int error, const std::string &note);
+
 }  // namespace rslink

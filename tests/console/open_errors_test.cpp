@@ -11,12 +11,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <netdb.h>
+
 #include <cerrno>
 #include <cstdlib>
 #include <memory>
+#include <thread>
 
 #include "support/fake_host.h"
 #include "support/files.h"
+#include "support/net_peer.h"
 #include "support/pty_peer.h"
 #include "support/scoped_env.h"
 #include "rslink/fake_sysfs.h"
@@ -116,6 +120,76 @@ TEST_F(OpenErrors, EachCauseIsNamedUnderTheFixedLine) {
         if (c.exact) EXPECT_EQ(lines[1], c.expected);
         else EXPECT_TRUE(startsWith(lines[1], c.expected)) << lines[1];
     }
+}
+
+TEST_F(OpenErrors, NetworkPortsSayWhatFailedAndWhatToTry) {
+    const std::string refusing = [] {
+        testsupport::NetPeer gone;
+        return gone.url("tcp");
+    }();
+    EXPECT_EQ(openOn(refusing), (Lines{"COM Open error", "cannot open " + refusing +
+                                                             ": Connection refused (is the server running and "
+                                                             "serving this port?)"}));
+    EXPECT_EQ(openOn("rfc2217://[::1]"),
+              (Lines{"COM Open error", "cannot open rfc2217://[::1]: the port is missing (write tcp://HOST:PORT or "
+                                       "rfc2217://HOST:PORT)"}));
+    testsupport::NetPeer busy;
+    std::thread server([&] {
+        if (!busy.accept()) return;
+        busy.send(testsupport::hex("50 6F 72 74 20 61 6C 72 65 61 64 79 20 69 6E 20 75 73 65 0D 0A"));
+        busy.close();
+    });
+    const Lines lines = openOn(busy.url("tcp"));
+    server.join();
+    EXPECT_EQ(lines, (Lines{"COM Open error", "cannot open " + busy.url("tcp") +
+                                                  ": the server closed the connection (Port already in use)"}));
+    // The failures no loopback server can make.
+    EXPECT_EQ(networkFailureDetail("tcp://10.0.0.7:4001", ETIMEDOUT, "Connection timed out"),
+              "cannot open tcp://10.0.0.7:4001: Connection timed out (is 10.0.0.7 reachable?)");
+    EXPECT_EQ(networkFailureDetail("tcp://unit7:4001", EAI_NONAME, "unit7: Name or service not known"),
+              "cannot open tcp://unit7:4001: unit7: Name or service not known (check the name)");
+    EXPECT_EQ(networkFailureDetail("rfc2217://unit7:4001", EPROTONOSUPPORT, "the server does not speak RFC 2217"),
+              "cannot open rfc2217://unit7:4001: the server does not speak RFC 2217 (try tcp://)");
+}
+
+TEST_F(OpenErrors, ARefusedSettingFollowsTheCompletedLine) {
+    testsupport::NetPeer server;
+    server.telnet = true;
+    std::thread serve([&] {
+        if (!server.accept() || !server.waitForCommand("FF FD 00")) return;
+        server.sendRaw(testsupport::hex("FF FD 2C"));
+        if (!server.waitForCommand("FF FA 2C 0C 03 FF F0")) return;
+        server.sendRaw(testsupport::hex("FF FA 2C 65 00 00 25 80 FF F0 FF FA 2C 66 08 FF F0 FF FA 2C 67 01 FF F0 "
+                                        "FF FA 2C 68 02 FF F0"));
+    });
+    const Lines lines = openOn(server.url("rfc2217"), true);
+    serve.join();
+    EXPECT_EQ(lines, (Lines{"COM OPEN Completed.", "line setting refused by " + server.url("rfc2217") +
+                                                       ": parity NONE, not EVEN; stop bits 2, not 1"}));
+    console->press(ctl::ComClose);
+}
+
+// Exit while COM Open waits for a server: the open is cut short, and the
+// console ends as soon as it has returned.
+TEST_F(OpenErrors, ExitCutsAConnectingOpenShort) {
+    testsupport::NetPeer silent;  // takes the connection, never answers
+    silent.telnet = true;
+    bool lockedWhileConnecting = false;
+    host.whileResponsive = [&] {
+        ASSERT_TRUE(silent.accept());
+        lockedWhileConnecting = !panel.enabled(ctl::ComOpen) && !panel.enabled(ctl::ComPort) &&
+                                panel.enabled(ctl::Exit);
+        console->exit();
+        EXPECT_FALSE(console->exited()) << "not before the open has returned";
+    };
+    const Lines lines = openOn(silent.url("rfc2217"));
+    EXPECT_TRUE(lockedWhileConnecting);
+    EXPECT_TRUE(console->exited());
+    EXPECT_EQ(host.closes, 1);
+    EXPECT_EQ(lines, (Lines{"*** Test END ***"}));
+    RS_OPEN_INFO info{};
+    ASSERT_EQ(RSOpenInfo(&info), 0);
+    EXPECT_EQ(info.error, ECANCELED);
 }
 
 TEST_F(OpenErrors, PortInUseNamesItsHolder) {
@@ -251,6 +325,7 @@ TEST(PortDescription, SaysTheDeviceTheRuleAndWhatItIs) {
         {5, pty.path(), "COM5 opens " + pty.path() + " (RSLINK_COM5): pseudo-terminal"},
         {6, "/dev/null", "COM6 opens /dev/null (RSLINK_COM6): character device"},
         {7, sys.dev("ttyUSB5"), "COM7 opens " + sys.dev("ttyUSB5") + " (RSLINK_COM7): not present"},
+        {8, "tcp://unit:0", "COM8 opens tcp://unit:0 (RSLINK_COM8): not a valid network port name: port 0 is out of range (1 to 65535)"},
         {9, "", ""},
     };
     for (const auto &c : cases) {

@@ -50,7 +50,7 @@ done < <(grep -rn '#include "rslink/analysis/' rslink/core rslink/platform rslin
 # The platform headers that hold no state of the driver's: valdor and the
 # tools may include these (a new stateless helper is added here), and they
 # include nothing of the platform but each other and the diagnostic channel.
-helpers="serial_devices.h capture_file.h fd_io.h"
+helpers="serial_devices.h capture_file.h fd_io.h net_link.h"
 is_helper() { [[ " $helpers " == *" $1 "* ]]; }
 allowed="rslink/rslink.h, rslink/core/, rslink/analysis/ and the platform helpers ($helpers)"
 

@@ -28,6 +28,7 @@
 #include "support/capture_read.h"
 #include "support/child_process.h"
 #include "support/pty_peer.h"
+#include "support/ser2net.h"
 #include "support/files.h"
 
 namespace {
@@ -330,6 +331,42 @@ TEST(RelayEnds, WhenTheUnitSideHangsUpOrCannotBeOpened) {
     ASSERT_TRUE(missing.waitForError("/dev/no-such-line")) << missing.errors();
     EXPECT_EQ(missing.stop(), 2);
     EXPECT_NE(missing.errors().find("No such file or directory"), std::string::npos) << missing.errors();
+}
+
+// The unit's side may be a network port: the relay reaches the unit
+// through ser2net as the console would, and shows and forwards the same
+// line.  A tap only reads, so a network port, which must be answered, is
+// refused there with a word on what to use instead.
+TEST(RelayOverNetwork, EitherSideMayBeANetworkPort) {
+    if (Ser2net::program().empty())
+        GTEST_SKIP() << "ser2net is not installed: scripts/install-deps.sh test installs it";
+    const fs::path work = fs::path(testsupport::scratch()) / "monitor-network";
+    fs::remove_all(work);
+    fs::create_directories(work);
+    std::ofstream(work / "session.vds") << kSession;
+    ChildProcess unit(work, "unit", {BDUSIM_PATH});
+    const std::string unitPath = unit.firstLine();
+    ASSERT_FALSE(unitPath.empty()) << unit.errors();
+    Ser2net server(unitPath, work);
+    const std::string url = server.url("rfc2217");
+    ChildProcess relay(work, "relay", {VALDOR_PATH, "--monitor", "--relay", "-", url});
+    const std::string hostPath = relay.firstLine();
+    ASSERT_TRUE(relay.waitForError("Ctrl-C ends")) << relay.errors();
+    EXPECT_NE(relay.errors().find("and " + url + " (unit side)"), std::string::npos) << relay.errors();
+    ASSERT_EQ(runScript(work, hostPath, "--capture console.rslcap", "session.vds", "relayed.txt"), 0)
+        << slurp(work / "relayed.txt.err");
+    const auto expected = tokensOfCapture(work / "console.rslcap");
+    waitUntil([&] { return tokensOfTranscript(relay.output()).size() >= expected.size(); });
+    EXPECT_EQ(relay.stop(), 0) << relay.errors();
+    EXPECT_EQ(tokensOfTranscript(relay.output()), expected) << relay.output();
+    EXPECT_EQ(count(relay.output(), "@1207 Normal end"), 2u) << relay.output();
+
+    ASSERT_EQ(runScript(work, unitPath, "", "session.vds", "direct.txt"), 0) << slurp(work / "direct.txt.err");
+    EXPECT_EQ(maskTimes(slurp(work / "relayed.txt")), maskTimes(slurp(work / "direct.txt")));
+
+    ChildProcess tap(work, "tap", {VALDOR_PATH, "--monitor", "--tap", url, unitPath});
+    ASSERT_TRUE(tap.waitForError("--relay")) << tap.errors();
+    EXPECT_EQ(tap.stop(), 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -15,7 +15,11 @@
 #include <set>
 #include <thread>
 
+#include <QTimer>
+
 #include "qt/qt_support.h"
+#include "support/net_peer.h"
+#include "support/scoped_env.h"
 #include "valdor/panel/buttons.h"
 #include "valdor/panel/param_tables.h"
 #include "valdor/qt/dialog_units.h"
@@ -316,6 +320,30 @@ TEST(Window, CloseWhileASlowCallRunsWaitsForIt) {
     EXPECT_FALSE(w.console().exited()) << "Exit ran inside the slow call";
     EXPECT_TRUE(waitFor([&] { return w.console().exited(); })) << "the close was lost";
     EXPECT_FALSE(w.isVisible());
+}
+
+// COM Open of a network port that is slow to answer: the window stays live
+// with COM Open and the list locked, and Exit ends the wait.
+TEST(Window, ExitCutsAConnectingOpenShort) {
+    testsupport::NetPeer silent;
+    const testsupport::ScopedEnv com("RSLINK_COM1", silent.url("rfc2217").c_str());
+    Shown s;
+    CRsDlg &w = *s.window;
+    std::atomic<bool> accepted{false};
+    std::thread server([&] { accepted = silent.accept(); });
+    bool lockedWhileConnecting = false;
+    QTimer::singleShot(0, &w, [&] {  // inside the open's wait
+        ASSERT_TRUE(waitFor([&] { return accepted.load(); }));
+        lockedWhileConnecting = !w.control(ctl::ComOpen)->isEnabled() && !w.control(ctl::ComPort)->isEnabled();
+        click(w, ctl::Exit);
+    });
+    w.setSelection(ctl::ComPort, 0);
+    click(w, ctl::ComOpen);
+    server.join();
+    EXPECT_TRUE(lockedWhileConnecting);
+    EXPECT_TRUE(w.console().exited());
+    EXPECT_FALSE(w.isVisible());
+    EXPECT_EQ(lines(w).back(), "*** Test END ***");
 }
 
 }  // namespace

@@ -64,7 +64,9 @@ public:
 };
 
 // The unit takes one request: grants the bid, takes the frame, acknowledges.
-inline void unitTakesRequest(PtyPeer &unit, const Bytes &text) {
+// `Unit`: a PtyPeer, or a NetPeer for a network port.
+template <class Unit>
+void unitTakesRequest(Unit &unit, const Bytes &text) {
     EXPECT_EQ(hex(unit.read(2)), hex(kEnq));
     unit.send(kAck);
     const Bytes frame = frameOf(text);
@@ -73,7 +75,8 @@ inline void unitTakesRequest(PtyPeer &unit, const Bytes &text) {
 }
 
 // The unit sends one text: bids, sends the frame once granted, expects ACK.
-inline void unitSends(PtyPeer &unit, const Bytes &text) {
+template <class Unit>
+void unitSends(Unit &unit, const Bytes &text) {
     unit.send(kEnq);
     EXPECT_EQ(hex(unit.read(2)), hex(kAck));
     unit.send(frameOf(text));

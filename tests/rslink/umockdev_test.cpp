@@ -22,6 +22,7 @@
 
 namespace {
 
+using testsupport::lines;
 using testsupport::run;
 
 using namespace rslink::platform;
@@ -47,11 +48,22 @@ protected:
     }
 };
 
+// The devices, then what COM1 to COM8 open and by which rule: the adapter
+// as the only one, a network port from the environment, the defaults.
 TEST_F(UmockdevAdapter, ListPortsShowsTheAdapterWithItsIdentity) {
     std::string out;
-    ASSERT_EQ(run(testbed(std::string(VALDOR_PATH) + " --list-ports 2>&1"), out), 0) << out;
-    EXPECT_EQ(out, "/dev/ttyUSB0  " + std::string(kByIdName) +
-                       "  usb fff0:0001  Example  Serial Cable  serial SN0001\n");
+    ASSERT_EQ(run(testbed("env -u RSLINK_COM1 XDG_CONFIG_HOME=/nonexistent RSLINK_COM2='rfc2217://[::1]:4001' " +
+                          std::string(VALDOR_PATH) + " --list-ports 2>&1"),
+                  out),
+              0)
+        << out;
+    const auto got = lines(out);
+    ASSERT_EQ(got.size(), 9u) << out;
+    EXPECT_EQ(got[0], "/dev/ttyUSB0  " + std::string(kByIdName) + "  usb fff0:0001  Example  Serial Cable  serial SN0001");
+    EXPECT_EQ(got[1], "COM1 opens /dev/ttyUSB0 (the only USB serial adapter): USB serial adapter fff0:0001 Example "
+                      "Serial Cable, serial SN0001");
+    EXPECT_EQ(got[2], "COM2 opens rfc2217://[::1]:4001 (RSLINK_COM2): network port, RFC 2217 (the line set from here)");
+    EXPECT_EQ(got[8], "COM8 opens /dev/ttyS7 (default): not present");
 }
 
 TEST_F(UmockdevAdapter, MappingAndLatencyInsideTheTestbed) {

@@ -8,6 +8,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "valdor/panel/host.h"
@@ -35,6 +36,15 @@ public:
         if (afterBlockingCall) afterBlockingCall();
     }
 
+    // With `whileResponsive` set, the call runs on a thread of its own and
+    // the test acts meanwhile, as a click in a live window would.
+    void runResponsive(const std::function<void()> &call) override {
+        if (!whileResponsive) return call();
+        std::thread running(call);
+        whileResponsive();
+        running.join();
+    }
+
     void closeWindow() override { ++closes; }
 
     std::deque<std::optional<std::string>> answers;  // nullopt = cancel
@@ -42,6 +52,7 @@ public:
     // Runs after each slow call has returned: a test's way in between the
     // steps of COM Close.
     std::function<void()> afterBlockingCall;
+    std::function<void()> whileResponsive;
 
     std::vector<valdor::FileFilter> lastFilters;
     std::string lastInitialName;

@@ -2,7 +2,7 @@
 //
 //   valdor                 the console window
 //   valdor --script FILE   runs FILE without a window ("-": standard input)
-//   valdor --list-ports    the serial devices present
+//   valdor --list-ports    the serial devices present, and what COM1..COM8 open
 //   valdor --help          usage
 //   valdor --decode FILE   prints a capture or saved trace decoded
 //   valdor --export-pcap CAPTURE OUT.pcap
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "valdor/console/capture_control.h"
+#include "valdor/console/port_detail.h"
 #include "valdor/panel/session_log.h"
 #include "rslink/platform/serial_devices.h"
 #include "valdor/headless/script_runner.h"
@@ -50,14 +51,16 @@ constexpr char kUsage[] =
     "                  (installed: /usr/share/valdor/; built: build/tools/wireshark/)\n"
     "  --list-ports    list the serial devices present, one a line: the device, its\n"
     "                  /dev/serial/by-id name, and for a USB adapter vendor:product ids,\n"
-    "                  maker, product and serial number\n"
+    "                  maker, product and serial number; then what COM1 to COM8 open, by\n"
+    "                  which rule, and what that is\n"
     "  --monitor       watch a live line between a host and the unit and print every event,\n"
     "                  decoded, one a line (time in microseconds, direction, what it is):\n"
     "    --tap DEV_HOST_TO_UNIT DEV_UNIT_TO_HOST\n"
     "                  two receive-only inputs on a Y cable, one a direction; never writes\n"
     "    --relay HOST_SIDE_DEV UNIT_SIDE_DEV\n"
     "                  in the line: forwards every byte unchanged both ways; HOST_SIDE_DEV -\n"
-    "                  creates a pty and prints its path first, for the host program to open\n"
+    "                  creates a pty and prints its path first, for the host program to open;\n"
+    "                  either side may be tcp://HOST:PORT or rfc2217://HOST:PORT\n"
     "                  (--capture FILE writes the watched line as a capture; Ctrl-C ends)\n"
     "  --run RECIPE    a production run: RECIPE (script statements with step, expect, serial and\n"
     "                  teardown) on every unit at once, one process a unit, each unit's PORT as\n"
@@ -79,8 +82,11 @@ constexpr char kUsage[] =
     "COM n opens, in this order: the device named by the environment variable RSLINK_COM<n>;\n"
     "the device of the line COM<n>=PATH in the ports file $XDG_CONFIG_HOME/valdor/ports\n"
     "(~/.config/valdor/ports); for COM1 only, the one USB serial adapter when exactly one is\n"
-    "present; otherwise /dev/ttyS<n-1>.  RSLINK_CAPTURE=FILE captures the line of any program\n"
-    "that uses librslink.  RSLINK_DEBUG=1 makes the driver print what it does on standard error.\n"
+    "present; otherwise /dev/ttyS<n-1>.  Where a device goes, a network port may be named:\n"
+    "tcp://HOST:PORT (raw TCP; the server sets the line) or rfc2217://HOST:PORT (RFC 2217; the\n"
+    "line is set from here), HOST an IPv4 address, [IPv6] or a name.  RSLINK_CAPTURE=FILE\n"
+    "captures the line of any program that uses librslink.  RSLINK_DEBUG=1 makes the driver\n"
+    "print what it does on standard error.\n"
     "\n"
     "Script statements (# starts a comment; \"text\" in double quotes, \\\" and \\\\ inside):\n"
     "  select CONTROL POSITION | \"ITEM TEXT\" | none   choose an item of a list (1100-1143)\n"
@@ -102,12 +108,16 @@ constexpr char kUsage[] =
     "standard output closed).\n"
     "Examples: docs/examples/*.vds\n";
 
-// One line a device; a note on standard error when there is none.
+// One line a device (a note on standard error when there is none), then
+// what COM1 to COM8 open and by which rule, as the library maps them: a
+// network port or a mapping to an absent device shows there too.
 int listPorts() {
     const auto devices = rslink::platform::listSerialDevices();
     for (const auto &device : devices)
         std::printf("%s\n", rslink::platform::describeDevice(device).c_str());
     if (devices.empty()) std::fputs("valdor: no serial device found\n", stderr);
+    std::fflush(stderr);
+    for (int com = 1; com <= 8; ++com) std::printf("%s\n", valdor::comPortDescription(com).c_str());
     return 0;
 }
 

@@ -162,8 +162,21 @@ void Console::comOpen() {
         return;
     int port = ports->items[static_cast<size_t>(*position)].value;
 
-    int result = RSOpen(worker_.threadId(), port, kLineSpeed, kLineDataBits, kLineParityEven,
+    // A network port may take seconds to connect: meanwhile the window
+    // stays live, the port cannot be opened twice, and Exit cuts it short.
+    panel_.setEnabled(ctl::ComOpen, false);
+    panel_.setEnabled(ctl::ComPort, false);
+    opening_ = true;
+    int result = RS_ERR_PORT;
+    host_.runResponsive([&] {
+        result = RSOpen(worker_.threadId(), port, kLineSpeed, kLineDataBits, kLineParityEven,
                         kLineOneStopBit);
+    });
+    opening_ = false;
+    if (exitAsked_) {
+        exit();
+        return;
+    }
     if (result == RS_OK) {
         worker_.setPortClosed(false);
         portOpen_ = true;
@@ -173,6 +186,8 @@ void Console::comOpen() {
         if (auto detail = lastOpenDetail(result)) panel_.appendMessage(*detail);
         return;
     }
+    panel_.setEnabled(ctl::ComOpen, true);
+    panel_.setEnabled(ctl::ComPort, true);
     for (const auto &failure : kOpenFailures)
         if (failure.result == result) panel_.appendMessage(failure.message);
     // Which device and why, under the fixed line.
@@ -200,6 +215,15 @@ void Console::comClose() {
 
 void Console::exit() {
     if (exited_) return;
+    if (opening_) {
+        // Cuts the open short (RSClose from this thread while RSOpen runs on
+        // another); the open's handler then exits once RSOpen has returned.
+        if (!exitAsked_) {
+            exitAsked_ = true;
+            host_.runBlocking([] { RSClose(); });
+        }
+        return;
+    }
     exited_ = true;
     closePort();
     // Stopped here rather than left to the process end, so that nothing

@@ -40,7 +40,9 @@ public:
     void press(int button);
 
     // "Exit" and the window's close command: closes the port, stops the
-    // worker and closes the window.  Later calls do nothing.
+    // worker and closes the window.  Later calls do nothing.  During a COM
+    // Open still connecting it cuts the open short, and the exit follows
+    // as soon as the open has returned.
     void exit();
     bool exited() const { return exited_; }
 
@@ -84,6 +86,8 @@ private:
     SendThread worker_;
     bool portOpen_ = false;
     bool exited_ = false;
+    bool opening_ = false;    // RSOpen runs (Host::runResponsive)
+    bool exitAsked_ = false;  // Exit came while it ran
 };
 
 }  // namespace valdor

@@ -6,6 +6,7 @@
 #include <grp.h>
 #include <sys/stat.h>
 
+#include "rslink/core/port_name.h"
 #include "rslink/rslink.h"
 
 namespace valdor {
@@ -62,7 +63,32 @@ std::string remedyOf(const std::string &path, int error, const platform::SystemR
     }
 }
 
+// What to try after a network port failed, by the failure's number (the
+// resolver's own codes are below zero).
+std::string networkRemedyOf(const std::string &name, int error) {
+    if (error < 0) return "check the name";
+    switch (error) {
+    case ECONNREFUSED: return "is the server running and serving this port?";
+    case ETIMEDOUT:
+    case EHOSTUNREACH:
+    case ENETUNREACH: {
+        const auto parsed = rslink::core::parseNetworkName(name);
+        return "is " + (parsed ? parsed->host : std::string("the host")) + " reachable?";
+    }
+    case EPROTONOSUPPORT: return "try tcp://";
+    case EINVAL: return "write tcp://HOST:PORT or rfc2217://HOST:PORT";
+    default: return {};
+    }
+}
+
 }  // namespace
+
+std::string networkFailureDetail(const std::string &name, int error, const std::string &reason) {
+    std::string line = "cannot open " + name + ": " + (reason.empty() ? std::strerror(error) : reason);
+    if (const std::string remedy = networkRemedyOf(name, error); !remedy.empty())
+        line += " (" + remedy + ")";
+    return line;
+}
 
 std::string openFailureDetail(const std::string &path, int error,
                               const platform::SystemRoots &roots) {
@@ -75,6 +101,13 @@ std::string openFailureDetail(const std::string &path, int error,
 namespace {
 
 std::string whatItIs(const std::string &path, const platform::SystemRoots &roots) {
+    if (rslink::core::isNetworkName(path)) {
+        const auto name = rslink::core::parseNetworkName(path);
+        if (!name) return "not a valid network port name: " + name.failure().why;
+        return name->scheme == rslink::core::NetworkName::Scheme::Tcp
+                   ? "network port, raw TCP (the server sets the line)"
+                   : "network port, RFC 2217 (the line set from here)";
+    }
     struct stat st{};
     if (::stat(path.c_str(), &st) != 0) return "not present";
     if (!S_ISCHR(st.st_mode)) return "not a serial device";
@@ -105,6 +138,13 @@ std::string comPortDescription(int com, const platform::SystemRoots &roots) {
 std::optional<std::string> lastOpenDetail(int result) {
     RS_OPEN_INFO info{};
     if (RSOpenInfo(&info) != RS_OK) return std::nullopt;
+    if (info.latency == RS_LATENCY_NETWORK) {
+        if (result == RS_ERR_PORT && info.error != 0)
+            return networkFailureDetail(info.path, info.error, info.note);
+        if (result == RS_OK && info.note[0] != '\0')
+            return "line setting refused by " + std::string(info.path) + ": " + info.note;
+        return std::nullopt;
+    }
     if (result == RS_ERR_PORT && info.error != 0) return openFailureDetail(info.path, info.error);
     if (result == RS_OK && info.latency == RS_LATENCY_UNAVAILABLE)
         return "low latency not available on " + std::string(info.path) + ": " + info.note;

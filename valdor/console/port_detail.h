@@ -1,6 +1,7 @@
 // The line the console adds under a failed COM Open, and the one under a
-// successful open whose USB adapter would not go into low latency: which
-// device, the system's reason, and the remedy where there is an obvious one.
+// successful open whose USB adapter would not go into low latency (or whose
+// network server refused a setting): which device, the reason, and the
+// remedy where there is an obvious one.
 #pragma once
 
 #include <optional>
@@ -15,6 +16,11 @@ namespace valdor {
 std::string openFailureDetail(const std::string &path, int error,
                               const rslink::platform::SystemRoots &roots = {});
 
+// The same for a network port: "cannot open NAME: REASON (REMEDY)", REASON
+// the library's words (or the system's for `error` when it gave none).
+// `error` is the failure's number, a resolver's code (below zero) included.
+std::string networkFailureDetail(const std::string &name, int error, const std::string &reason);
+
 // Which device COM n opens, by which rule, and what it is, for the window:
 // "COM1 opens /dev/ttyUSB0 (the only USB serial adapter): USB serial adapter
 // fff0:0001 Example Serial Cable, serial SN0001".  The mapping is the
@@ -24,7 +30,9 @@ std::string comPortDescription(int com, const rslink::platform::SystemRoots &roo
 
 // The detail line for the last RSOpen, if it has one to give: after RS_ERR_PORT
 // the failure above, after a success on an adapter that refused low latency
-// "low latency not available on PATH: WHY".
+// "low latency not available on PATH: WHY", after a success over RFC 2217
+// whose server answered settings with other values "line setting refused by
+// NAME: WHAT".
 std::optional<std::string> lastOpenDetail(int result);
 
 }  // namespace valdor

@@ -1,6 +1,7 @@
 #include "valdor/monitor/line_ports.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -12,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include "rslink/core/port_name.h"
 #include "rslink/platform/fd_io.h"
 
 namespace valdor::monitor {
@@ -32,6 +34,7 @@ bool isPty(int fd) {
 LineDevice::~LineDevice() { close(); }
 
 void LineDevice::close() {
+    link_.reset();
     if (fd_ >= 0) {
         if (locked_) flock(fd_, LOCK_UN);
         ::close(fd_);
@@ -65,6 +68,10 @@ Result<> LineDevice::configure(int fd) {
 Result<> LineDevice::open(const std::string &path, bool writable) {
     close();
     path_ = path;
+    if (rslink::core::isNetworkName(path)) {
+        if (!writable) return Failure{0, "a tap reads devices; " + path + " is a network port: watch it with --relay"};
+        return connect(path);
+    }
     fd_ = ::open(path.c_str(), (writable ? O_RDWR : O_RDONLY) | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd_ < 0) return Failure::ofErrno("cannot open " + path);
     auto refuse = [this](Failure failure) {
@@ -82,6 +89,46 @@ Result<> LineDevice::open(const std::string &path, bool writable) {
     if (Result<> configured = configure(fd_); !configured) return refuse(configured.failure());
     tcflush(fd_, TCIFLUSH);  // what waited before the watch began is no part of it
     return {};
+}
+
+// The line as the console sets it, asked of an rfc2217:// server too.
+Result<> LineDevice::connect(const std::string &name) {
+    const auto parsed = rslink::core::parseNetworkName(name);
+    if (!parsed) return Failure{parsed.failure().error, "cannot open " + name + ": " + parsed.failure().why};
+    rslink::platform::NetLinkOptions options;
+    options.line = {kLineSpeed, 8, rslink::core::Parity::Even, rslink::core::StopSize::One};
+    auto link = rslink::platform::NetLink::open(*parsed, options);
+    if (!link) return Failure{link.failure().error, "cannot open " + name + ": " + link.failure().why};
+    link_ = std::move(*link);
+    if (const std::string refused = link_->refusedSettings(); !refused.empty())
+        std::fprintf(stderr, "valdor: line setting refused by %s: %s\n", name.c_str(), refused.c_str());
+    return {};
+}
+
+Result<size_t> LineDevice::readSome(uint8_t *buffer, size_t size) {
+    if (link_) {
+        const auto got = link_->read(buffer, size);
+        if (!got) return Failure{got.failure().error, path_ + ": " + got.failure().why};
+        if (got->count == 0 && got->closed) return Failure{ECONNRESET, path_ + ": the server closed the connection"};
+        return got->count;
+    }
+    for (;;) {
+        const ssize_t n = ::read(fd_, buffer, size);
+        if (n > 0) return static_cast<size_t>(n);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return size_t{0};
+        // A tty that reads 0 has lost its other end.
+        return n == 0 ? Failure::of(EIO, path_) : Failure::ofErrno(path_);
+    }
+}
+
+Result<> LineDevice::writeAll(const uint8_t *data, size_t size, int waitMs) {
+    if (!link_) return rslink::platform::writeAll(fd_, data, size, waitMs);
+    const Result<> written = link_->write(data, size, waitMs);
+    if (written) return {};
+    // No room in time, said as a descriptor's wait says it.
+    const int error = written.failure().error == EAGAIN ? ETIMEDOUT : written.failure().error;
+    return Failure::of(error, "cannot write");
 }
 
 Result<> LineDevice::createPty() {

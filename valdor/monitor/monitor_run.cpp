@@ -19,7 +19,6 @@
 #include <unistd.h>
 
 #include "rslink/platform/capture_file.h"
-#include "rslink/platform/fd_io.h"
 #include "valdor/monitor/line_monitor.h"
 #include "valdor/monitor/line_ports.h"
 
@@ -66,19 +65,6 @@ private:
     sigset_t set_{};
     int fd_ = -1;
 };
-
-// One read of whatever is waiting (0 bytes: nothing there).  A failure:
-// the device hung up or failed.
-rslink::Result<size_t> readSome(int fd, const std::string &path, uint8_t *buffer) {
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, kReadChunk);
-        if (n > 0) return static_cast<size_t>(n);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return size_t{0};
-        // A tty that reads 0 has lost its other end.
-        return n == 0 ? rslink::Failure::of(EIO, path) : rslink::Failure::ofErrno(path);
-    }
-}
 
 // The transcript goes out on a thread of its own, so that a terminal that
 // is slow or paused (a pager, Ctrl-S) delays the transcript and never the
@@ -248,6 +234,8 @@ private:
     }
 
     int pollTimeout() const {
+        for (const LineDevice &d : devices_)
+            if (d.pending()) return 0;
         const auto deadline = monitor_.nextDeadline();
         if (!deadline) return -1;
         const uint64_t now = micros(Clock::now());
@@ -281,7 +269,7 @@ private:
             for (int round = 0; round < kReadRounds; ++round) {
                 bool any = false;
                 for (size_t i = 0; i < 2; ++i) {
-                    const auto read = readSome(devices_[i].fd(), devices_[i].path(), chunk.data());
+                    const auto read = devices_[i].readSome(chunk.data(), chunk.size());
                     if (!read) {
                         std::fprintf(err_, "valdor: %s; the watch ends\n", read.failure().why.c_str());
                         return 1;
@@ -290,8 +278,7 @@ private:
                     if (n == 0) continue;
                     any = true;
                     if (relay) {
-                        const auto forwarded =
-                            rslink::platform::writeAll(devices_[1 - i].fd(), chunk.data(), n, kForwardWaitMs);
+                        const auto forwarded = devices_[1 - i].writeAll(chunk.data(), n, kForwardWaitMs);
                         if (!forwarded) {
                             std::fprintf(err_, "valdor: cannot forward to %s: %s; the relay ends\n",
                                          devices_[1 - i].path().c_str(), std::strerror(forwarded.failure().error));

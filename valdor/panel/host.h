@@ -38,6 +38,13 @@ public:
     // serving the worker's control updates meanwhile, but takes no input.
     virtual void runBlocking(const std::function<void()> &call) = 0;
 
+    // Runs a call that may take seconds and that the operator may cut short
+    // (COM Open connecting to a network port): as runBlocking, but the
+    // window also takes input meanwhile, so that a click the console still
+    // allows (Exit) runs while the call is in progress.  The console
+    // disables what must not run then.  Without a window: in place.
+    virtual void runResponsive(const std::function<void()> &call) { call(); }
+
     // Closes the console window; the program then ends.
     virtual void closeWindow() = 0;
 };

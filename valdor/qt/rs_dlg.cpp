@@ -614,21 +614,36 @@ void CRsDlg::runBlocking(const std::function<void()> &call) {
     // serving the worker's hand-overs, so a worker that waits on the window
     // while the call waits on the worker cannot lock both up.  Clicks and
     // keys wait until the call has returned.
-    QEventLoop loop;
     ++blocking_;
-    std::thread helper([&] {
-        call();
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
-    });
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
-    helper.join();
-    applyPendingLines();  // what the call issued shows before anything goes on
+    runOnHelper(call, QEventLoop::ExcludeUserInputEvents);
     // The window manager's close is not user input and may arrive meanwhile;
     // it was held back so that Exit never runs in the middle of a handler.
     if (--blocking_ == 0 && closePending_) {
         closePending_ = false;
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
     }
+}
+
+// As runBlocking, but clicks and keys are taken meanwhile: the console has
+// disabled what must wait, and Exit (or the frame's close) cuts the call
+// short through the console.
+void CRsDlg::runResponsive(const std::function<void()> &call) {
+    if (QThread::currentThread() != thread()) {
+        call();
+        return;
+    }
+    runOnHelper(call, QEventLoop::AllEvents);
+}
+
+void CRsDlg::runOnHelper(const std::function<void()> &call, QEventLoop::ProcessEventsFlags flags) {
+    QEventLoop loop;
+    std::thread helper([&] {
+        call();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    loop.exec(flags);
+    helper.join();
+    applyPendingLines();  // what the call issued shows before anything goes on
 }
 
 void CRsDlg::closeWindow() {

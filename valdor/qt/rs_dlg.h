@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QEventLoop>
 #include <QPointer>
 #include <QThread>
 #include <cstdint>
@@ -97,6 +98,7 @@ public:
     std::optional<std::string> chooseSaveFile(std::span<const FileFilter> filters,
                                               std::string_view initialName) override;
     void runBlocking(const std::function<void()> &call) override;
+    void runResponsive(const std::function<void()> &call) override;
     void closeWindow() override;
 
 public slots:
@@ -128,6 +130,9 @@ private:
     void showLines(std::span<const std::string> lines);
     void dropOldestMessages(size_t lines);
     QButtonGroup *radioGroupOf(int control) const;
+    // Runs `call` on a helper thread while this one serves events (those
+    // `flags` let through) until it has returned.
+    void runOnHelper(const std::function<void()> &call, QEventLoop::ProcessEventsFlags flags);
 
     // Runs `fn` on the window thread and returns its result; directly when
     // called there, otherwise as a blocking hand-over.
