@@ -21,8 +21,6 @@
 namespace toolstest {
 namespace {
 
-const Bytes kStatusRead{0x00, 0x01, 0x1C};
-
 bool hasLine(const testsupport::Bdusim &unit, const std::string &wanted,
              milliseconds timeout = milliseconds(5000)) {
     return unit.waitForLine([&](const std::string &line) { return line == wanted; }, timeout);
