@@ -114,7 +114,7 @@ TEST_F(CaptureDriver, AProgramThatEndsWithoutClosingLeavesTheFileCutToItsRecords
     if (child == 0) {
         MSG_BLK block = sendBlock(first);
         const bool running = RSCapture(path.c_str()) == RS_OK &&
-                             RSOpen(client.id, kCom, 9600, 8, 2, 0) == RS_OK && RSSend(&block) == RS_OK;
+                             RSOpen(client.id, kCaptureCom, 9600, 8, 2, 0) == RS_OK && RSSend(&block) == RS_OK;
         char ignored;
         if (running) (void)!read(go[0], &ignored, 1);  // the unit has the bid
         std::exit(running ? 0 : 3);  // the driver waits for the grant meanwhile
