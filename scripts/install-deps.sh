@@ -8,7 +8,7 @@
 set -euo pipefail
 
 what=${1:-all}
-build=(build-essential cmake git pkg-config libgtest-dev libgmock-dev
+build=(build-essential cmake ninja-build git pkg-config libgtest-dev libgmock-dev
        qt6-base-dev libgl-dev fonts-dejavu-core
        clang-14 libclang-rt-14-dev)
 run=(xvfb xauth x11-utils)
