@@ -30,7 +30,7 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 constexpr int kUnits = 16;
-constexpr int kRounds = 3;
+constexpr int kTogetherRounds = 3;
 
 // A status read, a bill count and the device information.
 const char kRecipe[] =
@@ -144,7 +144,7 @@ RunFigures runOnce(const std::string &recipe, const std::vector<std::string> &un
     return f;
 }
 
-double median(std::vector<double> v) {
+double medianWall(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v[v.size() / 2];
 }
@@ -168,14 +168,14 @@ void measureProduction(Table &table) {
 
     std::vector<double> walls;
     double cpu = 0, window = 0;
-    for (int round = 0; round < kRounds; ++round) {
+    for (int round = 0; round < kTogetherRounds; ++round) {
         const RunFigures f = runOnce(recipe, units, work.file("together-" + std::to_string(round)));
         walls.push_back(f.wall);
         cpu += f.parentCpu;
         window += f.parentWindow;
     }
     const RunFigures memory = runOnce(recipe, units, work.file("memory"), true);
-    const double together = median(walls);
+    const double together = medianWall(walls);
     const double ratio = together / slowestAlone;
     const double share = window > 0 ? 100 * cpu / window : 0;
     table.add({"production run, 16 units at 9600 baud: wall time (median of 3)", format("%.2f s", together), "", ""});

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Runs every fuzz target for a bounded time on its seed corpus.
 # Usage: fuzz/run.sh BUILD_DIR [SECONDS_EACH] [TARGET...]
+# FUZZ_JOBS=N runs N targets at a time (default 1); each still gets its
+# SECONDS_EACH, so only the waiting is shorter.
 #
 # New inputs go to BUILD_DIR/corpus-run/<target> (not into the repository);
 # a finding is written to BUILD_DIR/findings/ and the script fails, naming it.
@@ -23,15 +25,36 @@ declare -A max_len=([receive_path]=4096 [send_exchange]=4096 [response_decoders]
                     [telnet_codec]=2048)
 
 mkdir -p "$build/findings"
+jobs=${FUZZ_JOBS:-1}
+
+# Runs one target; its output goes to BUILD_DIR/fuzz_<target>.log and its
+# exit status to BUILD_DIR/fuzz_<target>.status.
+fuzz_one() {
+  local t=$1 work="$build/corpus-run/$1" status=0
+  mkdir -p "$work"
+  # -timeout: one input taking seconds is a hang (the targets never sleep).
+  "$build/fuzz_$t" -max_total_time="$seconds" -max_len="${max_len[$t]}" -timeout=10 \
+    -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/${t}-" \
+    "$work" "fuzz/corpus/$t" > "$build/fuzz_$t.log" 2>&1 || status=$?
+  echo "$status" > "$build/fuzz_$t.status"
+}
+
+running=0
+for t in "${targets[@]}"; do
+  if [ "$running" -ge "$jobs" ]; then
+    wait -n || true
+    running=$((running - 1))
+  fi
+  rm -f "$build/fuzz_$t.status"
+  fuzz_one "$t" &
+  running=$((running + 1))
+done
+wait
+
 failed=()
 for t in "${targets[@]}"; do
-  work="$build/corpus-run/$t"
-  mkdir -p "$work"
   echo "--- fuzz_$t: ${seconds}s"
-  # -timeout: one input taking seconds is a hang (the targets never sleep).
-  if ! "$build/fuzz_$t" -max_total_time="$seconds" -max_len="${max_len[$t]}" -timeout=10 \
-      -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$build/findings/${t}-" \
-      "$work" "fuzz/corpus/$t" > "$build/fuzz_$t.log" 2>&1; then
+  if [ "$(cat "$build/fuzz_$t.status" 2>/dev/null)" != 0 ]; then
     failed+=("$t")
     tail -n 40 "$build/fuzz_$t.log"
   fi

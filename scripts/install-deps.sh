@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the project needs, and only those missing, so
 # that a fresh Debian 12 gets there with this one script.
-# Usage: scripts/install-deps.sh [build|run|test|package|all]   (default: all)
+# Usage: scripts/install-deps.sh [build|run|test|package|format|all]   (default: all)
 #   test:    what scripts/test.sh needs: the build, plus the tools the tests drive
 #   package: what scripts/package.sh needs to build and check the Debian packages
+#   format:  what scripts/format.sh needs
 set -euo pipefail
 
 what=${1:-all}
-build=(build-essential cmake git pkg-config libgtest-dev libgmock-dev
+build=(build-essential cmake ninja-build git pkg-config libgtest-dev libgmock-dev
        qt6-base-dev libgl-dev fonts-dejavu-core
        clang-14 libclang-rt-14-dev)
 run=(xvfb xauth x11-utils)
@@ -19,14 +20,16 @@ package=(dpkg-dev lintian desktop-file-utils appstream)
 # junitparser reads a production run's JUnit file as a CI server would;
 # ser2net serves the simulated unit on loopback for the network port tests.
 testing=(tshark strace umockdev xvfb xauth python3-junitparser ser2net "${package[@]}")
+format=(clang-format-14)
 
 case "$what" in
   build) want=("${build[@]}") ;;
   run)   want=("${run[@]}") ;;
   test)  want=("${build[@]}" "${testing[@]}") ;;
   package) want=("${build[@]}" "${package[@]}") ;;
-  all)   want=("${build[@]}" "${run[@]}" "${testing[@]}") ;;
-  *) echo "usage: $0 [build|run|test|package|all]" >&2; exit 2 ;;
+  format) want=("${format[@]}") ;;
+  all)   want=("${build[@]}" "${run[@]}" "${testing[@]}" "${format[@]}") ;;
+  *) echo "usage: $0 [build|run|test|package|format|all]" >&2; exit 2 ;;
 esac
 
 missing=()

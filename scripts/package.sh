@@ -20,16 +20,17 @@ CFLAGS="$(dpkg-buildflags --get CFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)"
 LDFLAGS="$(dpkg-buildflags --get LDFLAGS)"
 
-launcher=()
-if command -v ccache >/dev/null; then
-  launcher=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
-fi
 # Prefix /usr: the library lands in the multiarch folder and the programs
-# carry no RPATH.  Build type None: the flags above are the only ones.
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
+# carry no RPATH.  Build type None: the flags above are the only ones.  As
+# packages are built from scratch, a unity build, and Ninja where installed
+# (a folder configured before keeps its generator); the compiler cache,
+# where installed, is the CMake project's own choice.
+generator=()
+if [ ! -f "$build/CMakeCache.txt" ] && command -v ninja >/dev/null; then generator=(-G Ninja); fi
+cmake -S . -B "$build" "${generator[@]}" -DCMAKE_BUILD_TYPE=None -DCMAKE_INSTALL_PREFIX=/usr \
   -DCMAKE_C_FLAGS="$CFLAGS" -DCMAKE_CXX_FLAGS="$CXXFLAGS" \
   -DCMAKE_EXE_LINKER_FLAGS="$LDFLAGS" -DCMAKE_SHARED_LINKER_FLAGS="$LDFLAGS" \
-  -DVALDOR_TESTS=OFF -DVALDOR_BENCH=OFF "${launcher[@]}" >/dev/null
+  -DVALDOR_TESTS=OFF -DVALDOR_BENCH=OFF -DCMAKE_UNITY_BUILD=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 
 rm -f "$build"/*.deb

@@ -29,7 +29,7 @@ Result<> CaptureFile::start(const std::string &path, const char *origin) {
     path_ = path;
     used_ = mapped_ = 0;
     map_ = nullptr;
-    origin_ = Clock::now();
+    origin_ = now_();
     const auto wall = std::chrono::duration_cast<std::chrono::microseconds>(
         std::chrono::system_clock::now().time_since_epoch());
     std::vector<uint8_t> head = cap::encodeHeader();
@@ -103,7 +103,7 @@ void CaptureFile::opened(const CaptureOpenMark &m) {
     std::lock_guard lock(mutex_);
     if (fd_ < 0) return;
     flushPending();
-    put(cap::encodeOpen(0, micros(Clock::now()), m.speed, m.dataBits, m.parity, m.stopBits, m.port,
+    put(cap::encodeOpen(0, micros(now_()), m.speed, m.dataBits, m.parity, m.stopBits, m.port,
                         m.path));
 }
 
@@ -111,11 +111,11 @@ void CaptureFile::closed() {
     std::lock_guard lock(mutex_);
     if (fd_ < 0) return;
     flushPending();
-    put(cap::encodeClose(0, micros(Clock::now())));
+    put(cap::encodeClose(0, micros(now_())));
 }
 
 void CaptureFile::sent(const uint8_t *data, size_t size) {
-    const auto now = Clock::now();
+    const auto now = now_();
     std::lock_guard lock(mutex_);
     if (fd_ < 0) return;
     flushPending();
@@ -125,7 +125,7 @@ void CaptureFile::sent(const uint8_t *data, size_t size) {
 }
 
 void CaptureFile::received(const uint8_t *data, size_t size) {
-    const auto now = Clock::now();
+    const auto now = now_();
     std::lock_guard lock(mutex_);
     if (fd_ < 0) return;
     if (!pending_.empty() && now - pendingLast_ > kBurstGap) flushPending();
@@ -135,7 +135,7 @@ void CaptureFile::received(const uint8_t *data, size_t size) {
 }
 
 void CaptureFile::quiet() {
-    const auto now = Clock::now();
+    const auto now = now_();
     std::lock_guard lock(mutex_);
     if (fd_ >= 0 && !pending_.empty() && now - pendingLast_ > kBurstGap) flushPending();
 }

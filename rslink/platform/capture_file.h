@@ -11,8 +11,10 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rslink/core/line_listener.h"
@@ -28,9 +30,14 @@ struct CaptureOpenMark {
 
 class CaptureFile final : public core::LineListener {
 public:
+    using Clock = std::chrono::steady_clock;
+
     // Bytes read with less than this between them belong to one burst.
     static constexpr auto kBurstGap = std::chrono::microseconds(3000);
 
+    // `now` tells the time of every record; a test passes a clock it moves
+    // by hand, so that what makes a burst does not hang on the scheduler.
+    explicit CaptureFile(std::function<Clock::time_point()> now = Clock::now) : now_(std::move(now)) {}
     ~CaptureFile() override;
 
     // Creates (truncates) the file and writes the header and the clock
@@ -50,13 +57,11 @@ public:
 
     // For a program that watches a line from outside (the monitor): one
     // burst as it was read, at its own time on this file's clock.
-    void burst(bool hostToUnit, std::chrono::steady_clock::time_point at,
-               const uint8_t *data, size_t size);
+    void burst(bool hostToUnit, Clock::time_point at, const uint8_t *data, size_t size);
     // The moment this file's clock reads 0.
-    std::chrono::steady_clock::time_point origin() const;
+    Clock::time_point origin() const;
 
 private:
-    using Clock = std::chrono::steady_clock;
     uint64_t micros(Clock::time_point t) const;
     void flushPending();        // caller holds mutex_
     void put(const std::vector<uint8_t> &record);  // caller holds mutex_
@@ -67,6 +72,7 @@ private:
     // Each step the file grows by.
     static constexpr size_t kGrowth = size_t{1} << 20;
 
+    const std::function<Clock::time_point()> now_;
     mutable std::mutex mutex_;
     int fd_ = -1;
     uint8_t *map_ = nullptr;

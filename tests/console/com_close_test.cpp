@@ -198,14 +198,16 @@ TEST_F(ComClose, DuringADownloadTheNextFrameMeetsTheClosedPortQuietly) {
     console->press(ctl::DownLoad);
     ASSERT_TRUE(waitUntil([&] { return requests(0xD1).size() >= 2; }));
     closeUnderAHeldWorker(*console, host, [&] {
-        // The answer to the second frame reaches the worker's queue.
+        // The answer to the second frame reaches the worker's queue: the
+        // worker, held, has handed back every buffer before it, so the one
+        // lent now carries that answer.
         auto answers = [&] {
             size_t n = 0;
             for (auto &line : unit->lines()) n += line.rfind("RSP ", 0) == 0;
             return n;
         };
         ASSERT_TRUE(waitUntil([&] { return answers() >= 2; }));
-        std::this_thread::sleep_for(300ms);
+        ASSERT_TRUE(waitUntil([] { return RSBuffersLent() >= 1; }));
     });
     EXPECT_EQ(count("Message send to SendThread error"), 0u);
     EXPECT_EQ(count("DOWNLOAD NORMAL END"), 0u);

@@ -32,7 +32,7 @@ void setParameters(Panel &panel, int seed) {
     panel.commitMessageText();
 }
 
-Bytes build(int command, const Panel &panel) {
+Bytes requestFrom(int command, const Panel &panel) {
     Bytes buffer(kRequestBufferSize, 0);
     buffer.resize(buildRequest(command, panel, buffer.data(), LocalTime{2026, 1, 2, 3, 4, 5, 6}));
     return buffer;
@@ -49,8 +49,8 @@ TEST_P(SnapshotRequests, AreThoseOfTheMomentItWasTaken) {
     setParameters(live, after);
     int differs = 0;
     for (int command = CMD_STATUS_READ; command <= CMD_LOG_WITH_MSG; ++command) {
-        EXPECT_EQ(build(command, snapshot), build(command, reference)) << "command " << command;
-        differs += build(command, live) != build(command, reference);
+        EXPECT_EQ(requestFrom(command, snapshot), requestFrom(command, reference)) << "command " << command;
+        differs += requestFrom(command, live) != requestFrom(command, reference);
     }
     // The change must reach the requests, or the comparison proves nothing.
     EXPECT_GT(differs, 8);

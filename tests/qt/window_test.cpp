@@ -20,6 +20,7 @@
 #include "qt/qt_support.h"
 #include "support/net_peer.h"
 #include "support/scoped_env.h"
+#include "support/wait.h"
 #include "valdor/panel/buttons.h"
 #include "valdor/panel/param_tables.h"
 #include "valdor/qt/dialog_units.h"
@@ -307,16 +308,31 @@ TEST(Window, CloseBoxBehavesAsExit) {
     EXPECT_TRUE(w.console().worker().ended());
 }
 
+// Notes that a window was asked to close, before the window's own handler
+// sees it.
+class CloseSpy : public QObject {
+public:
+    explicit CloseSpy(QWidget &watched) { watched.installEventFilter(this); }
+    std::atomic<bool> seen{false};
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override {
+        if (event->type() == QEvent::Close) seen = true;
+        return false;
+    }
+};
+
 TEST(Window, CloseWhileASlowCallRunsWaitsForIt) {
     Shown s;
     CRsDlg &w = *s.window;
+    CloseSpy close(w);
     std::atomic<bool> stillRunning{false};
     w.runBlocking([&] {
         QMetaObject::invokeMethod(&w, &QWidget::close, Qt::QueuedConnection);
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the close arrives meanwhile
-        stillRunning = true;
+        // The call goes on until the close has reached the window.
+        if (testsupport::waitUntil([&] { return close.seen.load(); })) stillRunning = true;
     });
-    EXPECT_TRUE(stillRunning);
+    EXPECT_TRUE(stillRunning) << "the close never reached the window during the call";
     EXPECT_FALSE(w.console().exited()) << "Exit ran inside the slow call";
     EXPECT_TRUE(waitFor([&] { return w.console().exited(); })) << "the close was lost";
     EXPECT_FALSE(w.isVisible());

@@ -16,7 +16,7 @@ using testing::put;
 using testing::RecordingPanel;
 using testing::response;
 
-void show(Panel &panel, const Bytes &bytes) { showDeviceResponse(panel, std::span<const uint8_t>(bytes)); }
+void showDevice(Panel &panel, const Bytes &bytes) { showDeviceResponse(panel, std::span<const uint8_t>(bytes)); }
 
 int grid(int cassette, int row) { return 1500 + 13 * (cassette - 1) + (row - 1); }
 
@@ -49,7 +49,7 @@ TEST(DeviceInfoDecoder, LogReadFillsFourColumnsBasicAndSixEnhanced) {
     for (bool enhanced : {false, true}) {
         RecordingPanel panel;
         fillGrid(panel, "old");
-        show(panel, logRead(enhanced));
+        showDevice(panel, logRead(enhanced));
         EXPECT_TRUE(panel.deviceWindowVisible());
         EXPECT_EQ(panel.text(ctl::DevTitle), "Total Log Counter");
         EXPECT_EQ(panel.text(ctl::DevLogMessage), "service visit");
@@ -65,7 +65,7 @@ TEST(DeviceInfoDecoder, LogReadFillsFourColumnsBasicAndSixEnhanced) {
     Bytes bytes = logRead(false);
     putBigEndian(bytes, 80, 0xFFFFFFFFu, 4);
     putBigEndian(bytes, 84, 0xFFFF, 2);
-    show(panel, bytes);
+    showDevice(panel, bytes);
     EXPECT_EQ(panel.text(grid(1, 1)), "4294967295");
     EXPECT_EQ(panel.text(grid(1, 2)), "65535");
 }
@@ -75,14 +75,14 @@ TEST(DeviceInfoDecoder, BillCountAfterLogReadKeepsTheMessage) {
         for (uint8_t dh1 : {0x03, 0x09, 0x0A, 0x11}) {
             RecordingPanel panel;
             fillGrid(panel, "old");
-            show(panel, logRead(enhanced));
+            showDevice(panel, logRead(enhanced));
             Bytes bytes = response(enhanced, dh1);
             bytes[0] = 0x9C;  // error responses are shown all the same
             const size_t starts[] = {enhanced ? 106u : 55u, enhanced ? 122u : 71u, enhanced ? 138u : 87u,
                                      enhanced ? 154u : 103u, 223, 239};
             for (int c = 0; c < 6; ++c)
                 for (int r = 0; r < 12; ++r) bytes[starts[c] + static_cast<size_t>(r)] = static_cast<uint8_t>(200 + 10 * c + r - 100 * (c > 2));
-            show(panel, bytes);
+            showDevice(panel, bytes);
             EXPECT_EQ(panel.text(ctl::DevTitle), "");
             EXPECT_EQ(panel.text(ctl::DevLogMessage), "service visit");
             for (int c = 1; c <= 6; ++c) {
@@ -104,7 +104,7 @@ TEST(DeviceInfoDecoder, BillDiagnosis) {
     for (size_t c = 0; c < 4; ++c)
         for (size_t i = 0; i < 4; ++i) bytes[40 + 4 * c + i] = data[c][i];
     for (size_t i = 56; i < 64; ++i) bytes[i] = 0x77;  // not cassettes 5 and 6 in this layout
-    show(panel, bytes);
+    showDevice(panel, bytes);
     EXPECT_TRUE(panel.deviceWindowVisible());
     const char *expected[6][4] = {{"1a", "150", "0.12", "0"}, {"0", "0", "0.05", "ab"},  {"ff", "255", "0.123", "10"},
                                   {"1", "76", "0.00", "7"},   {"0", "0", "0.0", "0"},    {"0", "0", "0.0", "0"}};
@@ -117,7 +117,7 @@ TEST(DeviceInfoDecoder, BillDiagnosis) {
 
     Bytes enhanced = response(true, 0x0F);
     enhanced[91 + 20] = 0x2C, enhanced[91 + 21] = 99, enhanced[91 + 22] = 9, enhanced[91 + 23] = 0xC0;
-    show(panel, enhanced);
+    showDevice(panel, enhanced);
     expectTexts(panel, {{ctl::DevDenomination0 + 6, "2c"}, {ctl::DevLength0 + 6, "99"},
                         {ctl::DevThickness0 + 6, "0.09"}, {ctl::DevReservation0 + 6, "c0"},
                         {ctl::DevThickness0 + 1, "0.00"}});
@@ -142,7 +142,7 @@ Bytes deviceInformation(bool enhanced) {
 TEST(DeviceInfoDecoder, DeviceInformationFieldsInBothLayouts) {
     for (bool enhanced : {false, true}) {
         RecordingPanel panel;
-        show(panel, deviceInformation(enhanced));
+        showDevice(panel, deviceInformation(enhanced));
         EXPECT_TRUE(panel.deviceWindowVisible());
         expectTexts(panel, {{ctl::DevUserSetting, "user settings of this unit, forty bytes!"},
                             {ctl::DevCode1, "CODE0001"}, {ctl::DevCode2, "AB12"}, {ctl::DevCode3, "XY"},
@@ -177,14 +177,14 @@ TEST(DeviceInfoDecoder, ChoiceBytesOutsideTheListShowAsThemselves) {
         RecordingPanel panel;
         Bytes bytes = deviceInformation(false);
         bytes[40 + c.offset] = c.byte;
-        show(panel, bytes);
+        showDevice(panel, bytes);
         EXPECT_EQ(panel.text(c.field), c.text) << c.offset << " " << int(c.byte);
     }
     RecordingPanel panel;
     Bytes bytes = deviceInformation(true);
     bytes[91] = 0x00;       // a text whose first byte is zero
     bytes[91 + 41] = 0x00;  // and one that a zero byte ends early
-    show(panel, bytes);
+    showDevice(panel, bytes);
     EXPECT_EQ(panel.text(ctl::DevUserSetting), "");
     EXPECT_EQ(panel.text(ctl::DevCode1), "C");
 }
@@ -196,7 +196,7 @@ TEST(DeviceInfoDecoder, OtherResponsesNeitherShowNorChangeTheWindow) {
             Bytes bytes(400, 0x31);
             bytes[1] = dh1;
             if (enhanced) bytes[2] = 0xFF;
-            show(panel, bytes);
+            showDevice(panel, bytes);
             EXPECT_FALSE(panel.deviceWindowVisible()) << int(dh1);
             EXPECT_TRUE(panel.log.empty()) << int(dh1);
         }
@@ -208,7 +208,7 @@ TEST(DeviceInfoDecoder, NoFieldIsWrittenTwice) {
     Bytes count = response(false, 0x11);
     for (const Bytes &bytes : {logRead(true), deviceInformation(true), diagnosis, count}) {
         RecordingPanel panel;
-        show(panel, bytes);
+        showDevice(panel, bytes);
         EXPECT_FALSE(panel.writes.empty());
         for (auto [control, writes] : panel.writes) EXPECT_EQ(writes, 1) << control;
     }

@@ -17,7 +17,7 @@ using testing::put;
 using testing::RecordingPanel;
 using testing::response;
 
-void show(Panel &panel, const Bytes &bytes) { showResponse(panel, std::span<const uint8_t>(bytes)); }
+void showDecoded(Panel &panel, const Bytes &bytes) { showResponse(panel, std::span<const uint8_t>(bytes)); }
 
 std::vector<int> allIndicators() {
     std::vector<int> boxes;
@@ -51,7 +51,7 @@ TEST(ResponseDecoder, BasicStatusResponse) {
     bytes[5] = 0xAB, bytes[6] = 0x0C;
     bytes[9] = 0x12, bytes[10] = 0x34, bytes[11] = 0x56;
     bytes[22] = 0xE0;
-    show(panel, bytes);
+    showDecoded(panel, bytes);
     expectTexts(panel, {{ctl::Dh0Dh1, "E001"}, {ctl::ErrorCode, "0000"}, {ctl::ErrorMessage, "Normal end"},
                         {ctl::ErrorAddress, "AB0C"}, {ctl::Version, "V1"}, {ctl::Date, ""},
                         {ctl::ErrorRegister, "12 34 56"}, {ctl::ErrorRegister2, ""}, {ctl::LevelDfcs, "E0"}});
@@ -69,7 +69,7 @@ TEST(ResponseDecoder, EnhancedHeaderFields) {
     bytes[12] = 0x01, bytes[13] = 0xA0, bytes[14] = 0xFF;
     bytes[60] = 0x0B, bytes[61] = 0x00, bytes[62] = 0xC3;
     bytes[25] = 0xF0;
-    show(panel, bytes);
+    showDecoded(panel, bytes);
     expectTexts(panel, {{ctl::Dh0Dh1, "8A01"}, {ctl::ErrorCode, "E501"},
                         {ctl::ErrorMessage, "Count sequence specification error"}, {ctl::ErrorAddress, "1F202122"},
                         {ctl::Version, "ABCDEF"}, {ctl::Date, "240307"}, {ctl::ErrorRegister, "01 A0 FF"},
@@ -78,7 +78,7 @@ TEST(ResponseDecoder, EnhancedHeaderFields) {
     // Character fields end at a zero byte, as the window shows them.
     bytes[49] = 0x00;
     bytes[6] = 0x12, bytes[7] = 0x07;
-    show(panel, bytes);
+    showDecoded(panel, bytes);
     EXPECT_EQ(panel.text(ctl::Version), "A");
     EXPECT_EQ(panel.text(ctl::ErrorMessage), "See Q9R ERROR CODE LIST");
 }
@@ -93,7 +93,7 @@ TEST(ResponseDecoder, DfcsMarks) {
             RecordingPanel panel;
             Bytes bytes = response(enhanced, 0x01);
             bytes[enhanced ? 25 : 22] = level;
-            show(panel, bytes);
+            showDecoded(panel, bytes);
             EXPECT_EQ(panel.text(ctl::LevelDfcs), text) << enhanced;
         }
 }
@@ -109,7 +109,7 @@ TEST(ResponseDecoder, SensorLevelsComeFromTheCommandsOwnPositions) {
         RecordingPanel panel;
         Bytes bytes = response(c.enhanced, c.dh1);
         for (uint8_t i = 0; i < 15; ++i) bytes[c.first + i] = i;
-        show(panel, bytes);
+        showDecoded(panel, bytes);
         for (int i = 0; i < 15; ++i) {
             char expected[8];
             std::snprintf(expected, sizeof expected, "%02X%s", i, i <= 8 ? "" : i <= 12 ? "*" : "**");
@@ -119,7 +119,7 @@ TEST(ResponseDecoder, SensorLevelsComeFromTheCommandsOwnPositions) {
     RecordingPanel panel;
     Bytes bytes = response(false, 0x02);
     bytes[39] = 0xFF;
-    show(panel, bytes);
+    showDecoded(panel, bytes);
     EXPECT_EQ(panel.text(1220), "FF**");
 }
 
@@ -138,7 +138,7 @@ TEST(ResponseDecoder, BillsCountedAndRejected) {
             bytes[rejected[c]] = 0x30, bytes[rejected[c] + 1] = static_cast<uint8_t>('1' + c);
         }
         bytes[counted[1] + 1] = 0x32;  // 0xB1 0x32: "12"
-        show(panel, bytes);
+        showDecoded(panel, bytes);
         for (int c = 0; c < 6; ++c) {
             if (!enhanced && c >= 4) {
                 EXPECT_EQ(panel.text(ctl::Counted1 + c), "");
@@ -158,14 +158,14 @@ TEST(ResponseDecoder, OtherCommandsLeaveLevelsAndCountsAsTheyWere) {
         for (int field = ctl::Counted1; field <= 1235; ++field) panel.setText(field, "old");
         Bytes bytes(400, 0x0D);
         bytes[1] = dh1;
-        show(panel, bytes);
+        showDecoded(panel, bytes);
         for (int field = ctl::Counted1; field <= 1235; ++field)
             EXPECT_TRUE(field == ctl::LevelDfcs || panel.text(field) == "old") << field << ": " << panel.text(field);
     }
     // A mechanical reset writes the levels but not the counts.
     Bytes reset(400, 0x0D);
     reset[1] = 0x02;
-    show(panel, reset);
+    showDecoded(panel, reset);
     EXPECT_EQ(panel.text(1220), "0D**");
     EXPECT_EQ(panel.text(ctl::Counted1), "old");
 }
@@ -192,7 +192,7 @@ TEST(ResponseDecoder, EachStatusBitTicksItsOwnBox) {
                 RecordingPanel panel;
                 Bytes bytes = response(enhanced, 0x01);
                 bytes[s1(enhanced) + byte] = static_cast<uint8_t>(1 << bit);
-                show(panel, bytes);
+                showDecoded(panel, bytes);
                 std::set<int> expected;
                 for (const BitBox &m : map)
                     if (m.byte == byte && m.bit == bit) expected.insert(m.box);
@@ -204,7 +204,7 @@ TEST(ResponseDecoder, EachStatusBitTicksItsOwnBox) {
                 RecordingPanel panel;
                 Bytes bytes = response(enhanced, 0x01);
                 bytes[cassetteByte(enhanced, c)] = static_cast<uint8_t>(1 << bit);
-                show(panel, bytes);
+                showDecoded(panel, bytes);
                 std::set<int> expected;
                 for (int column = 0; column < 5; ++column)
                     if (columnBits[column] == bit && (enhanced || c <= 4)) expected.insert(1315 + 5 * (c - 1) + column);
@@ -241,7 +241,7 @@ TEST(ResponseDecoder, OptionBitsCountOnlyWhereTheOptionIsFitted) {
             Bytes bytes = response(enhanced, 0x01);
             bytes[s1(enhanced) + 3] = c.s4;
             bytes[s1(enhanced) + 4] = c.s5;
-            show(panel, bytes);
+            showDecoded(panel, bytes);
             EXPECT_EQ(tickedIndicators(panel), c.ticked) << std::hex << int(c.s4) << " " << int(c.s5);
         }
 }
@@ -251,7 +251,7 @@ TEST(ResponseDecoder, EveryIndicatorIsWrittenOnceAndMeasuredInfIsLeftAlone) {
     for (int box : allIndicators()) panel.setChecked(box, true);
     panel.setChecked(ctl::MeasuredInf, true);
     panel.writes.clear();
-    show(panel, response(true, 0x03));
+    showDecoded(panel, response(true, 0x03));
     EXPECT_TRUE(tickedIndicators(panel).empty());
     EXPECT_TRUE(panel.checked(ctl::MeasuredInf));
     EXPECT_EQ(panel.writes.count(ctl::MeasuredInf), 0u);
@@ -262,7 +262,7 @@ TEST(ResponseDecoder, EveryIndicatorIsWrittenOnceAndMeasuredInfIsLeftAlone) {
         Bytes bytes(300, 0xFF);
         bytes[1] = dh1;
         panel.writes.clear();
-        show(panel, bytes);
+        showDecoded(panel, bytes);
         for (auto [control, count] : panel.writes) EXPECT_EQ(count, 1) << control;
         EXPECT_EQ(panel.writes.size(), 77u + 9u + (dh1 == 0x01 ? 0u : dh1 == 0x02 ? 15u : 27u));
     }
@@ -277,7 +277,7 @@ TEST(ResponseDecoder, EveryLengthReadsOnlyTheReceivedBytes) {
             testing::expectPrefixesDecodeAsPadded(full, showResponse);
         }
     RecordingPanel panel;
-    show(panel, Bytes{});
+    showDecoded(panel, Bytes{});
     EXPECT_EQ(panel.text(ctl::Dh0Dh1), "0000");
     EXPECT_EQ(panel.text(ctl::ErrorMessage), "Normal end");
     EXPECT_EQ(panel.text(ctl::Version), "");

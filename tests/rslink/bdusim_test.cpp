@@ -16,7 +16,7 @@ using testsupport::Bdusim;
 
 namespace {
 
-constexpr int kCom = 4;
+constexpr int kUnitCom = 4;
 const Bytes kStatusRead = hex("00 01 1C");
 
 class WithUnit : public ::testing::Test {
@@ -25,8 +25,8 @@ protected:
         options.push_back("--trace-requests");
         options.push_back("--trace-responses");
         unit = std::make_unique<Bdusim>(options);
-        unit->mapCom(kCom);
-        ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
+        unit->mapCom(kUnitCom);
+        ASSERT_EQ(RSOpen(client.id, kUnitCom, 9600, 8, 2, 0), 0);
     }
     void TearDown() override {
         EXPECT_EQ(RSClose(), 0);

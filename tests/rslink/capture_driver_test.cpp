@@ -22,7 +22,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kCom = 4;
+constexpr int kCaptureCom = 4;
 
 // The frames of one direction, as hex texts, from a capture file.
 std::vector<std::string> frames(const fs::path &file, cap::Direction direction) {
@@ -40,7 +40,7 @@ std::vector<std::string> frames(const fs::path &file, cap::Direction direction) 
 
 class CaptureDriver : public ::testing::Test {
 protected:
-    void SetUp() override { peer.mapCom(kCom); }
+    void SetUp() override { peer.mapCom(kCaptureCom); }
     void TearDown() override {
         RSCapture(nullptr);
         EXPECT_EQ(RSClose(), 0);
@@ -68,7 +68,7 @@ protected:
 
 TEST_F(CaptureDriver, TakesWhatWentWhileItRanInLineOrder) {
     ASSERT_EQ(RSCapture(file("a.rslcap").c_str()), 0);
-    ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
+    ASSERT_EQ(RSOpen(client.id, kCaptureCom, 9600, 8, 2, 0), 0);
     exchange(first, answer);
     ASSERT_EQ(RSCapture(file("b.rslcap").c_str()), 0);  // moved while the port is open
     exchange(second, answer);
@@ -84,7 +84,7 @@ TEST_F(CaptureDriver, TakesWhatWentWhileItRanInLineOrder) {
 
 TEST_F(CaptureDriver, OpenAndCloseAreMarkedWithTheLineSettings) {
     ASSERT_EQ(RSCapture(file("marks.rslcap").c_str()), 0);
-    ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
+    ASSERT_EQ(RSOpen(client.id, kCaptureCom, 9600, 8, 2, 0), 0);
     exchange(first, answer);
     ASSERT_EQ(RSClose(), 0);
     ASSERT_EQ(RSCapture(nullptr), 0);
@@ -94,7 +94,7 @@ TEST_F(CaptureDriver, OpenAndCloseAreMarkedWithTheLineSettings) {
     ASSERT_GE(p.records.size(), 4u);
     EXPECT_EQ(p.records.front().type, cap::RecordType::Clock);
     EXPECT_EQ(p.records[1].type, cap::RecordType::Open);
-    EXPECT_EQ(p.records[1].port, kCom);
+    EXPECT_EQ(p.records[1].port, kCaptureCom);
     EXPECT_EQ(p.records[1].speed, 9600u);
     EXPECT_EQ(p.records[1].parity, 2);
     EXPECT_EQ(p.records.back().type, cap::RecordType::Close);
@@ -114,7 +114,7 @@ TEST_F(CaptureDriver, AProgramThatEndsWithoutClosingLeavesTheFileCutToItsRecords
     if (child == 0) {
         MSG_BLK block = sendBlock(first);
         const bool running = RSCapture(path.c_str()) == RS_OK &&
-                             RSOpen(client.id, kCom, 9600, 8, 2, 0) == RS_OK && RSSend(&block) == RS_OK;
+                             RSOpen(client.id, kCaptureCom, 9600, 8, 2, 0) == RS_OK && RSSend(&block) == RS_OK;
         char ignored;
         if (running) (void)!read(go[0], &ignored, 1);  // the unit has the bid
         std::exit(running ? 0 : 3);  // the driver waits for the grant meanwhile
@@ -141,7 +141,7 @@ TEST_F(CaptureDriver, AFileThatCannotBeMadeFailsWithItsReason) {
     errno = 0;
     EXPECT_EQ(RSCapture("/nonexistent-folder/x.rslcap"), RS_ERR_FILE);
     EXPECT_EQ(errno, ENOENT);
-    ASSERT_EQ(RSOpen(client.id, kCom, 9600, 8, 2, 0), 0);
+    ASSERT_EQ(RSOpen(client.id, kCaptureCom, 9600, 8, 2, 0), 0);
     exchange(first, answer);  // the line works without a capture
 }
 

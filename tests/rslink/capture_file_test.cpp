@@ -6,8 +6,8 @@
 #include <cerrno>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
-#include <thread>
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,18 +28,31 @@ fs::path tempFile(const char *name) { return fs::path(testsupport::scratch()) / 
 
 std::vector<uint8_t> v(std::initializer_list<uint8_t> b) { return b; }
 
+// A clock the test moves by hand: what counts as a pause is the test's to
+// say, not the scheduler's.
+struct HandClock {
+    CaptureFile::Clock::time_point at = CaptureFile::Clock::now();
+    std::function<CaptureFile::Clock::time_point()> reader() {
+        return [this] { return at; };
+    }
+};
+constexpr auto kJustUnderTheGap = CaptureFile::kBurstGap - std::chrono::microseconds(1);
+constexpr auto kJustOverTheGap = CaptureFile::kBurstGap + std::chrono::microseconds(1);
+
 TEST(CaptureFile, BurstsAreGatheredByPauseAndKeptInLineOrder) {
     const fs::path path = tempFile("gather.rslcap");
-    CaptureFile c;
+    HandClock clock;
+    CaptureFile c(clock.reader());
     ASSERT_TRUE(c.start(path.string(), "test"));
     c.opened({9600, 8, 2, 0, 1, "/dev/pts/9"});
     const uint8_t enq[] = {0x10, 0x05};
     c.sent(enq, 2);
     const uint8_t ack[] = {0x10, 0x06}, enq2[] = {0x10, 0x05};
     c.received(ack, 1);
+    clock.at += kJustUnderTheGap;
     c.received(ack + 1, 1);
-    c.received(enq2, 2);  // at once: the same burst
-    std::this_thread::sleep_for(CaptureFile::kBurstGap * 4);
+    c.received(enq2, 2);  // the same burst
+    clock.at += kJustOverTheGap;
     c.received(ack, 2);  // after a pause: a burst of its own
     c.sent(ack, 2);      // ends the one being gathered, written after it
     c.closed();
@@ -61,19 +74,22 @@ TEST(CaptureFile, BurstsAreGatheredByPauseAndKeptInLineOrder) {
     EXPECT_EQ(p.records[5].direction, cap::Direction::HostToUnit);
     EXPECT_EQ(p.records[6].type, cap::RecordType::Close);
     for (size_t i = 1; i < p.records.size(); ++i) EXPECT_LE(p.records[i - 1].micros, p.records[i].micros);
-    EXPECT_GE(p.records[4].micros - p.records[3].micros,
-              static_cast<uint64_t>(std::chrono::microseconds(CaptureFile::kBurstGap).count()));
+    // Each burst is stamped with the time of its first byte.
+    EXPECT_EQ(p.records[4].micros - p.records[3].micros,
+              static_cast<uint64_t>((kJustUnderTheGap + kJustOverTheGap).count()));
 }
 
 TEST(CaptureFile, AQuietLineFinishesTheBurstSoItReachesTheFile) {
     const fs::path path = tempFile("quiet.rslcap");
-    CaptureFile c;
+    HandClock clock;
+    CaptureFile c(clock.reader());
     ASSERT_TRUE(c.start(path.string(), "test"));
     const uint8_t frame[] = {0x10, 0x02, 0x00, 0x00, 0x10, 0x03, 0x00, 0x00};
     c.received(frame, sizeof frame);
+    clock.at += kJustUnderTheGap;
     c.quiet();  // too soon: still gathering
     EXPECT_EQ(readCapture(path).records.size(), 1u);
-    std::this_thread::sleep_for(CaptureFile::kBurstGap * 4);
+    clock.at += kJustOverTheGap - kJustUnderTheGap;
     c.quiet();
     const cap::Parsed p = readCapture(path);
     ASSERT_EQ(p.records.size(), 2u);

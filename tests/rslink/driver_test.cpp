@@ -195,6 +195,8 @@ TEST_F(DriverTest, ContentionDeliversTheUnitsFrameThenBidsAgain) {
     open();
     MSG_BLK &b = client.queue(statusRead);
     EXPECT_EQ(hex(peer.read(2)), hex(kEnq));
+    // Pauses on the line are the point here: the driver reads the bid while
+    // its own waits, then the second bid as two reads.
     peer.send(kEnq);
     std::this_thread::sleep_for(100ms);
     peer.send({0x10});
@@ -292,7 +294,7 @@ TEST_F(DriverTest, CloseLetsAFrameBeingReadEnd) {
     EXPECT_EQ(hex(peer.read(2)), hex(kAck));
     const Bytes frame = frameOf(hex("E0 01"));
     peer.send(Bytes(frame.begin(), frame.begin() + 5));
-    std::this_thread::sleep_for(100ms);
+    std::this_thread::sleep_for(100ms);  // a pause on the line: the close comes inside the frame
     {
         CloseInBackground closing;
         peer.send(Bytes(frame.begin() + 5, frame.end()));
@@ -321,7 +323,7 @@ const CutWait kCutWaits[] = {
      [](PtyPeer &unit, const Bytes &) {
          EXPECT_EQ(hex(unit.read(2)), hex(kEnq));
          unit.send(kEnq);
-         std::this_thread::sleep_for(100ms);
+         std::this_thread::sleep_for(100ms);  // a pause on the line: the driver awaits a second bid
      },
      true},
     {"FrameAfterTheGrant",
@@ -345,6 +347,8 @@ TEST_P(CloseCutsWait, OutcomesBeforeCloseReturns) {
     c.setUp(peer, statusRead);
     Bytes later = hex("00 10 1C");
     MSG_BLK &queued = client.queue(later);
+    // The line stays quiet a while, so that the close finds the driver
+    // inside the wait and not before it.
     std::this_thread::sleep_for(100ms);
 
     const auto closing = Clock::now();

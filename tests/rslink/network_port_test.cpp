@@ -26,7 +26,7 @@ const Bytes kResponse = hex("E0 01 FF 00 00 55 FF 12 34");
 const char kOffers[] = "FF FB 2C FF FB 00 FF FD 00";  // WILL COM-PORT, WILL BINARY, DO BINARY
 // 9600 baud, 8 bits, even parity, 1 stop bit, no flow control, DTR on,
 // RTS on, purge both: asked all together once the server agrees.
-const char *const kSettings[] = {"FF FA 2C 01 00 00 25 80 FF F0", "FF FA 2C 02 08 FF F0", "FF FA 2C 03 03 FF F0",
+const char *const kSettingRequests[] = {"FF FA 2C 01 00 00 25 80 FF F0", "FF FA 2C 02 08 FF F0", "FF FA 2C 03 03 FF F0",
                                  "FF FA 2C 04 01 FF F0",          "FF FA 2C 05 01 FF F0", "FF FA 2C 05 08 FF F0",
                                  "FF FA 2C 05 0B FF F0",          "FF FA 2C 0C 03 FF F0"};
 const char kAllAnswered[] =
@@ -58,8 +58,8 @@ protected:
         peer.sendRaw(hex("FF FB 01 FF FD 2C FF FD 00 FF FB 00"), true);
         ASSERT_TRUE(peer.waitForCommand("FF FE 01")) << "WILL ECHO not refused";
         ASSERT_TRUE(peer.waitForCommand("FF FA 2C 0C 03 FF F0"));
-        std::vector<std::string> settings(peer.commands().end() - std::size(kSettings), peer.commands().end());
-        EXPECT_EQ(settings, std::vector<std::string>(std::begin(kSettings), std::end(kSettings)));
+        std::vector<std::string> settings(peer.commands().end() - std::size(kSettingRequests), peer.commands().end());
+        EXPECT_EQ(settings, std::vector<std::string>(std::begin(kSettingRequests), std::end(kSettingRequests)));
     }
     void expectCode(uint8_t code, uint32_t error = 0) {
         const auto n = client.next(5s);

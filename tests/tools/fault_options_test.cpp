@@ -11,7 +11,6 @@ namespace toolstest {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-const Bytes kStatusRead{0x00, 0x01, 0x1C};
 const Bytes kCancel{0x00, 0x10, 0x1C};
 
 TEST(FaultOptions, SilentAnswersNothing) {

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,17 +13,29 @@
 #include <gtest/gtest.h>
 
 #include "scripted_host.h"
+#include "support/files.h"
 #include "support/pty_peer.h"
 #include "support/shell.h"
+#include "support/wait.h"
 
 namespace toolstest {
 namespace {
 
-const Bytes kStatusRead{0x00, 0x01, 0x1C};
-
 bool hasLine(const testsupport::Bdusim &unit, const std::string &wanted,
              milliseconds timeout = milliseconds(5000)) {
     return unit.waitForLine([&](const std::string &line) { return line == wanted; }, timeout);
+}
+
+// Waits until the unit's byte log (--log) tells of the host's `nth` close:
+// only a close the unit has seen resets its side of the line.
+bool unitSawClose(const std::string &log, size_t nth) {
+    return testsupport::waitUntil([&] {
+        std::ifstream file(log);
+        size_t closes = 0;
+        for (std::string line; std::getline(file, line);)
+            closes += line.starts_with("# ") && line.ends_with(" the host closed the line");
+        return closes >= nth;
+    }, milliseconds(5000));
 }
 
 TEST(UnitLine, GrantsABidAcknowledgesTheFrameAndAnswersInItsOwnFrame) {
@@ -96,12 +107,13 @@ TEST(UnitLine, ARequestAndItsResponseMayCrossAnotherRequest) {
 }
 
 TEST(UnitLine, SurvivesTheHostClosingAndReopeningAndLeavesItNoStaleBytes) {
-    Rig rig;
+    const std::string log = testsupport::scratch() + "reopen.log";
+    Rig rig({"--log", log});
     ASSERT_FALSE(rig.host.exchange(kStatusRead).empty());
     // Close right after the request is acknowledged, while the unit bids.
     ASSERT_EQ(rig.host.sendRequest(kStatusRead), ACK);
     rig.host.close();
-    std::this_thread::sleep_for(milliseconds(500));
+    ASSERT_TRUE(unitSawClose(log, 1));
     rig.host.reopen();
     EXPECT_TRUE(rig.host.drain(milliseconds(500)).empty()) << "the old exchange reached the new host";
     // And again in the middle of a frame of the host's.
@@ -109,7 +121,7 @@ TEST(UnitLine, SurvivesTheHostClosingAndReopeningAndLeavesItNoStaleBytes) {
     ASSERT_EQ(rig.host.nextControl(), ACK);
     rig.host.write(Bytes{DLE, STX, 0x00});
     rig.host.close();
-    std::this_thread::sleep_for(milliseconds(300));
+    ASSERT_TRUE(unitSawClose(log, 2));
     rig.host.reopen();
     const Bytes response = rig.host.exchange(kStatusRead);
     ASSERT_FALSE(response.empty());
@@ -122,7 +134,8 @@ TEST(UnitLine, ByteLogHoldsEachBurstWithItsDirection) {
         Rig rig({"--log", log});
         ASSERT_FALSE(rig.host.exchange(kStatusRead).empty());
         rig.host.close();
-        std::this_thread::sleep_for(milliseconds(200));
+        // The close is logged after the last bytes the unit read.
+        ASSERT_TRUE(unitSawClose(log, 1));
     }
     std::ifstream file(log);
     std::vector<std::string> bursts;

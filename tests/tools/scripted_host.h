@@ -79,6 +79,7 @@ struct Rig {
 };
 
 // Request texts.
+inline const Bytes kStatusRead{0x00, 0x01, 0x1C};
 Bytes basic(uint8_t code, const Bytes &params);
 Bytes enhanced(uint8_t code, const Bytes &params);
 

@@ -20,7 +20,7 @@ namespace {
 using namespace transfers_test;
 namespace ctl = valdor::ctl;
 
-std::vector<uint8_t> pattern(size_t size) {
+std::vector<uint8_t> programBytes(size_t size) {
     std::vector<uint8_t> bytes(size);
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + 3);
     return bytes;
@@ -65,7 +65,7 @@ protected:
 };
 
 TEST_F(DownloadTest, DialogNameAndBarFollowTheChain) {
-    host.answer = dir.write("prog.prg", pattern(2500));
+    host.answer = dir.write("prog.prg", programBytes(2500));
     download.start();
     expectDialog("Download files(*.prg)", "*.prg");
     EXPECT_TRUE(heldOpen(*host.answer));
@@ -78,7 +78,7 @@ TEST_F(DownloadTest, DialogNameAndBarFollowTheChain) {
 }
 
 TEST_F(DownloadTest, TimeFrameCarriesTheClockWhenItWasBuilt) {
-    host.answer = dir.write("t.prg", pattern(10));
+    host.answer = dir.write("t.prg", programBytes(10));
     download.start();
     for (int i = 0; i < 2; ++i) {  // the data and the end frame
         ASSERT_TRUE(worker.takePosted());
@@ -129,7 +129,7 @@ TEST_F(DownloadTest, FailedStartsReportAndSendNothing) {
 TEST_F(DownloadTest, CancelOrFailedCheckEndsARunningDownload) {
     for (bool cancel : {true, false}) {
         SCOPED_TRACE(cancel);
-        host.answer = dir.write("run.prg", pattern(5000));
+        host.answer = dir.write("run.prg", programBytes(5000));
         download.start();
         ASSERT_TRUE(worker.takePosted());
         take();
@@ -147,13 +147,13 @@ TEST_F(DownloadTest, CancelOrFailedCheckEndsARunningDownload) {
 }
 
 TEST_F(DownloadTest, SecondFileWhileOneRunsIsRefusedAndTheFirstGoesOn) {
-    host.answer = dir.write("first.prg", pattern(2500));
+    host.answer = dir.write("first.prg", programBytes(2500));
     download.start();
     ASSERT_TRUE(worker.takePosted());
     take();
     answer(0xE0);
 
-    host.answer = dir.write("second.prg", pattern(100));
+    host.answer = dir.write("second.prg", programBytes(100));
     download.start();
     EXPECT_EQ(lastMessage(), "DOWNLOAD START ERROR(a download is running; cancel the file dialog to end it)");
     auto frames = runToEnd();
@@ -164,7 +164,7 @@ TEST_F(DownloadTest, SecondFileWhileOneRunsIsRefusedAndTheFirstGoesOn) {
 }
 
 TEST_F(DownloadTest, EachFrameGoesOutOnceAndAbortDropsTheWaitingOne) {
-    host.answer = dir.write("once.prg", pattern(5000));
+    host.answer = dir.write("once.prg", programBytes(5000));
     download.start();
     ASSERT_TRUE(worker.takePosted());
     EXPECT_EQ(numberOf(take()), "0001");
@@ -209,7 +209,7 @@ TEST_F(DownloadTest, ProgramTooLongToNumberIsRefused) {
 }
 
 TEST_F(DownloadTest, WithoutAWorkerNothingWaitsForAnAnswer) {
-    host.answer = dir.write("p.prg", pattern(5000));
+    host.answer = dir.write("p.prg", programBytes(5000));
     download.start();
     ASSERT_TRUE(worker.takePosted());
     take();

@@ -18,7 +18,7 @@ using namespace transfers_test;
 using testsupport::waitUntil;
 namespace ctl = valdor::ctl;
 
-std::vector<uint8_t> pattern(size_t size) {
+std::vector<uint8_t> lineProgram(size_t size) {
     std::vector<uint8_t> bytes(size);
     for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>((i * 29 + i / 509) & 0xFF);
     return bytes;
@@ -53,7 +53,7 @@ TEST_F(LineTest, DownloadsReachTheUnitWhole) {
     size_t seen = 0, downloads = 0;
     for (const auto &c : cases) {
         SCOPED_TRACE(c.size);
-        auto program = pattern(c.size);
+        auto program = lineProgram(c.size);
         host.answer = dir.write("case.prg", program);
         console->press(ctl::DownLoad);
         ASSERT_TRUE(waitForMessage("DOWNLOAD NORMAL END", ++downloads));
@@ -92,7 +92,7 @@ TEST_F(LineTest, DownloadsReachTheUnitWhole) {
 TEST_F(LineTest, RefusedEndFrameEndsTheDownloadWithoutTheClock) {
     startUnit({"--negative-download", "4"});
     openConsole();
-    host.answer = dir.write("neg.prg", pattern(2500));
+    host.answer = dir.write("neg.prg", lineProgram(2500));
     console->press(ctl::DownLoad);
     ASSERT_TRUE(waitForMessage("DOWNLOAD ABNORMAL END -> ERR RESPONSE"));
     roundTrip();
@@ -105,7 +105,7 @@ TEST_F(LineTest, RefusedEndFrameEndsTheDownloadWithoutTheClock) {
 TEST_F(LineTest, DeadLineEndsTheDownloadAndALaterAnswerIsNotTakenForIt) {
     startUnit({"--delay", "1500"});
     openConsole();
-    host.answer = dir.write("broken.prg", pattern(5000));
+    host.answer = dir.write("broken.prg", lineProgram(5000));
     console->press(ctl::DownLoad);
     // The unit has taken the second block and is slow to answer it: the
     // line goes dead under it.
@@ -140,7 +140,7 @@ TEST_F(LineTest, MegabyteDownloadsWhole) {
     startUnit();
     openConsole();
     ASSERT_TRUE(panel.checked(ctl::ShowMessages));
-    auto program = pattern(1 << 20);
+    auto program = lineProgram(1 << 20);
     host.answer = dir.write("big.prg", program);
     console->press(ctl::DownLoad);
     ASSERT_TRUE(waitForMessage("DOWNLOAD NORMAL END", 1, 240s));

@@ -51,7 +51,7 @@ std::string signalName(int signal) {
     return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
 }
 
-std::string secondsText(double seconds) {
+std::string timeoutText(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%g", seconds);
     return text;
@@ -325,7 +325,7 @@ private:
             if (unit.over) continue;
             if (unit.done && now >= unit.doneAt + kEndAfterDone) kill(unit, std::nullopt, "", now);
             if (!unit.done && now >= unit.started + timeout())
-                kill(unit, Outcome::Timeout, "the unit ran past its time-out of " + secondsText(plan_.unitTimeout) + " s",
+                kill(unit, Outcome::Timeout, "the unit ran past its time-out of " + timeoutText(plan_.unitTimeout) + " s",
                      now);
             if (abortedBy_ && now >= abortedAt_ + kKillAfterAbort)
                 kill(unit, Outcome::Aborted,
