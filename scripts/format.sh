@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Formats the C++ sources under version control by the tree's .clang-format.
-#   scripts/format.sh              every tracked .cpp and .h file, in place
-#   scripts/format.sh FILE...      only those
+#   scripts/format.sh FILE...      those files, in place: what you wrote or changed
+#   scripts/format.sh              every tracked .cpp and .h file (this undoes
+#                                  hand-aligned tables: see .clang-format)
 #   scripts/format.sh --check      change nothing: list the files that would
 #                                  change; exit status 1 when there is one
 set -euo pipefail
