@@ -22,6 +22,7 @@ using namespace std::chrono_literals;
 class ConsoleRig : public ::testing::Test {
 protected:
     static constexpr int kCom = 3;
+    static constexpr int kStatusReadCode = 0x01;  // second byte of its request
 
     void TearDown() override {
         if (console) console->exit();
@@ -73,8 +74,13 @@ protected:
     void statusReadAnswered() {
         panel.setText(valdor::ctl::Dh0Dh1, "");
         const uint64_t before = frames();
+        const size_t taken = unit->requests(kStatusReadCode).size();
         console->press(valdor::ctl::StatusRead);
         ASSERT_TRUE(testsupport::waitUntil([&] { return frames() > before; }));
+        // The unit's printed lines come through a pipe of their own and may
+        // trail the answer: wait for the request's line, so that a count of
+        // lines taken now holds everything the unit printed before it.
+        ASSERT_TRUE(testsupport::waitUntil([&] { return unit->requests(kStatusReadCode).size() > taken; }));
         EXPECT_EQ(panel.text(valdor::ctl::Dh0Dh1), "E001");
         EXPECT_FALSE(console->worker().ended());
     }
