@@ -28,14 +28,13 @@ protected:
         openConsole();
     }
 
-    // Nothing goes out on its own for a while.
+    // Nothing goes out on its own for a while: the unit takes no request.
+    // (A late answer of the unit's own to a request from before the close
+    // may still come in, as a real unit retries its bid: that is no resend.)
     void staysQuiet() {
         size_t requests = unit->lines().size();
-        uint64_t seen = frames();
-        EXPECT_TRUE(testsupport::staysFalse(
-            [&] { return unit->lines().size() != requests || frames() != seen; }, 700ms));
+        EXPECT_TRUE(testsupport::staysFalse([&] { return unit->lines().size() != requests; }, 700ms));
         EXPECT_EQ(unit->lines().size(), requests);
-        EXPECT_EQ(frames(), seen);
     }
 
     // The frames with command code `code` the host wrote after the last COM

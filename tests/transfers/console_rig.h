@@ -76,7 +76,11 @@ protected:
         const uint64_t before = frames();
         const size_t taken = unit->requests(kStatusReadCode).size();
         console->press(valdor::ctl::StatusRead);
-        ASSERT_TRUE(testsupport::waitUntil([&] { return frames() > before; }));
+        // Its own answer, not any frame: a unit may still deliver a late
+        // answer to a request from before a COM Close (it retries its bid).
+        ASSERT_TRUE(testsupport::waitUntil([&] {
+            return frames() > before && panel.text(valdor::ctl::Dh0Dh1) == "E001";
+        }));
         // The unit's printed lines come through a pipe of their own and may
         // trail the answer: wait for the request's line, so that a count of
         // lines taken now holds everything the unit printed before it.
