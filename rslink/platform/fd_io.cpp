@@ -36,6 +36,14 @@ void WakeSignal::drain() const {
     (void)ignored;
 }
 
+int WakeSignal::waitReadable(int fd, int timeoutMs, short &events) const {
+    pollfd fds[2] = {{fd, POLLIN, 0}, {fd_, POLLIN, 0}};
+    const int ready = poll(fds, 2, timeoutMs);
+    events = ready < 0 ? 0 : fds[0].revents;
+    if (ready > 0 && (fds[1].revents & POLLIN)) drain();
+    return ready;
+}
+
 Result<> writeAll(int fd, const void *data, size_t size, int waitMs) {
     const auto *bytes = static_cast<const uint8_t *>(data);
     auto fail = [](int error) { return Failure::of(error, "cannot write"); };

@@ -24,6 +24,10 @@ public:
     int fd() const { return fd_; }  // poll it for POLLIN
     void raise() const;
     void drain() const;
+    // Waits up to `timeoutMs` for `fd` to be readable or for raise(),
+    // draining a raise.  Returns poll()'s result (-1 with errno set);
+    // `events` gets what happened on `fd`.
+    int waitReadable(int fd, int timeoutMs, short &events) const;
 
 private:
     explicit WakeSignal(int fd) : fd_(fd) {}

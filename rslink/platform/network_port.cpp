@@ -66,15 +66,13 @@ void NetworkPort::dropPending() {
 core::ReadResult NetworkPort::read(uint8_t *buffer, size_t size) {
     if (gone_.load()) return {true, 0};
     if (!link_->pending()) {
-        pollfd fds[2] = {{link_->fd(), POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
-        const int ready = poll(fds, 2, kReadSliceMs);
-        if (ready < 0) {
+        short events = 0;
+        if (wake_.waitReadable(link_->fd(), kReadSliceMs, events) < 0) {
             if (errno == EINTR) return {false, 0};
             markGone("poll", errno);
             return {true, 0};
         }
-        if (fds[1].revents & POLLIN) wake_.drain();
-        if (fds[0].revents == 0) {
+        if (events == 0) {
             if (auto *l = listener_.load(std::memory_order_acquire)) l->quiet();
             return {false, 0};
         }

@@ -233,17 +233,15 @@ void SerialPort::markGone(const char *what, int error) {
 
 core::ReadResult SerialPort::read(uint8_t *buffer, size_t size) {
     if (gone_.load()) return {true, 0};
-    pollfd fds[2] = {{fd_.load(), POLLIN, 0}, {wake_.fd(), POLLIN, 0}};
-    const int ready = poll(fds, 2, kReadSliceMs);
-    if (ready < 0) {
+    const int fd = fd_.load();
+    short line = 0;
+    if (wake_.waitReadable(fd, kReadSliceMs, line) < 0) {
         if (errno == EINTR) return {false, 0};
         markGone("poll", errno);
         return {true, 0};
     }
-    if (fds[1].revents & POLLIN) wake_.drain();
-    const short line = fds[0].revents;
     if (line & POLLIN) {
-        const ssize_t n = ::read(fds[0].fd, buffer, size);
+        const ssize_t n = ::read(fd, buffer, size);
         if (n > 0) {
             if (auto *l = listener_.load(std::memory_order_acquire))
                 l->received(buffer, static_cast<size_t>(n));
