@@ -29,11 +29,6 @@ using namespace std::chrono_literals;
 constexpr int kRounds = 5;
 constexpr int kExchangesPerRound = 1000;
 
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 // Exchanges per second of the repeat mode, over `exchanges` exchanges.
 double rate(Session &session, int exchanges) {
     auto &worker = session.console().worker();

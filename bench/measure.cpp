@@ -2,6 +2,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,6 +32,12 @@ std::string format(const char *fmt, double value) {
     char text[64];
     std::snprintf(text, sizeof text, fmt, value);
     return text;
+}
+
+double median(std::vector<double> values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
 }
 
 void Table::print() const {

@@ -57,6 +57,9 @@ private:
 
 std::string format(const char *fmt, double value);
 
+// The middle value (the upper one of an even count); `values` not empty.
+double median(std::vector<double> values);
+
 // The console on the simulated unit, on a MemoryPanel, COM open.  `via`
 // "tcp" or "rfc2217" puts ser2net on loopback between them and opens its
 // port; empty, the console opens the unit's pty.

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "measure.h"
 #include "valdor/panel/controls.h"
@@ -37,8 +38,7 @@ double medianExchangeMs(const std::string &via, int exchanges) {
     std::vector<double> gaps;
     for (size_t i = kWarm + 1; i < received.size(); ++i)
         gaps.push_back(std::chrono::duration<double, std::milli>(received[i] - received[i - 1]).count());
-    std::nth_element(gaps.begin(), gaps.begin() + static_cast<std::ptrdiff_t>(gaps.size() / 2), gaps.end());
-    return gaps[gaps.size() / 2];
+    return median(std::move(gaps));
 }
 
 }  // namespace

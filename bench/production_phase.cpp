@@ -144,11 +144,6 @@ RunFigures runOnce(const std::string &recipe, const std::vector<std::string> &un
     return f;
 }
 
-double medianWall(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 }  // namespace
 
 void measureProduction(Table &table) {
@@ -175,7 +170,7 @@ void measureProduction(Table &table) {
         window += f.parentWindow;
     }
     const RunFigures memory = runOnce(recipe, units, work.file("memory"), true);
-    const double together = medianWall(walls);
+    const double together = median(walls);
     const double ratio = together / slowestAlone;
     const double share = window > 0 ? 100 * cpu / window : 0;
     table.add({"production run, 16 units at 9600 baud: wall time (median of 3)", format("%.2f s", together), "", ""});
